@@ -1,0 +1,161 @@
+// brennic-import: reads Brennic ".model" and ".mesh" files.
+//
+//   brennic-import --list [--include-lods] FILE
+
+#include "BrennicModel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+const char usage[] =
+    "usage: brennic-import --list [--include-lods] FILE\n"
+    "\n"
+    "Reads a Brennic model file (.model or .mesh) and the .mesh files it refers to, and lists\n"
+    "its meshes: name, texture, vertex form, vertex and triangle counts, then the files read.\n"
+    "\n"
+    "  --list           list the model's meshes and the files it followed\n"
+    "  --include-lods   also follow references to LOD meshes (names holding \"_lod\")\n"
+    "  -h, --help       show this help\n"
+    "\n"
+    "References and textures resolve under the folder named 'content' in FILE's path, as in\n"
+    "the game's unpacked data: content/meshes/NAME.mesh.\n";
+
+// The host hands the plug-in Windows paths; so do we, so the content root resolves as there.
+std::string ToHostPath(const std::filesystem::path& path)
+{
+    std::string host = std::filesystem::absolute(path).lexically_normal().string();
+    std::replace(host.begin(), host.end(), '/', '\\');
+    return host;
+}
+
+std::string ToDisplayPath(std::string hostPath)
+{
+    std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
+    return hostPath;
+}
+
+const char* FormName(VertexForm form)
+{
+    switch (form) {
+    case VertexForm::Static: return "static";
+    case VertexForm::Skinned: return "skinned";
+    default: return "-";
+    }
+}
+
+void PrintReferences(const CBrennicModel& model, const std::string& mainFile)
+{
+    std::printf("\nfiles read:\n  %s\n", mainFile.c_str());
+    int lodsSkipped = 0;
+    for (const ReferenceNote& note : model.References()) {
+        const std::string indent(2 * note.depth + 2, ' ');
+        const std::string path = ToDisplayPath(note.path);
+        switch (note.outcome) {
+        case ReferenceNote::Outcome::Loaded: std::printf("%s%s\n", indent.c_str(), path.c_str()); break;
+        case ReferenceNote::Outcome::Missing: std::printf("%s%s  (missing, skipped)\n", indent.c_str(), path.c_str()); break;
+        case ReferenceNote::Outcome::SkippedLod: std::printf("%s%s  (LOD, not loaded)\n", indent.c_str(), path.c_str()); ++lodsSkipped; break;
+        case ReferenceNote::Outcome::SkippedCycle: std::printf("%s%s  (already being read: reference cycle, skipped)\n", indent.c_str(), path.c_str()); break;
+        case ReferenceNote::Outcome::SkippedTooDeep: std::printf("%s%s  (references nested too deeply, skipped)\n", indent.c_str(), path.c_str()); break;
+        case ReferenceNote::Outcome::SkippedOverBudget: std::printf("%s%s  (too many referenced files, skipped)\n", indent.c_str(), path.c_str()); break;
+        }
+    }
+    if (model.ReferenceCount() > model.References().size())
+        std::printf("  ... and %zu more references\n", model.ReferenceCount() - model.References().size());
+    if (lodsSkipped)
+        std::printf("(%d LOD reference%s not loaded; pass --include-lods to load them)\n", lodsSkipped, lodsSkipped == 1 ? "" : "s");
+}
+
+void PrintWarnings(const CBrennicModel& model)
+{
+    if (model.WarningCount() == 0)
+        return;
+    std::printf("\n%zu problem%s in the data (the parts concerned were left out):\n", model.WarningCount(),
+                model.WarningCount() == 1 ? "" : "s");
+    for (const LoadWarning& warning : model.Warnings())
+        std::printf("  %s, chunk at byte %u: %s\n", ToDisplayPath(warning.file).c_str(), warning.offset, warning.message.c_str());
+    if (model.WarningCount() > model.Warnings().size())
+        std::printf("  ... and %zu more\n", model.WarningCount() - model.Warnings().size());
+}
+
+int List(const std::string& file, bool includeLods)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) {
+        std::fprintf(stderr, "brennic-import: %s: no such file\n", file.c_str());
+        return 1;
+    }
+    const std::string hostPath = ToHostPath(file);
+    CBrennicModel model;
+    const int loaded = model.Load(hostPath, includeLods);
+
+    uint64_t vertices = 0, triangles = 0;
+    for (int i = 0; i < model.GetMeshCount(); ++i) {
+        vertices += model.GetMesh(i)->vertexCount;
+        triangles += model.GetMesh(i)->indexCount / 3;
+    }
+    std::printf("%s: %d mesh%s, %llu vertices, %llu triangles\n", file.c_str(), model.GetMeshCount(),
+                model.GetMeshCount() == 1 ? "" : "es", static_cast<unsigned long long>(vertices),
+                static_cast<unsigned long long>(triangles));
+    if (model.GetMeshCount() > 0) {
+        std::printf("\n  %-4s %-28s %-24s %-8s %9s %10s\n", "#", "mesh", "texture", "form", "vertices", "triangles");
+        for (int i = 0; i < model.GetMeshCount(); ++i) {
+            const ModelMesh& mesh = *model.GetMesh(i);
+            std::printf("  %-4d %-28s %-24s %-8s %9u %10u\n", i, mesh.names[1].c_str(), mesh.names[0].c_str(),
+                        FormName(mesh.vertexForm), mesh.vertexCount, mesh.indexCount / 3);
+        }
+    }
+    PrintReferences(model, ToDisplayPath(hostPath));
+    PrintWarnings(model);
+
+    if (!loaded) {
+        std::fprintf(stderr, "brennic-import: %s: no mesh with both vertices and triangles; is it a Brennic .model or .mesh file?\n",
+                     file.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool list = false, includeLods = false;
+    std::string file;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (!std::strcmp(arg, "--list"))
+            list = true;
+        else if (!std::strcmp(arg, "--include-lods"))
+            includeLods = true;
+        else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
+            std::fputs(usage, stdout);
+            return 0;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "brennic-import: unknown option %s\n\n%s", arg, usage);
+            return 2;
+        } else if (file.empty())
+            file = arg;
+        else {
+            std::fprintf(stderr, "brennic-import: one FILE at a time for now\n\n%s", usage);
+            return 2;
+        }
+    }
+    if (!list || file.empty()) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    try {
+        return List(file, includeLods);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "brennic-import: %s: not enough memory to load it\n", file.c_str());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "brennic-import: %s: %s\n", file.c_str(), error.what());
+    }
+    return 1;
+}

@@ -1,0 +1,225 @@
+#include "BrennicModel.h"
+
+#include "ChunkReader.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+enum TopLevelChunk : ChunkId { MeshListChunk = 9, ReferenceChunk = 16, SubstitutionChunk = 29 };
+enum MeshSubChunk : ChunkId { HeaderChunk = 1, NamesChunk = 2, StaticVertexChunk = 3, IndexChunk = 4, SkinnedVertexChunk = 5 };
+
+// Calls `item` for each piece of a ','-separated list: every piece before a ',' (empty ones
+// too), then the tail only when it is longer than one character. No list is built, so a
+// string of commas costs no more than its own bytes.
+template <typename ItemFunction>
+void ForEachListItem(const std::string& text, ItemFunction item)
+{
+    size_t start = 0;
+    for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
+        item(text.substr(start, comma - start));
+    if (text.size() - start > 1)
+        item(text.substr(start));
+}
+
+// Keeps the chain of open files in step on every way out, exceptions included.
+template <typename Stack>
+struct ScopedPush {
+    Stack& stack;
+    ~ScopedPush() { stack.pop_back(); }
+};
+
+} // namespace
+
+std::string ContentRootOf(const std::string& path)
+{
+    static const char marker[] = "\\content\\";
+    const size_t found = path.rfind(marker);
+    if (found == std::string::npos)
+        return std::string();
+    std::string root = path.substr(0, found + sizeof marker - 1);
+    std::replace(root.begin(), root.end(), '/', '\\');
+    return root;
+}
+
+int CBrennicModel::Load(const std::string& path, bool lods)
+{
+    includeLods = lods;
+    CChunkReader root;
+    if (!root.Open(path))
+        return 0;
+    contentRoot = ContentRootOf(path);
+    ReadFile(root, path);
+    return meshes.empty() ? 0 : 1;
+}
+
+void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
+{
+    openFiles.push_back({&path, root.Begin()});
+    ScopedPush<std::vector<OpenFile>> pop{openFiles};
+    CChunkReader chunk;
+    while (root.NextChunk(&chunk) != -1)
+        ReadTopLevelChunk(chunk);
+}
+
+void CBrennicModel::LoadMeshFile(const std::string& path)
+{
+    const bool inChain = std::any_of(openFiles.begin(), openFiles.end(),
+                                     [&](const OpenFile& open) { return *open.path == path; });
+    if (inChain)
+        return Note(path, ReferenceNote::Outcome::SkippedCycle);
+    if (openFiles.size() > maxReferenceDepth)
+        return Note(path, ReferenceNote::Outcome::SkippedTooDeep);
+    if (referencedFiles >= maxReferencedFiles)
+        return Note(path, ReferenceNote::Outcome::SkippedOverBudget);
+    ++referencedFiles;
+
+    CChunkReader root;
+    if (!root.Open(path))
+        return Note(path, ReferenceNote::Outcome::Missing);
+    Note(path, ReferenceNote::Outcome::Loaded);
+    ReadFile(root, path);
+}
+
+void CBrennicModel::ReadTopLevelChunk(CChunkReader& chunk)
+{
+    if (chunk.Truncated())
+        Warn(chunk, "chunk runs past the end of the file; reading what is there");
+    switch (chunk.GetChunkId()) {
+    case MeshListChunk: return ReadMeshList(chunk);
+    case ReferenceChunk: return ReadReferences(chunk);
+    case SubstitutionChunk: return ReadSubstitutions(chunk);
+    default: return;
+    }
+}
+
+void CBrennicModel::ReadMeshList(CChunkReader& chunk)
+{
+    CChunkReader meshChunk;
+    CChunkReader subChunk;
+    while (chunk.NextChunk(&meshChunk) != -1) {
+        currentMesh = std::make_unique<ModelMesh>();
+        while (meshChunk.NextChunk(&subChunk) != -1)
+            ReadMeshChunk(subChunk);
+        std::unique_ptr<ModelMesh> mesh = std::move(currentMesh);
+        if (mesh->vertexCount != 0 && mesh->indexCount != 0)
+            meshes.push_back(std::move(mesh));
+    }
+}
+
+void CBrennicModel::ReadMeshChunk(CChunkReader& chunk)
+{
+    switch (chunk.GetChunkId()) {
+    case HeaderChunk: return ReadMeshHeader(chunk);
+    case NamesChunk: return ReadMeshNames(chunk);
+    case StaticVertexChunk: return ReadStaticVertexChunk(chunk);
+    case IndexChunk: return ReadIndexChunk(chunk);
+    case SkinnedVertexChunk: return ReadSkinnedVertexChunk(chunk);
+    default: return;
+    }
+}
+
+void CBrennicModel::ReadMeshHeader(CChunkReader& chunk)
+{
+    if (!currentMesh)
+        return;
+    if (chunk.Remaining() < sizeof currentMesh->header)
+        return Warn(chunk, "mesh header is shorter than 64 bytes; ignored");
+    chunk.ReadBytes(currentMesh->header, sizeof currentMesh->header);
+}
+
+void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
+{
+    if (!currentMesh)
+        return;
+    std::string names[3];
+    for (std::string& name : names)
+        name = chunk.ReadString();
+    if (chunk.Overrun())
+        return Warn(chunk, "mesh names end before the third name; ignored");
+    for (int i = 0; i < 3; ++i)
+        currentMesh->names[i] = Substitute(names[i]);
+}
+
+void CBrennicModel::ReadIndexChunk(CChunkReader& chunk)
+{
+    if (!currentMesh)
+        return;
+    const uint32_t count = chunk.ReadU32();
+    if (chunk.Overrun() || count > chunk.Remaining() / sizeof(uint16_t))
+        return Warn(chunk, "index chunk holds fewer indices than it counts; ignored");
+
+    std::unique_ptr<uint16_t[]> indices(new uint16_t[count]);
+    if (count != 0)
+        std::copy_n(chunk.Take(count * sizeof(uint16_t)), count * sizeof(uint16_t),
+                    reinterpret_cast<uint8_t*>(indices.get()));
+    currentMesh->indices = std::move(indices);
+    currentMesh->indexCount = count;
+}
+
+void CBrennicModel::ReadReferences(CChunkReader& chunk)
+{
+    const uint32_t count = chunk.ReadU32();
+    // Each list read consumes at least one byte, so the loop ends with the payload.
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string list = chunk.ReadString();
+        if (chunk.Overrun())
+            return Warn(chunk, "reference chunk ends before its last name list");
+        if (list.size() <= 1)
+            continue;
+        ForEachListItem(list, [&](const std::string& item) {
+            const std::string path = contentRoot + "meshes\\" + item + ".mesh";
+            if (!includeLods && path.find("_lod") != std::string::npos)
+                Note(path, ReferenceNote::Outcome::SkippedLod);
+            else
+                LoadMeshFile(path);
+        });
+    }
+}
+
+void CBrennicModel::ReadSubstitutions(CChunkReader& chunk)
+{
+    const std::string text = chunk.ReadString();
+    if (chunk.Overrun())
+        return Warn(chunk, "substitution list has no terminating zero; ignored");
+    ForEachListItem(text, [&](const std::string& item) { AddSubstitution(item); });
+}
+
+std::vector<std::string> CBrennicModel::SplitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    ForEachListItem(text, [&](const std::string& item) { items.push_back(item); });
+    return items;
+}
+
+void CBrennicModel::AddSubstitution(const std::string& item)
+{
+    const size_t equals = item.find('=');
+    if (equals == std::string::npos)
+        return;
+    substitutions[item.substr(0, equals)] = item.substr(equals + 1);
+}
+
+std::string CBrennicModel::Substitute(const std::string& name) const
+{
+    const auto found = substitutions.find(name);
+    return found == substitutions.end() ? name : found->second;
+}
+
+void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome)
+{
+    ++referenceCount;
+    if (referenceNotes.size() < maxReferenceNotes)
+        referenceNotes.push_back({path, outcome, static_cast<unsigned>(openFiles.size())});
+}
+
+void CBrennicModel::Warn(const CChunkReader& chunk, std::string message)
+{
+    ++warningCount;
+    if (warnings.size() >= maxWarnings || openFiles.empty())
+        return;
+    const OpenFile& file = openFiles.back();
+    const uint32_t offset = static_cast<uint32_t>(chunk.Begin() - file.begin) - 8;
+    warnings.push_back({*file.path, offset, std::move(message)});
+}

@@ -1,0 +1,123 @@
+#pragma once
+
+#include "WorkVertex.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CChunkReader;
+
+enum class VertexForm : uint8_t { None, Static, Skinned };
+
+// One mesh of a model file. Arrays are allocated once with their exact counts.
+// Indices are kept as the file has them: one may point at or past vertexCount, so whoever
+// reads vertices through an index must check it first.
+struct ModelMesh {
+    uint8_t header[64] = {};
+    uint32_t vertexCount = 0;
+    uint32_t indexCount = 0;
+    std::unique_ptr<WorkVertex[]> vertices;
+    std::unique_ptr<uint16_t[]> indices;
+    std::string names[3];                      // texture, mesh, and a third name nothing reads
+    VertexForm vertexForm = VertexForm::None;  // form of the vertex sub-chunk that won
+};
+
+// What became of one mesh reference while loading.
+struct ReferenceNote {
+    enum class Outcome { Loaded, Missing, SkippedLod, SkippedCycle, SkippedTooDeep, SkippedOverBudget };
+    std::string path;
+    Outcome outcome;
+    unsigned depth; // 1 for a file named by the main file
+};
+
+// Malformed data the loader left out, with where it stood.
+struct LoadWarning {
+    std::string file;
+    uint32_t offset; // of the offending chunk's head in that file
+    std::string message;
+};
+
+// A path's prefix up to and including its last "\content\" (slashes in the prefix turned
+// into backslashes), or empty. The base of mesh references and texture files.
+std::string ContentRootOf(const std::string& path);
+
+// Decodes a packed direction word: x from bits 16-23, y from 8-15, z from 0-7, each byte b
+// as b * (single-precision 1/255) rounded once; bits 24-31 are ignored.
+void UnpackDirection(uint32_t word, float direction[3]);
+
+// The in-memory model of one import: the meshes of a model file and of the ".mesh" files it
+// refers to, with names rewritten through the file's substitution table.
+class CBrennicModel {
+public:
+    // Reference following is bounded so that no set of files can loop or exhaust the stack.
+    static constexpr unsigned maxReferenceDepth = 64;
+    static constexpr unsigned maxReferencedFiles = 4096;
+    static constexpr size_t maxWarnings = 100;
+    static constexpr size_t maxReferenceNotes = 1000;
+
+    CBrennicModel() = default;
+    virtual ~CBrennicModel() = default;
+    CBrennicModel(const CBrennicModel&) = delete;
+    CBrennicModel& operator=(const CBrennicModel&) = delete;
+
+    // Loads the file and what it refers to; 1 when at least one mesh with vertices and
+    // indices was kept, else 0. Called once, on a new model. Allocation failure propagates.
+    int Load(const std::string& path, bool includeLods);
+
+    int GetMeshCount() const { return static_cast<int>(meshes.size()); }
+    ModelMesh* GetMesh(int index) const { return meshes[static_cast<size_t>(index)].get(); }
+
+    // What the load followed, in the order met, and what it had to leave out.
+    const std::vector<ReferenceNote>& References() const { return referenceNotes; }
+    size_t ReferenceCount() const { return referenceCount; }
+    const std::vector<LoadWarning>& Warnings() const { return warnings; }
+    size_t WarningCount() const { return warningCount; }
+
+    // Chunk handlers, each given the child reader that covers its chunk.
+    void ReadTopLevelChunk(CChunkReader& chunk);
+    void ReadMeshChunk(CChunkReader& chunk);
+    void ReadMeshHeader(CChunkReader& chunk);
+    void ReadMeshNames(CChunkReader& chunk);
+    void ReadIndexChunk(CChunkReader& chunk);
+    void ReadStaticVertexChunk(CChunkReader& chunk);
+    void ReadSkinnedVertexChunk(CChunkReader& chunk);
+    void ReadReferences(CChunkReader& chunk);
+    void ReadSubstitutions(CChunkReader& chunk);
+
+    // Decoders over records in place in the file (32 bytes each, any alignment).
+    void DecodeStaticVertices(const uint8_t* records, uint32_t count);
+    void DecodeSkinnedVertices(const uint8_t* records, uint32_t count);
+
+    void LoadMeshFile(const std::string& path);
+    static std::vector<std::string> SplitList(const std::string& text);
+    void AddSubstitution(const std::string& item);
+    std::string Substitute(const std::string& name) const;
+
+    bool includeLods = false;
+    std::vector<std::unique_ptr<ModelMesh>> meshes;
+    std::unique_ptr<ModelMesh> currentMesh;
+    std::string contentRoot;
+    std::map<std::string, std::string> substitutions;
+
+private:
+    void ReadFile(CChunkReader& root, const std::string& path);
+    void ReadMeshList(CChunkReader& chunk);
+    void Note(const std::string& path, ReferenceNote::Outcome outcome);
+    void Warn(const CChunkReader& chunk, std::string message);
+
+    // The chain of files being read, main file first: cycle test, depth and warning context.
+    struct OpenFile {
+        const std::string* path;
+        const uint8_t* begin;
+    };
+    std::vector<OpenFile> openFiles;
+    unsigned referencedFiles = 0;
+    std::vector<ReferenceNote> referenceNotes;
+    size_t referenceCount = 0;
+    std::vector<LoadWarning> warnings;
+    size_t warningCount = 0;
+};

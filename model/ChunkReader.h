@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+using ChunkId = uint32_t;
+
+// Read access to a model file as a tree of chunks: u32 id, u32 payload size, payload, all
+// little-endian and back to back. A root reader maps the whole file; a child reader, set up by
+// its parent's NextChunk, is a window on one chunk's payload inside the parent's view and must
+// not outlive the root.
+//
+// No read leaves the reader's range. A read that would run past it consumes what is left,
+// yields zeros for the missing part (a string: the bytes up to the end), and marks the reader
+// overrun, so a handler can tell that the payload was shorter than its counts and drop it.
+// A chunk whose declared size runs past its parent's range is clamped to the bytes that remain
+// (and marked truncated); it is then the last chunk of that range.
+class CChunkReader {
+public:
+    CChunkReader() = default;
+    virtual ~CChunkReader();
+    CChunkReader(const CChunkReader&) = delete;
+    CChunkReader& operator=(const CChunkReader&) = delete;
+
+    // Maps the file read-only. 1 when the whole file is mapped, else 0 with nothing held.
+    int Open(const std::string& path);
+
+    // Leaves the current chunk and enters the next; sets `child` (if given) to cover its
+    // payload. Returns the chunk id as a signed int, or -1 when no 8-byte chunk head fits.
+    int NextChunk(CChunkReader* child);
+
+    ChunkId GetChunkId() const { return chunkId; }
+
+    uint32_t ReadU32();
+    uint8_t ReadU8();
+    void ReadBytes(void* destination, uint32_t count);
+    std::string ReadString();
+
+    // The next `count` bytes in place, or null (and overrun) when fewer remain.
+    const uint8_t* Take(uint32_t count);
+
+    uint32_t Remaining() const { return size - cursor; }
+    bool Overrun() const { return overrun; }
+    bool Truncated() const { return truncated; }
+    const uint8_t* Begin() const { return data; }
+
+private:
+    bool ownsView = false;
+    void* file = nullptr;
+    void* mapping = nullptr;
+    uint32_t size = 0;
+    const uint8_t* data = nullptr;
+    uint32_t cursor = 0;
+    bool inChunk = false;
+    uint32_t chunkId = 0;
+    uint32_t chunkStart = 0;
+    uint32_t chunkSize = 0;
+    bool overrun = false;
+    bool truncated = false;
+};
+
+// Unaligned little-endian loads. The file format and every platform we build for are
+// little-endian, so a plain copy is the conversion.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "model file reading assumes a little-endian host"
+#endif
+uint32_t LoadU32(const uint8_t* bytes);
+uint16_t LoadU16(const uint8_t* bytes);
