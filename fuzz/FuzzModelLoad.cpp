@@ -1,0 +1,147 @@
+// libFuzzer target over CBrennicModel::Load. Each input is written to content/meshes/fuzz.mesh
+// in a private content folder that also holds a few valid meshes, so reference chunks in the
+// input can name the input itself (a cycle), real files, or missing ones. After the load the
+// model is checked; a broken invariant traps so libFuzzer keeps the input.
+
+#include "BrennicModel.h"
+#include "FuzzMeshes.h"
+#include "ModelWriter.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace modelwriter;
+
+namespace {
+
+struct Content {
+    std::string folder;       // made by mkdtemp, removed at exit
+    std::string inputPath;    // POSIX path each input is written to
+    std::string hostPath;     // the same path as the host hands it to Load
+    uint64_t helperBytes = 0; // the valid files together: all a load can read besides the input
+};
+
+Content* content = nullptr;
+
+void RemoveContent()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(content->folder, ignored);
+}
+
+Content* WriteContent()
+{
+    char pattern[] = "/tmp/brennic-fuzz-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("fuzz_model_load: mkdtemp");
+        std::abort();
+    }
+    auto* made = new Content;
+    made->folder = pattern;
+    const ContentFolder folder(made->folder);
+    made->inputPath = folder.MeshPath(fuzzmeshes::inputName);
+    made->hostPath = HostPath(made->inputPath);
+
+    // The skinned file refers back to the input, so a cycle can run through another file.
+    const Bytes a = MeshListChunk(std::vector<Mesh>{fuzzmeshes::StaticTriangle("a")});
+    const Bytes lod = MeshListChunk(std::vector<Mesh>{fuzzmeshes::StaticTriangle("a_lod1")});
+    const Bytes skinned = Concat({MeshListChunk(std::vector<Mesh>{fuzzmeshes::SkinnedTriangle("skinned", 3)}),
+                                  ReferenceChunk({std::string(fuzzmeshes::staticName) + ",", fuzzmeshes::inputName})});
+    folder.WriteMesh(fuzzmeshes::staticName, a);
+    folder.WriteMesh(fuzzmeshes::lodName, lod);
+    folder.WriteMesh(fuzzmeshes::skinnedName, skinned);
+    made->helperBytes = a.size() + lod.size() + skinned.size();
+    return made;
+}
+
+// Overwrites in place and then sets the length: opening with O_TRUNC makes ext4 flush the
+// file to disk on close (its replace-by-truncate safety), which costs most of each run.
+void WriteInput(const uint8_t* data, size_t size)
+{
+    const int fd = open(content->inputPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::perror("fuzz_model_load: open");
+        std::abort();
+    }
+    for (size_t written = 0; written < size;) {
+        const ssize_t n = pwrite(fd, data + written, size - written, static_cast<off_t>(written));
+        if (n <= 0) {
+            std::perror("fuzz_model_load: write");
+            std::abort();
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+        std::perror("fuzz_model_load: ftruncate");
+        std::abort();
+    }
+    close(fd);
+}
+
+void Check(bool holds)
+{
+    if (!holds)
+        __builtin_trap();
+}
+
+// Reads every byte the model holds so ASan sees any array shorter than its count.
+void CheckModel(const CBrennicModel& model, int result, uint64_t readableBytes)
+{
+    Check(result == (model.GetMeshCount() > 0 ? 1 : 0));
+    Check(model.References().size() <= CBrennicModel::maxReferenceNotes);
+    Check(model.References().size() <= model.ReferenceCount());
+    Check(model.Warnings().size() <= CBrennicModel::maxWarnings);
+    Check(model.Warnings().size() <= model.WarningCount());
+
+    uint32_t sum = 0;
+    for (int m = 0; m < model.GetMeshCount(); ++m) {
+        const ModelMesh* mesh = model.GetMesh(m);
+        Check(mesh != nullptr);
+        Check(mesh->vertexCount > 0 && mesh->indexCount > 0);
+        Check(mesh->vertices != nullptr && mesh->indices != nullptr);
+        Check(mesh->vertexForm != VertexForm::None);
+        // A count is checked against the bytes of one file, so no count can beat them all.
+        Check(uint64_t{mesh->vertexCount} * 32 <= readableBytes);
+        Check(uint64_t{mesh->indexCount} * 2 <= readableBytes);
+
+        const auto* vertexBytes = reinterpret_cast<const unsigned char*>(mesh->vertices.get());
+        for (size_t i = 0; i < size_t{mesh->vertexCount} * sizeof(WorkVertex); ++i)
+            sum += vertexBytes[i];
+        for (uint32_t i = 0; i < mesh->indexCount; ++i)
+            sum += mesh->indices[i];
+        for (const std::string& name : mesh->names)
+            for (char c : name)
+                sum += static_cast<unsigned char>(c);
+    }
+    volatile uint32_t sink = sum;
+    (void)sink;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    content = WriteContent();
+    std::atexit(RemoveContent);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    WriteInput(data, size);
+    // Size parity picks the LOD switch, so both ways are reached from every kind of input.
+    const bool includeLods = size % 2 == 1;
+    CBrennicModel model;
+    const int result = model.Load(content->hostPath, includeLods);
+    if (size == 0) {
+        Check(result == 0 && model.GetMeshCount() == 0); // an empty file cannot be opened
+        return 0;
+    }
+    CheckModel(model, result, size + content->helperBytes);
+    return 0;
+}
