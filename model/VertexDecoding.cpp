@@ -58,14 +58,26 @@ void CBrennicModel::ReadSkinnedVertexChunk(CChunkReader& chunk)
     DecodeSkinnedVertices(chunk.Take(count * vertexRecordSize), count);
 }
 
+namespace {
+
+// One pass over the records, each decoded straight into its vertex; the array is allocated
+// uninitialised because every field is written.
+template <typename DecodeRecord>
+std::unique_ptr<WorkVertex[]> DecodeRecords(const uint8_t* records, uint32_t count, DecodeRecord decode)
+{
+    std::unique_ptr<WorkVertex[]> vertices(new WorkVertex[count]);
+    for (uint32_t i = 0; i < count; ++i)
+        decode(records + size_t{i} * vertexRecordSize, vertices[i]);
+    return vertices;
+}
+
+} // namespace
+
 void CBrennicModel::DecodeStaticVertices(const uint8_t* records, uint32_t count)
 {
     if (!currentMesh)
         return;
-    std::unique_ptr<WorkVertex[]> vertices(new WorkVertex[count]);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* record = records + size_t{i} * vertexRecordSize;
-        WorkVertex& vertex = vertices[i];
+    currentMesh->vertices = DecodeRecords(records, count, [](const uint8_t* record, WorkVertex& vertex) {
         std::memcpy(vertex.position, record, sizeof vertex.position); // bits kept, NaN included
         UnpackDirection(LoadU32(record + 16), vertex.normal);
         UnpackDirection(LoadU32(record + 12), vertex.aux1);
@@ -73,8 +85,7 @@ void CBrennicModel::DecodeStaticVertices(const uint8_t* records, uint32_t count)
         std::memset(vertex.boneIndices, 0, sizeof vertex.boneIndices);
         std::memset(vertex.boneWeights, 0, sizeof vertex.boneWeights);
         std::memcpy(vertex.texCoord, record + 24, sizeof vertex.texCoord);
-    }
-    currentMesh->vertices = std::move(vertices);
+    });
     currentMesh->vertexCount = count;
     currentMesh->vertexForm = VertexForm::Static;
 }
@@ -83,10 +94,7 @@ void CBrennicModel::DecodeSkinnedVertices(const uint8_t* records, uint32_t count
 {
     if (!currentMesh)
         return;
-    std::unique_ptr<WorkVertex[]> vertices(new WorkVertex[count]);
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint8_t* record = records + size_t{i} * vertexRecordSize;
-        WorkVertex& vertex = vertices[i];
+    currentMesh->vertices = DecodeRecords(records, count, [](const uint8_t* record, WorkVertex& vertex) {
         for (int axis = 0; axis < 3; ++axis)
             vertex.position[axis] = LoadS16AsFloat(record + 2 * axis) * skinnedPositionScale;
         // bytes 6-7 are padding
@@ -99,8 +107,7 @@ void CBrennicModel::DecodeSkinnedVertices(const uint8_t* records, uint32_t count
         }
         vertex.texCoord[0] = LoadS16AsFloat(record + 28) * skinnedTexCoordScale;
         vertex.texCoord[1] = LoadS16AsFloat(record + 30) * skinnedTexCoordScale;
-    }
-    currentMesh->vertices = std::move(vertices);
+    });
     currentMesh->vertexCount = count;
     currentMesh->vertexForm = VertexForm::Skinned;
 }
