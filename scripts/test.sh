@@ -1,20 +1,26 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds and runs the test suite in the debug build
-# and under AddressSanitizer + UndefinedBehaviorSanitizer, and a short fuzzing run.
-#   scripts/test.sh            (FUZZ_SECONDS=0 skips the fuzzing run)
+# Every test: installs what is missing, builds and runs the test suite in the debug build,
+# fuzzes the loader briefly, then builds and runs the suite under AddressSanitizer +
+# UndefinedBehaviorSanitizer (leak checks included).
+#   scripts/test.sh            (FUZZ_SECONDS=0 skips the fuzzing run; default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 
-for preset in dev asan; do
-    echo "== $preset build"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-    ctest --preset "$preset"
-done
+run_suite() {
+    echo "== $1 build"
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
+    ctest --preset "$1"
+}
 
-if [ "${FUZZ_SECONDS:-30}" -gt 0 ]; then
-    echo "== fuzzing the loader for ${FUZZ_SECONDS:-30} s"
-    scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+run_suite dev
+
+fuzz_seconds=${FUZZ_SECONDS:-30}
+if ((fuzz_seconds > 0)); then
+    echo "== fuzzing the loader for $fuzz_seconds s"
+    scripts/fuzz.sh "$fuzz_seconds"
 fi
+
+run_suite asan
