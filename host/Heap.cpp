@@ -1,0 +1,14 @@
+// The host's heap for objects handed to it.
+#include "HostApi.h"
+
+#include <cstdlib>
+
+void* MaxHeapOperators::operator new(std::size_t size) noexcept
+{
+    return std::malloc(size);
+}
+
+void MaxHeapOperators::operator delete(void* pointer) noexcept
+{
+    std::free(pointer);
+}

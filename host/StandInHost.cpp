@@ -1,0 +1,98 @@
+#include "StandInHost.h"
+
+#include <algorithm>
+
+namespace standin {
+
+void Bitmap::SetMapName(const MCHAR* name, bool)
+{
+    mapName = name ? name : "";
+}
+
+Texmap* StandardMaterial::GetSubTexmap(int channel)
+{
+    return channel >= 0 && channel < channelCount ? channels[channel] : nullptr;
+}
+
+void StandardMaterial::SetSubTexmap(int channel, Texmap* map)
+{
+    if (channel < 0 || channel >= channelCount)
+        return;
+    channels[channel] = map;
+    const bool owned = std::any_of(ownedMaps.begin(), ownedMaps.end(), [&](const auto& kept) { return kept.get() == map; });
+    if (map && !owned) {
+        ownedMaps.reserve(ownedMaps.size() + 1); // so adopting cannot fail after the map is taken
+        ownedMaps.emplace_back(map);
+    }
+}
+
+RefResult Node::Reference(ReferenceTarget* target)
+{
+    object.reset(target);
+    return REF_SUCCEED;
+}
+
+void Node::SetTransform(TimeValue time, Matrix3 matrix)
+{
+    transform = matrix;
+    transformTime = time;
+}
+
+void Node::SetMtl(Mtl* newMaterial)
+{
+    material.reset(newMaterial);
+}
+
+ImpNode* Scene::CreateNode()
+{
+    if (refuseNode && refuseNode(int(createdNodes.size())))
+        return nullptr;
+    createdNodes.push_back(std::make_unique<Node>());
+    return createdNodes.back().get();
+}
+
+int Scene::AddNodeToScene(ImpNode* node)
+{
+    const auto created = std::find_if(createdNodes.begin(), createdNodes.end(), [&](const auto& own) { return own.get() == node; });
+    if (created == createdNodes.end())
+        return 0;
+    sceneNodes.push_back(created->get());
+    return 1;
+}
+
+FactoryHooks& Factories()
+{
+    static FactoryHooks hooks;
+    return hooks;
+}
+
+namespace {
+
+template <typename T>
+T* Make(const char* factory)
+{
+    FactoryHooks& hooks = Factories();
+    const int call = hooks.calls[factory]++;
+    if (hooks.refuse && hooks.refuse(factory, call))
+        return nullptr;
+    return new T; // host heap: null when it is exhausted
+}
+
+} // namespace
+
+} // namespace standin
+
+TriObject* CreateNewTriObject()
+{
+    return standin::Make<TriObject>("CreateNewTriObject");
+}
+
+StdMat2* NewDefaultStdMat()
+{
+    return standin::Make<standin::StandardMaterial>("NewDefaultStdMat");
+}
+
+BitmapTex* NewDefaultBitmapTex()
+{
+    return standin::Make<standin::Bitmap>("NewDefaultBitmapTex");
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+// The stand-in host: an in-memory scene that keeps what the plug-in hands it, so tests and
+// tools can read it back. Objects made by the host's factories belong to whatever takes them
+// in (a node its object and material, a material its maps); nodes belong to the scene.
+
+#include "HostApi.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+class Bitmap : public BitmapTex {
+public:
+    void SetMapName(const MCHAR* name, bool isUIAction = false) override;
+    const MCHAR* GetMapName() override { return mapName.c_str(); }
+    void SetAlphaAsMono(BOOL on) override { alphaAsMono = on != FALSE; }
+    bool AlphaAsMono() const { return alphaAsMono; }
+
+private:
+    std::string mapName;
+    bool alphaAsMono = false;
+};
+
+class StandardMaterial : public StdMat2 {
+public:
+    static constexpr int channelCount = 12;
+
+    int NumSubTexmaps() override { return channelCount; }
+    Texmap* GetSubTexmap(int channel) override;
+    void SetSubTexmap(int channel, Texmap* map) override;
+    void SetActiveTexmap(MtlBase* map) override { activeMap = map; }
+    MtlBase* GetActiveTexmap() override { return activeMap; }
+
+private:
+    struct DeleteMap {
+        void operator()(Texmap* map) const { map->DeleteThis(); }
+    };
+    Texmap* channels[channelCount] = {};
+    std::vector<std::unique_ptr<Texmap, DeleteMap>> ownedMaps; // each map once
+    MtlBase* activeMap = nullptr;
+};
+
+class Node : public ImpNode, public INode {
+public:
+    // ImpNode
+    RefResult Reference(ReferenceTarget* target) override;
+    void SetTransform(TimeValue time, Matrix3 transform) override;
+    void SetName(const MCHAR* text) override { name = text ? text : ""; }
+    INode* GetINode() override { return this; }
+    // INode
+    const MCHAR* GetName() override { return name.c_str(); }
+    void SetMtl(Mtl* material) override;
+    Mtl* GetMtl() override { return material.get(); }
+
+    TriObject* GetTriObject() const { return dynamic_cast<TriObject*>(object.get()); }
+    const Matrix3& Transform() const { return transform; }
+    TimeValue TransformTime() const { return transformTime; }
+
+private:
+    struct DeleteTarget {
+        void operator()(ReferenceTarget* target) const { target->DeleteThis(); }
+    };
+    std::string name;
+    std::unique_ptr<ReferenceTarget, DeleteTarget> object;
+    std::unique_ptr<Mtl, DeleteTarget> material;
+    Matrix3 transform;
+    TimeValue transformTime = -1;
+};
+
+class Scene : public ImpInterface {
+public:
+    ImpNode* CreateNode() override;
+    void RedrawViews() override { ++redraws; }
+    int AddNodeToScene(ImpNode* node) override;
+
+    // The nodes added to the scene, in order.
+    const std::vector<Node*>& Nodes() const { return sceneNodes; }
+    int Redraws() const { return redraws; }
+    int NodesCreated() const { return int(createdNodes.size()); }
+
+    // Test hook: answer CreateNode with null when it returns true (given the call's number).
+    std::function<bool(int call)> refuseNode;
+
+private:
+    std::vector<std::unique_ptr<Node>> createdNodes;
+    std::vector<Node*> sceneNodes;
+    int redraws = 0;
+};
+
+// The host's factories (CreateNewTriObject, NewDefaultStdMat, NewDefaultBitmapTex) answer
+// null when this returns true, given the factory's name and its call's number.
+struct FactoryHooks {
+    std::function<bool(const std::string& factory, int call)> refuse;
+    std::map<std::string, int> calls;
+};
+FactoryHooks& Factories();
+
+} // namespace standin

@@ -1,0 +1,202 @@
+// The stand-in host's mesh operations: weld, clean-up and normals.
+#include "HostApi.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// A mesh of the given vertices and faces, texture faces matching the faces.
+void Fill(Mesh& mesh, const std::vector<Point3>& vertices, const std::vector<std::array<DWORD, 3>>& faces, DWORD smGroup = 1)
+{
+    mesh.setNumVerts(int(vertices.size()));
+    mesh.setNumTVerts(int(vertices.size()));
+    mesh.setNumFaces(int(faces.size()));
+    mesh.setNumTVFaces(int(faces.size()));
+    for (size_t v = 0; v < vertices.size(); ++v)
+        mesh.verts[v] = vertices[v];
+    for (size_t f = 0; f < faces.size(); ++f) {
+        mesh.faces[f].setVerts(faces[f][0], faces[f][1], faces[f][2]);
+        mesh.faces[f].setSmGroup(smGroup);
+        mesh.tvFace[f].setTVerts(faces[f][0] % vertices.size(), faces[f][1] % vertices.size(), faces[f][2] % vertices.size());
+    }
+}
+
+// Welds every vertex at `threshold` and applies it.
+void WeldAll(Mesh& mesh, float threshold = 0.001f)
+{
+    MeshDelta delta(mesh);
+    BitArray all;
+    all.SetSize(mesh.numVerts);
+    all.SetAll();
+    delta.WeldByThreshold(mesh, all, threshold);
+    delta.Apply(mesh);
+}
+
+std::vector<DWORD> FaceVerts(const Mesh& mesh)
+{
+    std::vector<DWORD> corners;
+    for (int f = 0; f < mesh.numFaces; ++f)
+        corners.insert(corners.end(), mesh.faces[f].v, mesh.faces[f].v + 3);
+    return corners;
+}
+
+TEST(Weld, MergesOnlyWhatLiesCloserThanTheThreshold)
+{
+    const struct {
+        Point3 a, b;
+        bool merged;
+        const char* what;
+    } cases[] = {
+        {{1, 1, 1}, {1.0005f, 1, 1}, true, "0.0005 apart"},
+        {{1, 1, 1}, {1.01f, 1, 1}, false, "0.01 apart"},
+        {{0.00155f, 0, 0}, {0.00245f, 0, 0}, true, "0.0009 apart across a cell boundary"},
+        {{-0.00045f, 5, 5}, {0.00045f, 5, 5}, true, "0.0009 apart across zero"},
+        {{0.0015f, 0, 0}, {0.0026f, 0, 0}, false, "0.0011 apart"},
+        {{3, 3, 3}, {3.0006f, 3.0006f, 3}, true, "0.00085 apart diagonally"},
+        {{3, 3, 3}, {3.0006f, 3.0006f, 3.0006f}, false, "0.00104 apart diagonally"},
+    };
+    for (const auto& c : cases) {
+        Mesh mesh;
+        Fill(mesh, {c.a, c.b, {9, 9, 9}}, {{0, 1, 2}});
+        WeldAll(mesh);
+        EXPECT_EQ(mesh.numVerts, c.merged ? 2 : 3) << c.what;
+        EXPECT_EQ(mesh.verts[0], c.a) << c.what << ": the lowest-numbered vertex keeps its place and position";
+    }
+}
+
+TEST(Weld, ChainsDoNotMergeEndToEnd)
+{
+    Mesh mesh;
+    Fill(mesh, {{0, 0, 0}, {0.0008f, 0, 0}, {0.0016f, 0, 0}, {0.0024f, 0, 0}}, {{0, 1, 2}, {1, 2, 3}});
+    WeldAll(mesh);
+    // 1 joins 0; 2 is 0.0016 from 0, so it is kept and 3 joins it.
+    ASSERT_EQ(mesh.numVerts, 2);
+    EXPECT_EQ(mesh.verts[1], Point3(0.0016f, 0, 0));
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 1, 0, 1, 1}));
+}
+
+TEST(Weld, RenumbersFacesAndLeavesTextureFacesAlone)
+{
+    Mesh mesh;
+    // Two triangles sharing an edge, written with separate corners as a file with UV seams has them.
+    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {3, 4, 5}});
+    WeldAll(mesh);
+    EXPECT_EQ(mesh.numVerts, 4);
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2, 1, 3, 2}));
+    EXPECT_EQ(mesh.numTVerts, 6);
+    EXPECT_EQ(mesh.tvFace[1].t[0], 3u);
+}
+
+TEST(Weld, SkipsVerticesOutsideTheSetAndThoseWithoutAPlace)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    Mesh mesh;
+    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {nan, 0, 0}, {nan, 0, 0}, {inf, 0, 0}, {inf, 0, 0}, {3e38f, 0, 0}, {3e38f, 0, 0}}, {{0, 1, 2}});
+    MeshDelta delta(mesh);
+    BitArray set;
+    set.SetSize(mesh.numVerts);
+    set.SetAll();
+    set.Clear(1);
+    delta.WeldByThreshold(mesh, set, 0.001f);
+    delta.Apply(mesh);
+    EXPECT_EQ(mesh.numVerts, 8) << "vertex 1 is not a candidate; NaN, infinite and huge positions are not welded";
+}
+
+TEST(Weld, CornersPastTheVerticesStayIllegal)
+{
+    Mesh mesh;
+    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 2, 3}, {1, 2, 77}});
+    WeldAll(mesh);
+    ASSERT_EQ(mesh.numVerts, 3);
+    EXPECT_GE(mesh.faces[1].v[2], 3u);
+    mesh.RemoveIllegalFaces();
+    EXPECT_EQ(mesh.numFaces, 1);
+}
+
+TEST(Weld, LargeGridOfSeamsMergesEveryDuplicate)
+{
+    // Each of n*n quads with its own four corners: the weld must leave (n+1)^2 vertices.
+    const int n = 100;
+    std::vector<Point3> vertices;
+    std::vector<std::array<DWORD, 3>> faces;
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x) {
+            const DWORD base = DWORD(vertices.size());
+            for (int corner = 0; corner < 4; ++corner)
+                vertices.push_back({0.01f * float(x + corner % 2), 0.01f * float(y + corner / 2), 0});
+            faces.push_back({base, base + 1, base + 3});
+            faces.push_back({base, base + 3, base + 2});
+        }
+    Mesh mesh;
+    Fill(mesh, vertices, faces);
+    WeldAll(mesh);
+    EXPECT_EQ(mesh.numVerts, (n + 1) * (n + 1));
+}
+
+TEST(CleanUp, DropsDegenerateAndIllegalFacesWithTheirTextureFaces)
+{
+    Mesh mesh;
+    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 0, 1}, {2, 1, 2}, {0, 1, 3}, {1, 2, 0}});
+    mesh.tvFace[4].setTVerts(1, 2, 9); // a texture corner past the texture vertices
+    EXPECT_TRUE(mesh.RemoveDegenerateFaces());
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2, 0, 1, 3, 1, 2, 0}));
+    EXPECT_TRUE(mesh.RemoveIllegalFaces());
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2}));
+    EXPECT_EQ(mesh.tvFace[0].t[2], 2u);
+    EXPECT_FALSE(mesh.RemoveDegenerateFaces());
+}
+
+TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
+{
+    // Two faces meeting at a right angle along the edge of vertices 0 and 1.
+    const std::vector<Point3> vertices{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    const std::vector<std::array<DWORD, 3>> faces{{0, 1, 2}, {1, 0, 3}}; // normals +z and +y
+    const float s = std::sqrt(0.5f);
+
+    Mesh smooth;
+    Fill(smooth, vertices, faces, 1);
+    smooth.buildNormals();
+    EXPECT_NEAR(smooth.cornerNormals[0].y, s, 1e-6);
+    EXPECT_NEAR(smooth.cornerNormals[0].z, s, 1e-6);
+    EXPECT_NEAR(smooth.cornerNormals[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
+
+    Mesh sharp;
+    Fill(sharp, vertices, faces, 1);
+    sharp.faces[1].setSmGroup(2);
+    sharp.buildNormals();
+    EXPECT_EQ(sharp.cornerNormals[0], Point3(0, 0, 1));
+    EXPECT_EQ(sharp.cornerNormals[4], Point3(0, 1, 0));
+
+    Mesh none;
+    Fill(none, vertices, faces, 0);
+    none.buildNormals();
+    EXPECT_EQ(none.cornerNormals[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+}
+
+TEST(BoundingBox, CoversEveryVertex)
+{
+    Mesh mesh;
+    Fill(mesh, {{-1, 2, 3}, {4, -5, 6}, {0, 0, -7}}, {{0, 1, 2}});
+    mesh.buildBoundingBox();
+    EXPECT_EQ(mesh.getBoundingBox().pmin, Point3(-1, -5, -7));
+    EXPECT_EQ(mesh.getBoundingBox().pmax, Point3(4, 2, 6));
+}
+
+TEST(BitArray, SetAllSetsExactlyItsSize)
+{
+    BitArray bits;
+    bits.SetSize(33);
+    bits.SetAll();
+    EXPECT_EQ(bits.NumberSet(), 33);
+    bits.SetSize(40, 1);
+    EXPECT_EQ(bits.NumberSet(), 33) << "growing keeps the old bits and adds cleared ones";
+    EXPECT_EQ(bits[39], 0);
+    EXPECT_EQ(bits[-1], 0);
+}
+
+} // namespace

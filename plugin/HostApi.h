@@ -1,0 +1,265 @@
+#pragma once
+
+// The host application's programming interface as this plug-in uses it: 3ds Max, SDK release
+// 12000 (API 33), narrow-character build. Only what the plug-in calls is declared, with the
+// host's names and signatures. Built against the real SDK, this one header would include the
+// SDK's headers instead; nothing else in the plug-in changes. On Linux the stand-in host
+// (host/) implements it.
+
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+using TimeValue = int;
+using MCHAR = char;
+
+// Objects handed to the host are allocated from the host's heap. A failed allocation yields
+// null (no exception), so `new` expressions on these classes must be tested.
+class MaxHeapOperators {
+public:
+    static void* operator new(std::size_t size) noexcept;
+    static void operator delete(void* pointer) noexcept;
+};
+
+// ---- Strings
+
+class CStr {
+public:
+    CStr() = default;
+    CStr(const char* chars) : text(chars ? chars : "") {}
+    const char* data() const { return text.c_str(); }
+    operator const char*() const { return text.c_str(); }
+
+private:
+    std::string text;
+};
+using MSTR = CStr;
+
+// ---- Geometry
+
+class Point3 {
+public:
+    float x, y, z;
+
+    Point3() = default; // uninitialised, like the host's
+    constexpr Point3(float px, float py, float pz) : x(px), y(py), z(pz) {}
+    Point3 operator+(const Point3& p) const { return {x + p.x, y + p.y, z + p.z}; }
+    Point3 operator-(const Point3& p) const { return {x - p.x, y - p.y, z - p.z}; }
+    Point3 operator*(float f) const { return {x * f, y * f, z * f}; }
+    Point3& operator+=(const Point3& p) { x += p.x; y += p.y; z += p.z; return *this; }
+    bool operator==(const Point3& p) const { return x == p.x && y == p.y && z == p.z; }
+    float Length() const;
+    Point3 Normalize() const; // the unit vector; the zero vector stays zero
+};
+using UVVert = Point3;
+
+Point3 CrossProd(const Point3& a, const Point3& b);
+float DotProd(const Point3& a, const Point3& b);
+
+class Box3 {
+public:
+    Point3 pmin{1e30f, 1e30f, 1e30f};
+    Point3 pmax{-1e30f, -1e30f, -1e30f};
+    void Init() { *this = Box3(); }
+    bool IsEmpty() const { return pmin.x > pmax.x; }
+    Box3& operator+=(const Point3& p);
+};
+
+class Matrix3 {
+public:
+    Matrix3() = default; // all zero
+    void IdentityMatrix();
+    bool IsIdentity() const;
+    float m[4][3] = {};
+};
+
+constexpr DWORD EDGE_A = 1 << 0, EDGE_B = 1 << 1, EDGE_C = 1 << 2, EDGE_ALL = EDGE_A | EDGE_B | EDGE_C;
+
+class Face {
+public:
+    DWORD v[3];
+    DWORD smGroup;
+    DWORD flags;
+
+    void setVerts(DWORD a, DWORD b, DWORD c) { v[0] = a; v[1] = b; v[2] = c; }
+    void setSmGroup(DWORD group) { smGroup = group; }
+    void setEdgeVisFlags(int va, int vb, int vc)
+    {
+        flags = (flags & ~EDGE_ALL) | (va ? EDGE_A : 0) | (vb ? EDGE_B : 0) | (vc ? EDGE_C : 0);
+    }
+    int getEdgeVis(int edge) const { return (flags >> edge) & 1; }
+};
+
+class TVFace {
+public:
+    DWORD t[3];
+    void setTVerts(DWORD a, DWORD b, DWORD c) { t[0] = a; t[1] = b; t[2] = c; }
+};
+
+class BitArray {
+public:
+    BitArray() = default;
+    explicit BitArray(int count) { SetSize(count); }
+    void SetSize(int count, int save = 0);
+    int GetSize() const { return size; }
+    void SetAll();
+    void ClearAll();
+    void Set(int index);
+    void Clear(int index);
+    int operator[](int index) const;
+    int NumberSet() const;
+
+private:
+    std::vector<DWORD> words;
+    int size = 0;
+};
+
+// A triangle mesh. Its arrays are public and written directly once sized with setNum*.
+class Mesh {
+public:
+    Mesh();
+    ~Mesh();
+    Mesh(const Mesh&) = delete;
+    Mesh& operator=(const Mesh&) = delete;
+
+    BOOL setNumVerts(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
+    BOOL setNumFaces(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
+    BOOL setNumTVerts(int count, BOOL keep = FALSE);
+    BOOL setNumTVFaces(int count, BOOL keep = FALSE, int oldCount = 0);
+    int getNumVerts() const { return numVerts; }
+    int getNumFaces() const { return numFaces; }
+    int getNumTVerts() const { return numTVerts; }
+
+    void setNormal(int index, const Point3& normal);
+    Point3& getNormal(int index) const;
+    void buildNormals();
+    void buildBoundingBox();
+    Box3 getBoundingBox() const { return bdgBox; }
+    void InvalidateEdgeList();
+    BOOL RemoveDegenerateFaces();
+    BOOL RemoveIllegalFaces();
+
+    int numVerts = 0;
+    int numFaces = 0;
+    int numTVerts = 0;
+    int numTVFaces = 0;
+    std::unique_ptr<Point3[]> verts;
+    std::unique_ptr<Face[]> faces;
+    std::unique_ptr<UVVert[]> tVerts;
+    std::unique_ptr<TVFace[]> tvFace; // one per face
+
+    // The stand-in host's own state; the plug-in does not touch it.
+    std::unique_ptr<Point3[]> vertexNormals; // as set by setNormal, one per vertex
+    std::unique_ptr<Point3[]> cornerNormals; // from buildNormals, three per face
+    Box3 bdgBox;
+    bool edgeListValid = false;
+
+private:
+    void RemoveFacesWhere(bool (*remove)(const Mesh&, int face));
+};
+
+class MeshDelta {
+public:
+    explicit MeshDelta(const Mesh& mesh);
+    // Merges the vertices of `vertexSet` that lie closer than `threshold`; applied by Apply.
+    BOOL WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold);
+    void Apply(Mesh& mesh);
+
+private:
+    int vertexCount;
+    std::vector<DWORD> vertexMap;    // old vertex -> new vertex, after a weld
+    std::vector<int> keptVertices;   // new vertex -> the old vertex whose place it takes
+    bool welded = false;
+};
+
+// ---- Scene objects
+
+enum RefResult { REF_FAIL, REF_SUCCEED };
+
+class Animatable : public MaxHeapOperators {
+public:
+    virtual ~Animatable() = default;
+    virtual void DeleteThis() { delete this; }
+};
+class ReferenceTarget : public Animatable {};
+class Object : public ReferenceTarget {};
+
+class TriObject : public Object {
+public:
+    Mesh& GetMesh() { return mesh; }
+    Mesh mesh;
+};
+TriObject* CreateNewTriObject();
+
+class Texmap;
+
+class MtlBase : public ReferenceTarget {
+public:
+    void SetName(const MSTR& text) { mtlName = text; }
+    const MSTR& GetName() const { return mtlName; }
+    void SetMtlFlag(int mask, BOOL value = TRUE) { mtlFlags = value ? (mtlFlags | mask) : (mtlFlags & ~mask); }
+    int TestMtlFlag(int mask) const { return mtlFlags & mask; }
+    virtual int NumSubTexmaps() { return 0; }
+    virtual Texmap* GetSubTexmap(int) { return nullptr; }
+    virtual void SetSubTexmap(int, Texmap*) {}
+
+private:
+    MSTR mtlName;
+    int mtlFlags = 0;
+};
+
+class Texmap : public MtlBase {};
+
+constexpr int MTL_TEX_DISPLAY_ENABLED = 1 << 3; // flag 8: show the texture in the viewports
+
+class Mtl : public MtlBase {
+public:
+    virtual void SetActiveTexmap(MtlBase* map) = 0;
+    virtual MtlBase* GetActiveTexmap() = 0;
+};
+
+// Standard material map channels.
+constexpr int ID_DI = 1; // diffuse
+constexpr int ID_OP = 6; // opacity
+
+class StdMat : public Mtl {};
+class StdMat2 : public StdMat {};
+StdMat2* NewDefaultStdMat();
+
+class BitmapTex : public Texmap {
+public:
+    virtual void SetMapName(const MCHAR* name, bool isUIAction = false) = 0;
+    virtual const MCHAR* GetMapName() = 0;
+    virtual void SetAlphaAsMono(BOOL on) = 0;
+};
+BitmapTex* NewDefaultBitmapTex();
+
+class INode {
+public:
+    virtual ~INode() = default;
+    virtual const MCHAR* GetName() = 0;
+    virtual void SetMtl(Mtl* material) = 0;
+    virtual Mtl* GetMtl() = 0;
+};
+
+// ---- Import
+
+class ImpNode {
+public:
+    virtual ~ImpNode() = default;
+    virtual RefResult Reference(ReferenceTarget* object) = 0;
+    virtual void SetTransform(TimeValue time, Matrix3 transform) = 0;
+    virtual void SetName(const MCHAR* name) = 0;
+    virtual INode* GetINode() = 0;
+};
+
+class ImpInterface {
+public:
+    virtual ~ImpInterface() = default;
+    virtual ImpNode* CreateNode() = 0;
+    virtual void RedrawViews() = 0;
+    virtual int AddNodeToScene(ImpNode* node) = 0;
+};

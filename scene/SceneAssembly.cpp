@@ -1,0 +1,55 @@
+// The loaded model into the scene: per mesh, in order, a triangle object, a node that refers
+// to it with the identity transform and the mesh's name, and the node's material.
+#include "ModelHolder.h"
+
+#include "BrennicModel.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace {
+
+constexpr size_t nameBufferSize = 256;
+
+void FormatName(char* buffer, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsprintf_s(buffer, nameBufferSize, format, arguments);
+    va_end(arguments);
+}
+
+} // namespace
+
+int ModelHolder::BuildScene(ImpInterface* scene)
+{
+    char name[nameBufferSize];
+    std::memset(name, 0, sizeof name);
+
+    for (int i = 0; i < model->GetMeshCount(); ++i) {
+        const ModelMesh& source = *model->GetMesh(i);
+        // "object_NN" unless the mesh name holds a backslash: then what follows the last one.
+        FormatName(name, "object_%02d", i);
+        std::string nodeName = name;
+        const size_t backslash = source.names[1].rfind('\\');
+        if (backslash != std::string::npos)
+            nodeName = source.names[1].substr(backslash + 1);
+
+        HostObject<TriObject> object(CreateNewTriObject());
+        if (!object)
+            continue; // this mesh only; the others keep their numbers
+        BuildMesh(source, object->GetMesh(), i);
+
+        ImpNode* node = scene->CreateNode();
+        if (!node)
+            continue; // likewise; the object goes with its guard
+        Matrix3 identity;
+        identity.IdentityMatrix();
+        node->Reference(object.release());
+        node->SetTransform(0, identity);
+        node->SetName(nodeName.c_str());
+        ApplyMaterial(source, node);
+        scene->AddNodeToScene(node);
+    }
+    return 1;
+}
