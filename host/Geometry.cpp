@@ -230,7 +230,7 @@ void Mesh::buildNormals()
     for (size_t v = 0; v < vertexCount; ++v)
         firstCorner[v + 1] += firstCorner[v];
 
-    std::vector<int> corners(size_t(firstCorner[vertexCount]));
+    std::vector<int> corners(static_cast<size_t>(firstCorner[vertexCount]));
     std::vector<int> filled(firstCorner.begin(), firstCorner.end() - 1);
     for (size_t f = 0; f < faceCount; ++f) {
         const DWORD* v = faces[f].v;

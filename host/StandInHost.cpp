@@ -45,7 +45,7 @@ void Node::SetMtl(Mtl* newMaterial)
 
 ImpNode* Scene::CreateNode()
 {
-    if (refuseNode && refuseNode(int(createdNodes.size())))
+    if (refuseNode && refuseNode(createNodeCalls++))
         return nullptr;
     createdNodes.push_back(std::make_unique<Node>());
     return createdNodes.back().get();

@@ -89,6 +89,7 @@ public:
 private:
     std::vector<std::unique_ptr<Node>> createdNodes;
     std::vector<Node*> sceneNodes;
+    int createNodeCalls = 0;
     int redraws = 0;
 };
 

@@ -1,1 +1,104 @@
-#include <gtest/gtest.h>
+#include "SceneTestSupport.h"
+
+using modelwriter::HostPath;
+using modelwriter::MeshListChunk;
+using MeshSpec = modelwriter::Mesh;
+
+namespace {
+
+class SceneAssemblyTest : public SceneTest {
+protected:
+    // Builds a model of one-triangle meshes with these mesh names; returns the node names.
+    std::vector<std::string> NamesFor(const std::vector<std::string>& meshNames)
+    {
+        std::vector<MeshSpec> meshes;
+        for (const std::string& name : meshNames)
+            meshes.push_back(Triangle(name));
+        LoadMeshes(meshes);
+        EXPECT_EQ(holder.BuildScene(&scene), 1);
+        return NodeNames();
+    }
+};
+
+TEST_F(SceneAssemblyTest, NodesAreNamedAfterTheTextAfterTheLastBackslash)
+{
+    EXPECT_EQ(NamesFor({"props\\box01", "a\\b\\c", "box01", "", "props\\", "props/box01", "props\\box01"}),
+              (std::vector<std::string>{"box01", "c", "object_02", "object_03", "", "object_05", "box01"}));
+}
+
+TEST_F(SceneAssemblyTest, DefaultNamesHaveAtLeastTwoDigits)
+{
+    const std::vector<std::string> names = NamesFor(std::vector<std::string>(101, "plain"));
+    ASSERT_EQ(names.size(), 101u);
+    EXPECT_EQ(names[0], "object_00");
+    EXPECT_EQ(names[99], "object_99");
+    EXPECT_EQ(names[100], "object_100");
+}
+
+TEST_F(SceneAssemblyTest, EveryNodeHasItsMeshItsMaterialAndTheIdentity)
+{
+    MeshSpec second = Triangle("props\\second", "tex2");
+    second.staticVertices[0].position[0] = 5.0f;
+    LoadMeshes({Triangle("props\\first", "tex1"), second});
+    EXPECT_EQ(holder.BuildScene(&scene), 1);
+    ASSERT_EQ(scene.Nodes().size(), 2u);
+    for (standin::Node* node : scene.Nodes()) {
+        EXPECT_TRUE(node->Transform().IsIdentity());
+        EXPECT_EQ(node->TransformTime(), 0);
+        ASSERT_NE(node->GetTriObject(), nullptr);
+        EXPECT_EQ(node->GetTriObject()->GetMesh().numFaces, 1);
+        ASSERT_NE(node->GetMtl(), nullptr);
+    }
+    EXPECT_STREQ(scene.Nodes()[1]->GetMtl()->GetName(), "props\\second");
+    EXPECT_EQ(scene.Nodes()[1]->GetTriObject()->GetMesh().faces[0].smGroup, 2u);
+    EXPECT_EQ(scene.Redraws(), 0) << "redrawing is the caller's";
+}
+
+TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedAndTheOthersKeepTheirNumbers)
+{
+    standin::Factories().refuse = [](const std::string& factory, int call) { return factory == "CreateNewTriObject" && call == 1; };
+    EXPECT_EQ(NamesFor({"a", "b", "c"}), (std::vector<std::string>{"object_00", "object_02"}));
+    EXPECT_EQ(scene.Nodes()[1]->GetTriObject()->GetMesh().faces[0].smGroup, 3u);
+    EXPECT_EQ(holder.GetMeshCount(), 3) << "the summary still counts it";
+}
+
+TEST_F(SceneAssemblyTest, ANodeTheHostCannotMakeSkipsItsMeshAndReleasesItsObject)
+{
+    scene.refuseNode = [](int call) { return call == 0; };
+    EXPECT_EQ(NamesFor({"a", "b"}), (std::vector<std::string>{"object_01"}));
+}
+
+TEST_F(SceneAssemblyTest, ModelWithoutMeshesBuildsNothing)
+{
+    holder.model = std::make_unique<CBrennicModel>();
+    EXPECT_EQ(holder.BuildScene(&scene), 1);
+    EXPECT_EQ(scene.NodesCreated(), 0);
+}
+
+TEST_F(SceneAssemblyTest, HolderAnswersTheSummaryCounts)
+{
+    MeshSpec a = Triangle("a"), b = Triangle("b"), c = Triangle("c");
+    a.indices.assign(36, 0);
+    b.indices.assign(6, 1);
+    c.indices.assign(10, 2);
+    LoadMeshes({a, b, c});
+    EXPECT_EQ(holder.GetMeshCount(), 3);
+    EXPECT_EQ(holder.GetFaceCount(0), 12u);
+    EXPECT_EQ(holder.GetFaceCount(1), 2u);
+    EXPECT_EQ(holder.GetFaceCount(2), 3u);
+    EXPECT_EQ(holder.contentRoot, HostContentRoot());
+}
+
+TEST_F(SceneAssemblyTest, HolderLoadFailureKeepsTheModelForTheDestructor)
+{
+    EXPECT_EQ(holder.Load(HostPath(folder.path + "/content/none.model"), false), 0);
+    EXPECT_NE(holder.model, nullptr);
+    EXPECT_EQ(holder.contentRoot, "");
+
+    ModelHolder loose;
+    const std::string path = WriteBytes("loose/a.model", MeshListChunk(std::vector<MeshSpec>{Triangle("x")}));
+    EXPECT_EQ(loose.Load(HostPath(path), false), 1);
+    EXPECT_EQ(loose.contentRoot, "") << "no content folder in the path";
+}
+
+} // namespace
