@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
+    libassimp-dev                                     # the benchmark's reference importer
 )
 
 missing=()
