@@ -3,6 +3,8 @@
 //   brennic-import --list [--include-lods] FILE
 
 #include "BrennicModel.h"
+#include "ModelHolder.h"
+#include "StandInHost.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,8 +18,9 @@ namespace {
 const char usage[] =
     "usage: brennic-import --list [--include-lods] FILE\n"
     "\n"
-    "Reads a Brennic model file (.model or .mesh) and the .mesh files it refers to, and lists\n"
-    "its meshes: name, texture, vertex form, vertex and triangle counts, then the files read.\n"
+    "Reads a Brennic model file (.model or .mesh) and the .mesh files it refers to, builds the\n"
+    "scene the plug-in would build, and lists the meshes: name, vertex form, vertex and triangle\n"
+    "counts, vertices and faces after the weld, and the texture file; then the files read.\n"
     "\n"
     "  --list           list the model's meshes and the files it followed\n"
     "  --include-lods   also follow references to LOD meshes (names holding \"_lod\")\n"
@@ -83,6 +86,14 @@ void PrintWarnings(const CBrennicModel& model)
         std::printf("  ... and %zu more\n", model.WarningCount() - model.Warnings().size());
 }
 
+// The texture the material points at, as a user would look for it.
+std::string TextureColumn(const ModelHolder& holder, const ModelMesh& mesh)
+{
+    const std::string path = ToDisplayPath(holder.ResolveTexturePath(mesh.names[0]));
+    std::error_code error;
+    return std::filesystem::exists(path, error) ? path : path + " (missing)";
+}
+
 int List(const std::string& file, bool includeLods)
 {
     std::error_code error;
@@ -91,23 +102,38 @@ int List(const std::string& file, bool includeLods)
         return 1;
     }
     const std::string hostPath = ToHostPath(file);
-    CBrennicModel model;
-    const int loaded = model.Load(hostPath, includeLods);
+    ModelHolder holder;
+    const int loaded = holder.Load(hostPath, includeLods);
+    const CBrennicModel& model = *holder.model;
+    standin::Scene scene;
+    if (loaded)
+        holder.BuildScene(&scene);
 
-    uint64_t vertices = 0, triangles = 0;
+    uint64_t vertices = 0, triangles = 0, weldedVertices = 0, faces = 0;
     for (int i = 0; i < model.GetMeshCount(); ++i) {
         vertices += model.GetMesh(i)->vertexCount;
         triangles += model.GetMesh(i)->indexCount / 3;
     }
+    for (standin::Node* node : scene.Nodes()) {
+        weldedVertices += uint64_t(node->GetTriObject()->GetMesh().numVerts);
+        faces += uint64_t(node->GetTriObject()->GetMesh().numFaces);
+    }
     std::printf("%s: %d mesh%s, %llu vertices, %llu triangles\n", file.c_str(), model.GetMeshCount(),
                 model.GetMeshCount() == 1 ? "" : "es", static_cast<unsigned long long>(vertices),
                 static_cast<unsigned long long>(triangles));
-    if (model.GetMeshCount() > 0) {
-        std::printf("\n  %-4s %-28s %-24s %-8s %9s %10s\n", "#", "mesh", "texture", "form", "vertices", "triangles");
+    if (loaded)
+        std::printf("scene: %zu node%s, %llu vertices after the weld, %llu faces\n", scene.Nodes().size(),
+                    scene.Nodes().size() == 1 ? "" : "s", static_cast<unsigned long long>(weldedVertices),
+                    static_cast<unsigned long long>(faces));
+    if (scene.Nodes().size() == size_t(model.GetMeshCount()) && !scene.Nodes().empty()) {
+        std::printf("\n  %-4s %-24s %-8s %9s %10s %7s %7s  %s\n", "#", "mesh", "form", "vertices", "triangles",
+                    "welded", "faces", "texture");
         for (int i = 0; i < model.GetMeshCount(); ++i) {
             const ModelMesh& mesh = *model.GetMesh(i);
-            std::printf("  %-4d %-28s %-24s %-8s %9u %10u\n", i, mesh.names[1].c_str(), mesh.names[0].c_str(),
-                        FormName(mesh.vertexForm), mesh.vertexCount, mesh.indexCount / 3);
+            const Mesh& built = scene.Nodes()[size_t(i)]->GetTriObject()->GetMesh();
+            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s\n", i, mesh.names[1].c_str(), FormName(mesh.vertexForm),
+                        mesh.vertexCount, mesh.indexCount / 3, built.numVerts, built.numFaces,
+                        TextureColumn(holder, mesh).c_str());
         }
     }
     PrintReferences(model, ToDisplayPath(hostPath));
