@@ -2,25 +2,20 @@
 // output arrays of the loaded size filled with memset. The load/reference ratio printed at the
 // end says how much the loader costs beyond moving the bytes it has to move.
 
+#include "BenchmarkSupport.h"
 #include "BrennicModel.h"
 #include "ModelWriter.h"
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
-#include <filesystem>
-#include <map>
 #include <memory>
-#include <stdexcept>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -119,29 +114,6 @@ size_t WriteLargeModel(const std::string& path)
     return model.size();
 }
 
-// A folder under /tmp that is removed with everything in it, on every way out of main.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char pattern[] = "/tmp/brennic-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error(std::string("cannot make a temporary folder: ") + std::strerror(errno));
-        path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& Path() const { return path; }
-
-private:
-    std::string path;
-};
-
 bool HasExpectedMeshes(const CBrennicModel& model)
 {
     if (model.GetMeshCount() != meshCount)
@@ -155,13 +127,6 @@ bool HasExpectedMeshes(const CBrennicModel& model)
     return true;
 }
 
-// Shows time per vertex next to time per iteration.
-void CountVertices(benchmark::State& state)
-{
-    state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(totalVertices),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 void Load(benchmark::State& state)
 {
     for (auto _ : state) {
@@ -173,7 +138,7 @@ void Load(benchmark::State& state)
             break;
         }
     }
-    CountVertices(state);
+    bench::CountVertices(state, totalVertices);
 }
 
 // The least any loader must do: get the file's bytes into memory once and write the output
@@ -202,91 +167,11 @@ void Reference(benchmark::State& state)
         benchmark::DoNotOptimize(indices.get());
         benchmark::ClobberMemory();
     }
-    CountVertices(state);
+    bench::CountVertices(state, totalVertices);
 }
 
-double Fastest(const std::vector<double>& values)
-{
-    return *std::min_element(values.begin(), values.end());
-}
-
-// Page faults on fresh memory dominate both and vary from run to run on a VM, so the fastest
-// repetition is kept alongside the mean.
-BENCHMARK(Load)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
-BENCHMARK(Reference)->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
-
-// Prints as usual and keeps each benchmark's real time per iteration for the ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
-            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            Timings& timings = byName[run.run_name.function_name];
-            if (run.run_type == Run::RT_Iteration)
-                timings.repetitions.push_back(seconds);
-            else if (run.aggregate_name == "mean")
-                timings.mean = seconds;
-            else if (run.aggregate_name == "min")
-                timings.fastest = seconds;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    // Seconds per iteration of the fastest repetition, or 0 when not repeated.
-    double FastestSeconds(const std::string& name) const
-    {
-        const auto found = byName.find(name);
-        return found == byName.end() ? 0 : found->second.fastest;
-    }
-
-    // Mean seconds per iteration, or 0 when the benchmark did not run (or failed).
-    double MeanSeconds(const std::string& name) const
-    {
-        const auto found = byName.find(name);
-        if (found == byName.end())
-            return 0;
-        const Timings& timings = found->second;
-        if (timings.mean > 0)
-            return timings.mean;
-        if (timings.repetitions.empty())
-            return 0;
-        double sum = 0;
-        for (double seconds : timings.repetitions)
-            sum += seconds;
-        return sum / static_cast<double>(timings.repetitions.size());
-    }
-
-private:
-    // The "mean" aggregate when repeated; the single runs otherwise (or when hidden from display).
-    struct Timings {
-        std::vector<double> repetitions;
-        double mean = 0;
-        double fastest = 0;
-    };
-    std::map<std::string, Timings> byName;
-};
-
-void PrintRatio(const RatioReporter& reporter)
-{
-    const double load = reporter.MeanSeconds("Load");
-    const double reference = reporter.MeanSeconds("Reference");
-    if (load <= 0 || reference <= 0) {
-        std::printf("load/reference ratio: not measured (both Load and Reference must run)\n");
-        return;
-    }
-    const double ratio = load / reference;
-    std::printf("load/reference ratio: %.2f (target <= %.1f): %s\n", ratio, ratioTarget,
-                ratio <= ratioTarget ? "met" : "NOT met");
-    const double fastestLoad = reporter.FastestSeconds("Load");
-    const double fastestReference = reporter.FastestSeconds("Reference");
-    if (fastestLoad > 0 && fastestReference > 0)
-        std::printf("load/reference ratio of the fastest repetitions: %.2f\n", fastestLoad / fastestReference);
-}
+BENCHMARK(Load)->Apply(bench::TimedPerIteration);
+BENCHMARK(Reference)->Apply(bench::TimedPerIteration);
 
 } // namespace
 
@@ -296,16 +181,16 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     try {
-        TemporaryFolder folder;
+        bench::TemporaryFolder folder;
         modelPath = folder.Path() + "/large.model";
         modelFileSize = WriteLargeModel(modelPath);
         std::printf("model: %d meshes (half skinned), %zu vertices, %zu indices, %zu bytes\n",
                     meshCount, totalVertices, totalIndices, modelFileSize);
 
-        RatioReporter reporter;
+        bench::RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
-        PrintRatio(reporter);
+        bench::PrintRatio(reporter, {"Load", "Reference", "load/reference", bench::Ratio::AtMost, ratioTarget});
     } catch (const std::exception& error) {
         std::fprintf(stderr, "load_benchmark: %s\n", error.what());
         return 1;

@@ -1,0 +1,150 @@
+#pragma once
+
+// What the benchmarks share: a temporary folder for the files they time, the time-per-vertex
+// counter, and a reporter that keeps each benchmark's times so main can print the ratio of two
+// benchmarks measured in the same run.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace bench {
+
+// A folder under /tmp that is removed with everything in it, on every way out of main.
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        char pattern[] = "/tmp/brennic-bench-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error(std::string("cannot make a temporary folder: ") + std::strerror(errno));
+        path = pattern;
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::string& Path() const { return path; }
+
+private:
+    std::string path;
+};
+
+// Shows time per vertex next to time per iteration.
+inline void CountVertices(benchmark::State& state, size_t vertices)
+{
+    state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(vertices),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+inline double Fastest(const std::vector<double>& values)
+{
+    return *std::min_element(values.begin(), values.end());
+}
+
+// Page faults on fresh memory dominate large loads and vary from run to run on a VM, so the
+// fastest repetition is kept alongside the mean.
+inline void TimedPerIteration(benchmark::internal::Benchmark* timed)
+{
+    timed->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
+}
+
+// Prints as usual and keeps each benchmark's real time per iteration for the ratio.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& run : runs) {
+            if (run.error_occurred)
+                continue;
+            const double seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            Timings& timings = byName[run.run_name.function_name];
+            if (run.run_type == Run::RT_Iteration)
+                timings.repetitions.push_back(seconds);
+            else if (run.aggregate_name == "mean")
+                timings.mean = seconds;
+            else if (run.aggregate_name == "min")
+                timings.fastest = seconds;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Seconds per iteration of the fastest repetition, or 0 when not repeated.
+    double FastestSeconds(const std::string& name) const
+    {
+        const auto found = byName.find(name);
+        return found == byName.end() ? 0 : found->second.fastest;
+    }
+
+    // Mean seconds per iteration, or 0 when the benchmark did not run (or failed).
+    double MeanSeconds(const std::string& name) const
+    {
+        const auto found = byName.find(name);
+        if (found == byName.end())
+            return 0;
+        const Timings& timings = found->second;
+        if (timings.mean > 0)
+            return timings.mean;
+        if (timings.repetitions.empty())
+            return 0;
+        double sum = 0;
+        for (double seconds : timings.repetitions)
+            sum += seconds;
+        return sum / static_cast<double>(timings.repetitions.size());
+    }
+
+private:
+    // The "mean" aggregate when repeated; the single runs otherwise (or when hidden from display).
+    struct Timings {
+        std::vector<double> repetitions;
+        double mean = 0;
+        double fastest = 0;
+    };
+    std::map<std::string, Timings> byName;
+};
+
+// One benchmark's time over another's, and the bound it is held to.
+struct Ratio {
+    const char* numerator;   // benchmark names
+    const char* denominator;
+    const char* label;       // e.g. "load/reference"
+    enum Bound { AtMost, AtLeast } bound;
+    double target;
+};
+
+inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
+{
+    const double numerator = reporter.MeanSeconds(ratio.numerator);
+    const double denominator = reporter.MeanSeconds(ratio.denominator);
+    if (numerator <= 0 || denominator <= 0) {
+        std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label, ratio.numerator,
+                    ratio.denominator);
+        return;
+    }
+    const double measured = numerator / denominator;
+    const bool met = ratio.bound == Ratio::AtMost ? measured <= ratio.target : measured >= ratio.target;
+    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label, measured,
+                ratio.bound == Ratio::AtMost ? "<=" : ">=", ratio.target, met ? "met" : "NOT met");
+    const double fastestNumerator = reporter.FastestSeconds(ratio.numerator);
+    const double fastestDenominator = reporter.FastestSeconds(ratio.denominator);
+    if (fastestNumerator > 0 && fastestDenominator > 0)
+        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label, fastestNumerator / fastestDenominator);
+}
+
+} // namespace bench
