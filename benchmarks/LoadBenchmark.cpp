@@ -57,9 +57,9 @@ std::vector<uint16_t> GridIndices()
 }
 
 // A gently curved grid, kept within the skinned form's position range (about +-12).
-modelwriter::Mesh GridMesh(int meshIndex)
+modelwriter::MeshSpec GridMesh(int meshIndex)
 {
-    modelwriter::Mesh mesh;
+    modelwriter::MeshSpec mesh;
     mesh.texture = "bench\\grid";
     mesh.name = "grid" + std::to_string(meshIndex);
     mesh.indices = GridIndices();

@@ -114,9 +114,9 @@ std::vector<uint16_t> MeshIndices()
 
 const uint32_t packedNormal = modelwriter::PackUnitRange(0.5f, 1.0f, 0.5f);
 
-modelwriter::Mesh WrittenMesh(int meshIndex)
+modelwriter::MeshSpec WrittenMesh(int meshIndex)
 {
-    modelwriter::Mesh mesh;
+    modelwriter::MeshSpec mesh;
     mesh.texture = "bench\\grid";
     mesh.name = "grid" + std::to_string(meshIndex);
     mesh.indices = MeshIndices();

@@ -56,7 +56,7 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 
 void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 {
-    openFiles.push_back({&path, root.Begin()});
+    openFiles.push_back({&path, root.Begin(), root.Identity()});
     ScopedPush<std::vector<OpenFile>> pop{openFiles};
     CChunkReader chunk;
     while (root.NextChunk(&chunk) != -1)
@@ -65,19 +65,24 @@ void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 
 void CBrennicModel::LoadMeshFile(const std::string& path)
 {
-    const bool inChain = std::any_of(openFiles.begin(), openFiles.end(),
-                                     [&](const OpenFile& open) { return *open.path == path; });
-    if (inChain)
+    const auto inChain = [&](auto same) { return std::any_of(openFiles.begin(), openFiles.end(), same); };
+    if (inChain([&](const OpenFile& open) { return *open.path == path; }))
         return Note(path, ReferenceNote::Outcome::SkippedCycle);
-    if (openFiles.size() > maxReferenceDepth)
+    if (openFiles.size() >= limits.depth)
         return Note(path, ReferenceNote::Outcome::SkippedTooDeep);
-    if (referencedFiles >= maxReferencedFiles)
+    if (referencedFiles >= limits.files)
         return Note(path, ReferenceNote::Outcome::SkippedOverBudget);
     ++referencedFiles;
 
     CChunkReader root;
     if (!root.Open(path))
         return Note(path, ReferenceNote::Outcome::Missing);
+    // Another spelling of a file in the chain ("..\meshes\a", or a link) is the same cycle.
+    if (inChain([&](const OpenFile& open) { return open.identity == root.Identity(); }))
+        return Note(path, ReferenceNote::Outcome::SkippedCycle);
+    if (root.Size() > limits.bytes - referencedBytes)
+        return Note(path, ReferenceNote::Outcome::SkippedOverBudget);
+    referencedBytes += root.Size();
     Note(path, ReferenceNote::Outcome::Loaded);
     ReadFile(root, path);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileMapping.h"
 #include "WorkVertex.h"
 
 #include <cstddef>
@@ -53,9 +54,13 @@ void UnpackDirection(uint32_t word, float direction[3]);
 // refers to, with names rewritten through the file's substitution table.
 class CBrennicModel {
 public:
-    // Reference following is bounded so that no set of files can loop or exhaust the stack.
-    static constexpr unsigned maxReferenceDepth = 64;
-    static constexpr unsigned maxReferencedFiles = 4096;
+    // Reference following is bounded so that no set of files can loop, exhaust the stack or
+    // multiply itself: a file already being read is not read again, however it is named.
+    struct ReferenceLimits {
+        unsigned depth = 64;              // files in the chain from the main file
+        unsigned files = 4096;            // referenced files opened by one load
+        uint64_t bytes = uint64_t{512} << 20; // their bytes together
+    };
     static constexpr size_t maxWarnings = 100;
     static constexpr size_t maxReferenceNotes = 1000;
 
@@ -97,6 +102,8 @@ public:
     void AddSubstitution(const std::string& item);
     std::string Substitute(const std::string& name) const;
 
+    ReferenceLimits limits;
+
     bool includeLods = false;
     std::vector<std::unique_ptr<ModelMesh>> meshes;
     std::unique_ptr<ModelMesh> currentMesh;
@@ -113,9 +120,11 @@ private:
     struct OpenFile {
         const std::string* path;
         const uint8_t* begin;
+        FileIdentity identity;
     };
     std::vector<OpenFile> openFiles;
     unsigned referencedFiles = 0;
+    uint64_t referencedBytes = 0;
     std::vector<ReferenceNote> referenceNotes;
     size_t referenceCount = 0;
     std::vector<LoadWarning> warnings;

@@ -1,7 +1,5 @@
 #include "ChunkReader.h"
 
-#include "FileMapping.h"
-
 #include <cstring>
 
 uint32_t LoadU32(const uint8_t* bytes)
@@ -22,7 +20,7 @@ CChunkReader::~CChunkReader()
 {
     if (!ownsView)
         return;
-    FileMapping view{file, mapping, data, size};
+    FileMapping view{file, mapping, data, size, identity};
     UnmapFile(view);
     data = nullptr;
     mapping = nullptr;
@@ -41,6 +39,7 @@ int CChunkReader::Open(const std::string& path)
     mapping = view.mapping;
     data = view.view;
     size = view.size;
+    identity = view.identity;
     ownsView = true;
     return 1;
 }

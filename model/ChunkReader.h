@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileMapping.h"
+
 #include <cstdint>
 #include <string>
 
@@ -43,6 +45,8 @@ public:
     bool Overrun() const { return overrun; }
     bool Truncated() const { return truncated; }
     const uint8_t* Begin() const { return data; }
+    uint32_t Size() const { return size; }
+    const FileIdentity& Identity() const { return identity; } // of a root reader's file
 
 private:
     bool ownsView = false;
@@ -57,6 +61,7 @@ private:
     uint32_t chunkSize = 0;
     bool overrun = false;
     bool truncated = false;
+    FileIdentity identity;
 };
 
 // Unaligned little-endian loads. The file format and every platform we build for are

@@ -3,6 +3,13 @@
 #include <cstdint>
 #include <string>
 
+// Which file it is, whatever path named it: device and inode, or volume and file index.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
+};
+
 // The platform seam of the chunk reader: one read-only view of a whole file.
 // `file` and `mapping` are the native handles the view needs kept open (Win32); the POSIX
 // implementation keeps none, since a mapping outlives its descriptor.
@@ -11,6 +18,7 @@ struct FileMapping {
     void* mapping = nullptr;
     const uint8_t* view = nullptr;
     uint32_t size = 0;
+    FileIdentity identity;
 };
 
 // Maps the file at `path` (a Windows path; on POSIX every '\' is taken as '/').

@@ -33,6 +33,7 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping)
     mapping.mapping = nullptr;
     mapping.view = static_cast<const uint8_t*>(view);
     mapping.size = static_cast<uint32_t>(size);
+    mapping.identity = {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)};
     return true;
 }
 

@@ -9,9 +9,11 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping)
     if (file == INVALID_HANDLE_VALUE || file == nullptr)
         return false;
 
+    BY_HANDLE_FILE_INFORMATION information{};
     LARGE_INTEGER size{};
     // An empty file cannot be mapped; one of 4 GiB or more does not fit the format's offsets.
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.HighPart != 0) {
+    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.HighPart != 0 ||
+        !GetFileInformationByHandle(file, &information)) {
         CloseHandle(file);
         return false;
     }
@@ -31,6 +33,8 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping)
     mapping.mapping = fileMapping;
     mapping.view = static_cast<const uint8_t*>(view);
     mapping.size = size.LowPart;
+    mapping.identity = {information.dwVolumeSerialNumber,
+                        uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
     return true;
 }
 

@@ -50,7 +50,7 @@ TEST(SplitList, SplitsAtCommasAndDropsAOneCharacterTail)
 
 TEST_F(ModelLoaderTest, OneMeshKeepsEverythingTheFileHolds)
 {
-    Mesh mesh = Triangle("props\\barrel", "walls\\brick");
+    MeshSpec mesh = Triangle("props\\barrel", "walls\\brick");
     mesh.third = "third";
     for (uint8_t i = 0; i < 64; ++i)
         mesh.header[i] = i;
@@ -73,8 +73,8 @@ TEST_F(ModelLoaderTest, OneMeshKeepsEverythingTheFileHolds)
 
 TEST_F(ModelLoaderTest, MeshWithoutVerticesOrIndicesIsDropped)
 {
-    const Mesh good = Triangle("good");
-    Mesh noIndices = Triangle("no indices");
+    const MeshSpec good = Triangle("good");
+    MeshSpec noIndices = Triangle("no indices");
     noIndices.indices.clear(); // written as an index chunk with count 0
     const Bytes noIndexChunk = Chunk(0, Concat({NamesChunk("t", "no index chunk", ""), StaticVertexChunk(good.staticVertices)}));
     const Bytes noVertexChunk = Chunk(0, Concat({NamesChunk("t", "no vertex chunk", ""), IndexChunk({0, 1, 2})}));
@@ -91,7 +91,7 @@ TEST_F(ModelLoaderTest, MeshWithoutVerticesOrIndicesIsDropped)
 
 TEST_F(ModelLoaderTest, LaterSubChunksReplaceEarlierOnesAndUnknownOnesAreSkipped)
 {
-    const Mesh mesh = Triangle("first");
+    const MeshSpec mesh = Triangle("first");
     const Bytes chunk = Chunk(77, Concat({NamesChunk("t", "first", ""), Chunk(0, {1, 2, 3}), Chunk(6, {4}),
                                           StaticVertexChunk(mesh.staticVertices), IndexChunk({2, 1, 0, 0}),
                                           IndexChunk({0, 1, 2}), NamesChunk("t", "second", "")}));
@@ -177,7 +177,7 @@ TEST_F(ModelLoaderTest, WithoutContentRootReferencesResolveFromTheWorkingFolder)
 
 TEST_F(ModelLoaderTest, SubstitutionsApplyToNamesReadAfterThem)
 {
-    Mesh mesh = Triangle("old");
+    MeshSpec mesh = Triangle("old");
     mesh.texture = "x";
     mesh.third = "z";
     const Bytes table = SubstitutionChunk("old=new,x=y");
@@ -224,6 +224,34 @@ TEST_F(ModelLoaderTest, ReferenceCyclesEnd)
     EXPECT_EQ(Outcomes(*pair), (std::vector<Outcome>{Outcome::Loaded, Outcome::SkippedCycle}));
 }
 
+TEST_F(ModelLoaderTest, CycleThroughAnotherSpellingOfThePathEnds)
+{
+    // Seven names of one file, each a cycle: without the identity test each would load it
+    // again, 7^depth times over.
+    std::string names;
+    for (int dots = 1; dots <= 7; ++dots) {
+        std::string name;
+        for (int i = 0; i < dots; ++i)
+            name += "..\\meshes\\";
+        names += name + "self,";
+    }
+    content.WriteMesh("self", Concat({MeshList({Triangle("self")}), ReferenceChunk({names})}));
+    const auto model = Load(content.MeshPath("self"));
+    EXPECT_EQ(model->GetMeshCount(), 1);
+    EXPECT_EQ(Outcomes(*model), std::vector<Outcome>(7, Outcome::SkippedCycle));
+}
+
+TEST_F(ModelLoaderTest, ReferencedBytesStopAtTheByteBudget)
+{
+    const Bytes part = MeshList({Triangle("part")});
+    content.WriteMesh("part", part);
+    auto model = std::make_unique<CBrennicModel>();
+    model->limits.bytes = 3 * part.size();
+    EXPECT_EQ(model->Load(HostPath(content.WriteModel("main", ReferenceChunk({"part,part,part,part,part"}))), false), 1);
+    EXPECT_EQ(model->GetMeshCount(), 3);
+    EXPECT_EQ(model->References().back().outcome, Outcome::SkippedOverBudget);
+}
+
 TEST_F(ModelLoaderTest, DiamondWithoutCycleLoadsTheSharedFileTwice)
 {
     content.WriteMesh("left", Concat({MeshList({Triangle("left")}), ReferenceChunk({"shared"})}));
@@ -241,7 +269,7 @@ TEST_F(ModelLoaderTest, LongReferenceChainStopsAtTheDepthLimit)
         content.WriteMesh(name, Concat({MeshList({Triangle(name)}), ReferenceChunk({"chain" + std::to_string(i + 1)})}));
     }
     const auto model = Load(content.MeshPath("chain0"));
-    EXPECT_EQ(model->GetMeshCount(), int(CBrennicModel::maxReferenceDepth) + 1);
+    EXPECT_EQ(model->GetMeshCount(), int(CBrennicModel::ReferenceLimits{}.depth));
     ASSERT_FALSE(model->References().empty());
     EXPECT_EQ(model->References().back().outcome, Outcome::SkippedTooDeep);
 }
@@ -255,13 +283,13 @@ TEST_F(ModelLoaderTest, ReferenceFanOutStopsAtTheFileBudget)
         content.WriteMesh("level" + std::to_string(level), Concat({MeshList({Triangle("m")}), references}));
     }
     const auto model = Load(content.MeshPath("level0"));
-    EXPECT_EQ(model->GetMeshCount(), int(CBrennicModel::maxReferencedFiles) + 1);
+    EXPECT_EQ(model->GetMeshCount(), int(CBrennicModel::ReferenceLimits{}.files) + 1);
     EXPECT_GT(model->ReferenceCount(), model->References().size()) << "notes are capped too";
 }
 
 TEST_F(ModelLoaderTest, CountsBeyondTheirPayloadDropOnlyThatChunk)
 {
-    const Mesh mesh = Triangle("m");
+    const MeshSpec mesh = Triangle("m");
     const Bytes names = NamesChunk("t", "m", "");
     const Bytes vertices = StaticVertexChunk(mesh.staticVertices);
     const Bytes indices = IndexChunk({0, 1, 2});
@@ -313,7 +341,7 @@ TEST_F(ModelLoaderTest, TruncatedFileKeepsTheMeshesItHoldsWhole)
 
 TEST_F(ModelLoaderTest, IndicesPastTheVerticesAreKeptAsTheFileHasThem)
 {
-    Mesh mesh = Triangle("m");
+    MeshSpec mesh = Triangle("m");
     mesh.indices = {0, 1, 65535};
     const auto model = LoadMain(MeshList({mesh}));
     ASSERT_EQ(model->GetMeshCount(), 1);

@@ -18,9 +18,9 @@ struct Seed {
     std::vector<std::pair<std::string, Bytes>> meshFiles;
 };
 
-Mesh SkinnedQuad(const std::string& name)
+MeshSpec SkinnedQuad(const std::string& name)
 {
-    Mesh mesh;
+    MeshSpec mesh;
     mesh.name = name;
     mesh.texture = "skin";
     mesh.bones.resize(3);
@@ -38,7 +38,7 @@ Mesh SkinnedQuad(const std::string& name)
 
 std::vector<Seed> Seeds()
 {
-    Mesh quad = Triangle("props\\quad", "quad");
+    MeshSpec quad = Triangle("props\\quad", "quad");
     quad.staticVertices.resize(4);
     quad.indices = {0, 1, 2, 0, 2, 3};
 
@@ -47,7 +47,7 @@ std::vector<Seed> Seeds()
                                               HeaderChunk({}), Chunk(6, {1, 2})}));
     return {
         {"everything",
-         Concat({SubstitutionChunk("quad=walls\\brick,props\\quad=props\\renamed"), MeshListChunk(std::vector<Mesh>{quad, SkinnedQuad("props\\skin")}),
+         Concat({SubstitutionChunk("quad=walls\\brick,props\\quad=props\\renamed"), MeshListChunk(std::vector<MeshSpec>{quad, SkinnedQuad("props\\skin")}),
                  ReferenceChunk({"part,part_lod1", "main"})}),
          {{"part", MeshList({Triangle("part")})}, {"part_lod1", Concat({MeshList({Triangle("lod")}), ReferenceChunk({"part"})})}}},
         {"lists and duplicates",

@@ -59,9 +59,9 @@ protected:
 };
 
 // A small mesh: one triangle, static, named as given.
-inline modelwriter::Mesh Triangle(const std::string& name, const std::string& texture = "tex")
+inline modelwriter::MeshSpec Triangle(const std::string& name, const std::string& texture = "tex")
 {
-    modelwriter::Mesh mesh;
+    modelwriter::MeshSpec mesh;
     mesh.name = name;
     mesh.texture = texture;
     mesh.staticVertices.resize(3);
@@ -71,7 +71,7 @@ inline modelwriter::Mesh Triangle(const std::string& name, const std::string& te
     return mesh;
 }
 
-inline modelwriter::Bytes MeshList(std::vector<modelwriter::Mesh> meshes)
+inline modelwriter::Bytes MeshList(std::vector<modelwriter::MeshSpec> meshes)
 {
     return modelwriter::MeshListChunk(meshes);
 }

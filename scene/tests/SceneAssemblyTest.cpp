@@ -2,7 +2,7 @@
 
 using modelwriter::HostPath;
 using modelwriter::MeshListChunk;
-using MeshSpec = modelwriter::Mesh;
+using modelwriter::MeshSpec;
 
 namespace {
 

@@ -16,7 +16,7 @@ protected:
         ASSERT_EQ(holder.Load(modelwriter::HostPath(path), false), 1);
     }
 
-    void LoadMeshes(const std::vector<modelwriter::Mesh>& meshes) { LoadMain(modelwriter::MeshListChunk(meshes)); }
+    void LoadMeshes(const std::vector<modelwriter::MeshSpec>& meshes) { LoadMain(modelwriter::MeshListChunk(meshes)); }
 
     std::vector<std::string> NodeNames() const
     {

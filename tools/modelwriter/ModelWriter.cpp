@@ -140,7 +140,7 @@ Bytes IndexChunk(const std::vector<uint16_t>& indices)
     return Chunk(4, out.Take());
 }
 
-Bytes MeshChunk(const Mesh& mesh, uint32_t id)
+Bytes MeshChunk(const MeshSpec& mesh, uint32_t id)
 {
     const Bytes vertices = mesh.skinnedVertices.empty()
         ? StaticVertexChunk(mesh.staticVertices)
@@ -154,10 +154,10 @@ Bytes MeshListChunk(const std::vector<Bytes>& meshChunks)
     return Chunk(9, Concat(meshChunks));
 }
 
-Bytes MeshListChunk(const std::vector<Mesh>& meshes)
+Bytes MeshListChunk(const std::vector<MeshSpec>& meshes)
 {
     std::vector<Bytes> chunks;
-    for (const Mesh& mesh : meshes)
+    for (const MeshSpec& mesh : meshes)
         chunks.push_back(MeshChunk(mesh));
     return MeshListChunk(chunks);
 }

@@ -77,7 +77,7 @@ Bytes SkinnedVertexChunk(const std::vector<Bone>& bones, const std::vector<Skinn
 Bytes IndexChunk(const std::vector<uint16_t>& indices);
 
 // One mesh, written as sub-chunks 1, 2, the vertex chunk of its form, then 4.
-struct Mesh {
+struct MeshSpec {
     std::array<uint8_t, 64> header{};
     std::string texture;
     std::string name;
@@ -87,11 +87,11 @@ struct Mesh {
     std::vector<Bone> bones;
     std::vector<uint16_t> indices;
 };
-Bytes MeshChunk(const Mesh& mesh, uint32_t id = 0);
+Bytes MeshChunk(const MeshSpec& mesh, uint32_t id = 0);
 
 // Top-level chunks 9, 16 and 29.
 Bytes MeshListChunk(const std::vector<Bytes>& meshChunks);
-Bytes MeshListChunk(const std::vector<Mesh>& meshes);
+Bytes MeshListChunk(const std::vector<MeshSpec>& meshes);
 Bytes ReferenceChunk(const std::vector<std::string>& lists);
 Bytes SubstitutionChunk(const std::string& items);
 

@@ -102,9 +102,9 @@ uint32_t PackNormal(const float n[3])
     return PackUnitRange(n[0] * 0.5f + 0.5f, n[1] * 0.5f + 0.5f, n[2] * 0.5f + 0.5f);
 }
 
-Mesh StaticMesh(const Shape& shape, const std::string& texture, const std::string& name)
+MeshSpec StaticMesh(const Shape& shape, const std::string& texture, const std::string& name)
 {
-    Mesh mesh;
+    MeshSpec mesh;
     mesh.texture = texture;
     mesh.name = name;
     mesh.third = name + "_collision";
@@ -121,9 +121,9 @@ Mesh StaticMesh(const Shape& shape, const std::string& texture, const std::strin
     return mesh;
 }
 
-Mesh SkinnedMesh(const Shape& shape, const std::string& texture, const std::string& name)
+MeshSpec SkinnedMesh(const Shape& shape, const std::string& texture, const std::string& name)
 {
-    Mesh mesh;
+    MeshSpec mesh;
     mesh.texture = texture;
     mesh.name = name;
     mesh.third = name;
@@ -170,14 +170,14 @@ int main(int argc, char** argv)
 
         content.WriteModel("props\\storage",
             Concat({SubstitutionChunk("crate_wood=props\\crate,barrel_oak=props\\barrel"),
-                    MeshListChunk(std::vector<Mesh>{
+                    MeshListChunk(std::vector<MeshSpec>{
                         StaticMesh(Box(bodyLow, bodyHigh), "crate_wood", "props\\crate_body"),
                         SkinnedMesh(Box(lidLow, lidHigh), "crate_wood", "props\\crate_lid")}),
                     ReferenceChunk({"props\\barrel,props\\barrel_lod1"})}));
         content.WriteMesh("props\\barrel",
-            MeshListChunk(std::vector<Mesh>{StaticMesh(Barrel(24, 6, 0.4f, 1.1f), "barrel_oak", "props\\barrel")}));
+            MeshListChunk(std::vector<MeshSpec>{StaticMesh(Barrel(24, 6, 0.4f, 1.1f), "barrel_oak", "props\\barrel")}));
         content.WriteMesh("props\\barrel_lod1",
-            MeshListChunk(std::vector<Mesh>{StaticMesh(Barrel(8, 2, 0.4f, 1.1f), "barrel_oak", "props\\barrel_lod1")}));
+            MeshListChunk(std::vector<MeshSpec>{StaticMesh(Barrel(8, 2, 0.4f, 1.1f), "barrel_oak", "props\\barrel_lod1")}));
 
         // Two of the three sizes: the lookup takes the largest present.
         content.WriteTexture("props\\crate", "1024", WoodTexture(64, 4, 60));
