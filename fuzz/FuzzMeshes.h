@@ -16,9 +16,9 @@ inline const char staticName[] = "a";
 inline const char lodName[] = "a_lod1";
 inline const char skinnedName[] = "skinned";
 
-inline modelwriter::Mesh StaticTriangle(const std::string& name)
+inline modelwriter::MeshSpec StaticTriangle(const std::string& name)
 {
-    modelwriter::Mesh mesh;
+    modelwriter::MeshSpec mesh;
     mesh.texture = name + "_tex";
     mesh.name = name;
     mesh.third = name + "_collision";
@@ -31,9 +31,9 @@ inline modelwriter::Mesh StaticTriangle(const std::string& name)
     return mesh;
 }
 
-inline modelwriter::Mesh SkinnedTriangle(const std::string& name, int boneCount)
+inline modelwriter::MeshSpec SkinnedTriangle(const std::string& name, int boneCount)
 {
-    modelwriter::Mesh mesh;
+    modelwriter::MeshSpec mesh;
     mesh.texture = name + "_tex";
     mesh.name = name;
     mesh.third = name;

@@ -1,11 +1,13 @@
-// libFuzzer target over CBrennicModel::Load. Each input is written to content/meshes/fuzz.mesh
+// libFuzzer target over CBrennicModel::Load and the scene built from what it loads. Each input is written to content/meshes/fuzz.mesh
 // in a private content folder that also holds a few valid meshes, so reference chunks in the
 // input can name the input itself (a cycle), real files, or missing ones. After the load the
 // model is checked; a broken invariant traps so libFuzzer keeps the input.
 
 #include "BrennicModel.h"
 #include "FuzzMeshes.h"
+#include "ModelHolder.h"
 #include "ModelWriter.h"
+#include "StandInHost.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -48,9 +50,9 @@ Content* WriteContent()
     made->hostPath = HostPath(made->inputPath);
 
     // The skinned file refers back to the input, so a cycle can run through another file.
-    const Bytes a = MeshListChunk(std::vector<Mesh>{fuzzmeshes::StaticTriangle("a")});
-    const Bytes lod = MeshListChunk(std::vector<Mesh>{fuzzmeshes::StaticTriangle("a_lod1")});
-    const Bytes skinned = Concat({MeshListChunk(std::vector<Mesh>{fuzzmeshes::SkinnedTriangle("skinned", 3)}),
+    const Bytes a = MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::StaticTriangle("a")});
+    const Bytes lod = MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::StaticTriangle("a_lod1")});
+    const Bytes skinned = Concat({MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::SkinnedTriangle("skinned", 3)}),
                                   ReferenceChunk({std::string(fuzzmeshes::staticName) + ",", fuzzmeshes::inputName})});
     folder.WriteMesh(fuzzmeshes::staticName, a);
     folder.WriteMesh(fuzzmeshes::lodName, lod);
@@ -122,6 +124,22 @@ void CheckModel(const CBrennicModel& model, int result, uint64_t readableBytes)
     (void)sink;
 }
 
+// Every node holds one mesh whose faces, after the clean-up, point at vertices it has.
+void CheckScene(const standin::Scene& scene, int meshCount)
+{
+    Check(scene.Nodes().size() == size_t(meshCount));
+    for (standin::Node* node : scene.Nodes()) {
+        const Mesh& mesh = node->GetTriObject()->GetMesh();
+        Check(mesh.numTVFaces == mesh.numFaces);
+        for (int f = 0; f < mesh.numFaces; ++f)
+            for (int k = 0; k < 3; ++k) {
+                Check(mesh.faces[f].v[k] < DWORD(mesh.numVerts));
+                Check(mesh.tvFace[f].t[k] < DWORD(mesh.numTVerts));
+            }
+        Check(node->GetMtl() != nullptr);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
@@ -136,12 +154,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     WriteInput(data, size);
     // Size parity picks the LOD switch, so both ways are reached from every kind of input.
     const bool includeLods = size % 2 == 1;
-    CBrennicModel model;
-    const int result = model.Load(content->hostPath, includeLods);
+    ModelHolder holder;
+    const int result = holder.Load(content->hostPath, includeLods);
+    const CBrennicModel& model = *holder.model;
     if (size == 0) {
         Check(result == 0 && model.GetMeshCount() == 0); // an empty file cannot be opened
         return 0;
     }
     CheckModel(model, result, size + content->helperBytes);
+    if (result) {
+        standin::Scene scene;
+        holder.BuildScene(&scene);
+        CheckScene(scene, model.GetMeshCount());
+    }
     return 0;
 }

@@ -17,12 +17,12 @@ namespace {
 
 Bytes StaticFile()
 {
-    return MeshListChunk(std::vector<Mesh>{StaticTriangle("static")});
+    return MeshListChunk(std::vector<MeshSpec>{StaticTriangle("static")});
 }
 
 Bytes SkinnedFile()
 {
-    return MeshListChunk(std::vector<Mesh>{SkinnedTriangle("skinned", 3)});
+    return MeshListChunk(std::vector<MeshSpec>{SkinnedTriangle("skinned", 3)});
 }
 
 // Names run through the substitution table; references cover the input itself, real files
@@ -32,23 +32,23 @@ Bytes ReferencesFile()
 {
     const std::string a = staticName;
     return Concat({SubstitutionChunk("static_tex=swapped_tex,static=renamed,x="),
-                   MeshListChunk(std::vector<Mesh>{StaticTriangle("static")}),
+                   MeshListChunk(std::vector<MeshSpec>{StaticTriangle("static")}),
                    ReferenceChunk({inputName, a + "," + lodName, skinnedName, "missing,," + a, "z"})});
 }
 
 // A reference between two mesh lists, so meshes come from both sides of a referenced file.
 Bytes TwoListsFile()
 {
-    return Concat({MeshListChunk(std::vector<Mesh>{StaticTriangle("first")}),
+    return Concat({MeshListChunk(std::vector<MeshSpec>{StaticTriangle("first")}),
                    ReferenceChunk({std::string(staticName) + ","}),
-                   MeshListChunk(std::vector<Mesh>{SkinnedTriangle("second", 1), StaticTriangle("third")})});
+                   MeshListChunk(std::vector<MeshSpec>{SkinnedTriangle("second", 1), StaticTriangle("third")})});
 }
 
 // Every sub-chunk twice, the vertex chunk in both forms: the last of each wins.
 Bytes DuplicatesFile()
 {
-    const Mesh first = StaticTriangle("first");
-    const Mesh second = SkinnedTriangle("second", 2);
+    const MeshSpec first = StaticTriangle("first");
+    const MeshSpec second = SkinnedTriangle("second", 2);
     std::array<uint8_t, 64> header{};
     header.fill(0x5A);
     const Bytes mesh = Chunk(0, Concat({HeaderChunk(header), HeaderChunk(first.header),
@@ -62,7 +62,7 @@ Bytes DuplicatesFile()
 // A valid file cut inside its index chunk.
 Bytes TruncatedFile()
 {
-    Bytes bytes = MeshListChunk(std::vector<Mesh>{StaticTriangle("cut")});
+    Bytes bytes = MeshListChunk(std::vector<MeshSpec>{StaticTriangle("cut")});
     bytes.resize(bytes.size() - 4);
     return bytes;
 }
