@@ -66,6 +66,12 @@ FactoryHooks& Factories()
     return hooks;
 }
 
+HeapFault& TheHeapFault()
+{
+    static HeapFault fault;
+    return fault;
+}
+
 namespace {
 
 template <typename T>
@@ -81,6 +87,9 @@ T* Make(const char* factory)
 } // namespace
 
 } // namespace standin
+
+ClassDesc2::ClassDesc2() = default;
+ClassDesc2::~ClassDesc2() = default;
 
 TriObject* CreateNewTriObject()
 {

@@ -101,4 +101,13 @@ struct FactoryHooks {
 };
 FactoryHooks& Factories();
 
+// Makes the n-th allocation from now fail, for sweeps over every allocation of an import:
+// the host's heap answers null, and a test's operator new can ask it too.
+struct HeapFault {
+    long failAt = 0; // 1 for the next allocation; 0: none fails
+    long count = 0;  // allocations asked since armed
+    bool Fails() { return failAt > 0 && ++count == failAt; }
+};
+HeapFault& TheHeapFault();
+
 } // namespace standin

@@ -263,3 +263,63 @@ public:
     virtual void RedrawViews() = 0;
     virtual int AddNodeToScene(ImpNode* node) = 0;
 };
+
+// ---- Plug-in classes
+
+using SClass_ID = ULONG;
+constexpr SClass_ID SCENE_IMPORT_CLASS_ID = 0xA10;
+
+class Class_ID {
+public:
+    constexpr Class_ID(ULONG partA = 0, ULONG partB = 0) : a(partA), b(partB) {}
+    constexpr ULONG PartA() const { return a; }
+    constexpr ULONG PartB() const { return b; }
+    constexpr bool operator==(const Class_ID& other) const { return a == other.a && b == other.b; }
+
+private:
+    ULONG a, b;
+};
+
+// The SDK generation a plug-in is built for: release, API number, SDK revision.
+constexpr ULONG VERSION_3DSMAX = (ULONG{12000} << 16) | (ULONG{33} << 8) | 0;
+
+class Interface; // the host's main interface; importers here do not use it
+
+class SceneImport : public MaxHeapOperators {
+public:
+    virtual ~SceneImport() = default;
+    virtual int ExtCount() = 0;
+    virtual const MCHAR* Ext(int n) = 0;
+    virtual const MCHAR* LongDesc() = 0;
+    virtual const MCHAR* ShortDesc() = 0;
+    virtual const MCHAR* AuthorName() = 0;
+    virtual const MCHAR* CopyrightMessage() = 0;
+    virtual const MCHAR* OtherMessage1() = 0;
+    virtual const MCHAR* OtherMessage2() = 0;
+    virtual unsigned int Version() = 0;
+    virtual void ShowAbout(HWND window) = 0;
+    virtual int DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL suppressPrompts = FALSE) = 0;
+    virtual int ZoomExtents() { return -1; }
+};
+
+class ClassDesc : public MaxHeapOperators {
+public:
+    virtual ~ClassDesc() = default;
+    virtual int IsPublic() = 0;
+    virtual void* Create(BOOL loading = FALSE) = 0;
+    virtual const MCHAR* ClassName() = 0;
+    virtual SClass_ID SuperClassID() = 0;
+    virtual Class_ID ClassID() = 0;
+    virtual const MCHAR* Category() = 0;
+};
+
+class ClassDesc2 : public ClassDesc {
+public:
+    ClassDesc2();
+    ~ClassDesc2() override;
+    virtual const MCHAR* InternalName() { return nullptr; }
+    virtual HINSTANCE HInstance() { return nullptr; }
+};
+
+// Centres a window over another (a host utility).
+void CenterWindow(HWND window, HWND parent);

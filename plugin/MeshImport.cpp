@@ -1,0 +1,103 @@
+// The importer: its descriptions, the settings dialog, and the import itself from the host's
+// call to the summary box.
+#include "ModelHolder.h"
+#include "Plugin.h"
+
+#include "resource.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+bool includeLodsSetting = false;
+
+namespace {
+
+// The polygon count cannot wrap: the loader's bounds (a main file under 4 GiB, referenced
+// files under 512 MiB together) keep the faces of one import below 2^31.
+constexpr char summaryFormat[] =
+    "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
+    "===============================\n"
+    "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
+constexpr char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
+constexpr size_t summarySize = 512;
+
+void FormatSummary(char* buffer, const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    vsprintf_s(buffer, summarySize, format, arguments);
+    va_end(arguments);
+}
+
+} // namespace
+
+const MCHAR* MeshImport::Ext(int n)
+{
+    switch (n) {
+    case 0: return "model";
+    case 1: return "mesh";
+    default: return "";
+    }
+}
+
+INT_PTR CALLBACK ImportSettingsDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        CenterWindow(dialog, GetParent(dialog));
+        // The box opens showing the setting it will apply: the last import's choice.
+        SendMessageA(GetDlgItem(dialog, IDC_INCLUDE_LODS), BM_SETCHECK, includeLodsSetting ? BST_CHECKED : BST_UNCHECKED, 0);
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_INCLUDE_LODS: // an automatic checkbox: it has toggled already
+            includeLodsSetting = SendMessageA(GetDlgItem(dialog, IDC_INCLUDE_LODS), BM_GETCHECK, 0, 0) != 0;
+            return FALSE;
+        case IDC_LETS_GO:
+            EndDialog(dialog, 1);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
+{
+    // Nothing may pass into the host: an allocation that cannot be met fails the import, and
+    // the holder with its model goes with the stack.
+    try {
+        // The dialog and the summary show whatever the host asks about prompts.
+        const INT_PTR choice = DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_IMPORT_SETTINGS), GetActiveWindow(),
+                                               ImportSettingsDlgProc, reinterpret_cast<LPARAM>(this));
+        if (choice == 0)
+            return 1; // closed: nothing to do, and nothing went wrong
+        if (choice != 1 || !name || !ii)
+            return 0; // a dialog that could not be shown imports nothing without the user's word
+
+        ModelHolder holder;
+        if (!holder.Load(std::string(name), includeLodsSetting))
+            return 0;
+        if (!holder.BuildScene(ii))
+            return 0;
+        ii->RedrawViews();
+
+        const int objects = holder.GetMeshCount();
+        int polygons = 0;
+        for (int k = 0; k < objects; ++k)
+            polygons += int(holder.GetFaceCount(k));
+        char summary[summarySize];
+        std::memset(summary, 0, sizeof summary);
+        FormatSummary(summary, summaryFormat, objects, polygons);
+        MessageBoxA(nullptr, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}

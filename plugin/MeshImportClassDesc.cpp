@@ -1,0 +1,23 @@
+#include "Plugin.h"
+
+#include "resource.h"
+
+void* MeshImportClassDesc::Create(BOOL)
+{
+    return new MeshImport; // the host's heap answers null when it is exhausted
+}
+
+const MCHAR* MeshImportClassDesc::ClassName()
+{
+    return GetString(IDS_CLASS_NAME);
+}
+
+Class_ID MeshImportClassDesc::ClassID()
+{
+    return Class_ID(0xB9323550, 0x5EBF9454);
+}
+
+const MCHAR* MeshImportClassDesc::Category()
+{
+    return GetString(IDS_CATEGORY);
+}
