@@ -7,6 +7,9 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
     libassimp-dev                                     # the benchmark's reference importer
+    g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 # the Windows module
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds and runs the test suite in the debug build,
-# fuzzes the loader briefly, then builds and runs the suite under AddressSanitizer +
-# UndefinedBehaviorSanitizer (leak checks included).
+# fuzzes the loader briefly, checks the Windows module (binutils, then Wine in a real
+# window), then builds and runs the suite under AddressSanitizer + UndefinedBehaviorSanitizer
+# (leak checks included).
 #   scripts/test.sh            (FUZZ_SECONDS=0 skips the fuzzing run; default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,5 +23,8 @@ if ((fuzz_seconds > 0)); then
     echo "== fuzzing the loader for $fuzz_seconds s"
     scripts/fuzz.sh "$fuzz_seconds"
 fi
+
+echo "== the Windows module"
+scripts/windows-checks.sh
 
 run_suite asan
