@@ -43,7 +43,7 @@ public:
     int DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL suppressPrompts = FALSE) override;
 };
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 extern "C" {
 const char* LibDescription();

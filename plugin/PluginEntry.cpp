@@ -10,7 +10,7 @@ char stringBuffer[256];
 
 } // namespace
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         moduleInstance = instance;

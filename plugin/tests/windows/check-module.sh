@@ -42,12 +42,19 @@ check "dialog caption" has 'CAPTION "Brennic Models Importer"' "$dialog"
 # windres leaves out weight 0, not italic and DEFAULT_CHARSET; a help id, menu or class would show.
 check "dialog font MS Sans Serif 8, weight 0, upright, DEFAULT_CHARSET" has 'FONT 8, "MS Sans Serif"' "$dialog"
 check "dialog has no menu or class" test -z "$(grep -E '^(MENU|CLASS)|HELP' <<<"$dialog")"
-controls=$(grep -E '^\s+CONTROL ' <<<"$dialog" | sed -E 's/^\s+//')
+# windres prints a control of a predefined class (by number) with the keyword of its kind.
+controls=$(sed -n '/^BEGIN/,/^END/p' <<<"$dialog" | grep -vE '^(BEGIN|END)' | sed -E 's/^\s+//')
 check "four controls" test "$(wc -l <<<"$controls")" -eq 4
-check "warning text: static, no id, visible child" grep -qE '^CONTROL ".+", -1, "STATIC", 0x50000000, [0-9]+, [0-9]+, [0-9]+, [0-9]+$' <<<"$(sed -n 1p <<<"$controls")"
-check "group box" test "$(sed -n 2p <<<"$controls")" = 'CONTROL "Import settings", -1, "BUTTON", 0x50000007, 7, 49, 117, 78'
-check "Include lods checkbox" test "$(sed -n 3p <<<"$controls")" = 'CONTROL "Include lods", 1001, "BUTTON", 0x50010003, 8, 70, 116, 10'
-check "Lets GO ! push button" test "$(sed -n 4p <<<"$controls")" = 'CONTROL "Lets GO !", 1002, "BUTTON", 0x50010000, 7, 135, 117, 14'
+check "warning text: static, no id, visible child" grep -qE '^LTEXT ".+", -1, [0-9]+, [0-9]+, [0-9]+, [0-9]+, 0x50000000$' <<<"$(sed -n 1p <<<"$controls")"
+check "group box" test "$(sed -n 2p <<<"$controls")" = 'GROUPBOX "Import settings", -1, 7, 49, 117, 78, 0x50000007'
+check "Include lods checkbox" test "$(sed -n 3p <<<"$controls")" = 'AUTOCHECKBOX "Include lods", 1001, 8, 70, 116, 10, 0x50010003'
+check "Lets GO ! push button" test "$(sed -n 4p <<<"$controls")" = 'PUSHBUTTON "Lets GO !", 1002, 7, 135, 117, 14, 0x50010000'
+
+# Predefined classes by number: 0xFFFF then 0x0080 (button) or 0x0082 (static), little-endian.
+resource_bytes=$($objdump -s -j .rsrc "$module" | sed -nE 's/^ [0-9a-f]+ ((([0-9a-f]{2}){1,4} ){1,4}).*/\1/p' | tr -d ' \n')
+check "three button controls by class number" test "$(grep -o 'ffff8000' <<<"$resource_bytes" | wc -l)" -eq 3
+check "one static control by class number" test "$(grep -o 'ffff8200' <<<"$resource_bytes" | wc -l)" -eq 1
+check "no class given by name" test -z "$(grep -io '42005500540054004f004e00' <<<"$resource_bytes")"
 
 # The string table holds exactly the texts of StringTable.inc, ids resolved through resource.h.
 expected=$(sed -nE 's/^STRING_RESOURCE\((\w+), (".*")\)$/\1 \2/p' "$resources/StringTable.inc" | while read -r name text; do
