@@ -6,11 +6,14 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
-    libassimp-dev                                     # the benchmark's reference importer
+    libassimp-dev assimp-utils                        # the benchmarks' reference importer
+    nlohmann-json3-dev libmagick++-6.q16-dev          # the converter's glTF and texture fallback
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 # the Windows module
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows
 )
+# The glTF validator runs on Node.js; a machine that has node and npm from elsewhere keeps them.
+command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for package in "${packages[@]}"; do

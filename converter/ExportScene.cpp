@@ -1,0 +1,108 @@
+#include "ExportScene.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace {
+
+// The host is Z up, glTF Y up: a rotation about x, so handedness and winding stay.
+void ToYUp(const Point3& p, float out[3])
+{
+    out[0] = p.x;
+    out[1] = p.z;
+    out[2] = -p.y;
+}
+
+std::string PosixPath(std::string hostPath)
+{
+    std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
+    return hostPath;
+}
+
+bool IsFile(const std::string& path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// One output vertex per distinct (vertex, texture vertex, normal) a corner uses.
+struct CornerKey {
+    uint32_t vertex, texVertex, normal[3];
+    bool operator==(const CornerKey& other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
+};
+struct CornerHash {
+    size_t operator()(const CornerKey& key) const
+    {
+        uint64_t hash = 0xCBF29CE484222325ull;
+        for (uint32_t word : {key.vertex, key.texVertex, key.normal[0], key.normal[1], key.normal[2]})
+            hash = (hash ^ word) * 0x100000001B3ull;
+        return size_t(hash);
+    }
+};
+
+ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
+{
+    ExportMesh out;
+    out.name = name;
+    const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
+    std::unordered_map<CornerKey, uint32_t, CornerHash> corners;
+    corners.reserve(size_t(mesh.numFaces) * 3);
+    out.indices.reserve(size_t(mesh.numFaces) * 3);
+    for (int f = 0; f < mesh.numFaces; ++f) {
+        const Face& face = mesh.faces[size_t(f)];
+        for (int k = 0; k < 3; ++k) {
+            const DWORD vertex = face.v[k];
+            const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
+            const Point3 normal = mesh.cornerNormals
+                ? mesh.cornerNormals[3 * size_t(f) + size_t(k)]
+                : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
+            CornerKey key{vertex, texVertex, {}};
+            std::memcpy(key.normal, &normal, sizeof key.normal);
+            const auto [found, added] = corners.try_emplace(key, uint32_t(out.vertices.size()));
+            if (added) {
+                ExportVertex v{};
+                ToYUp(mesh.verts[vertex], v.position);
+                ToYUp(normal, v.normal);
+                if (textured) {
+                    v.texCoord[0] = mesh.tVerts[texVertex].x;
+                    v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
+                }
+                out.vertices.push_back(v);
+            }
+            out.indices.push_back(found->second);
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+ExportScene CollectScene(const standin::Scene& scene)
+{
+    ExportScene out;
+    std::map<std::string, int> textureByPath;
+    for (standin::Node* node : scene.Nodes()) {
+        const TriObject* object = node->GetTriObject();
+        if (!object)
+            continue;
+        out.meshes.push_back(CollectMesh(object->mesh, node->GetName()));
+        Mtl* material = node->GetMtl();
+        if (!material)
+            continue;
+        ExportMaterial exported;
+        exported.name = material->GetName().data();
+        if (auto* bitmap = dynamic_cast<BitmapTex*>(material->GetSubTexmap(ID_DI))) {
+            const std::string path = PosixPath(bitmap->GetMapName());
+            const auto [found, added] = textureByPath.try_emplace(path, int(out.textures.size()));
+            if (added)
+                out.textures.push_back({path, IsFile(path)});
+            exported.texture = found->second;
+        }
+        out.meshes.back().material = int(out.materials.size());
+        out.materials.push_back(exported);
+    }
+    return out;
+}

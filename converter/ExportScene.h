@@ -1,0 +1,42 @@
+#pragma once
+
+// The imported scene as the file writers take it: one mesh, node and material per host node,
+// vertices split wherever a corner's texture vertex or normal differs, in glTF's axes.
+
+#include "StandInHost.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ExportVertex {
+    float position[3]; // Y up: the host's (x, y, z) is (x, z, -y), a rotation
+    float normal[3];   // unit length, outward
+    float texCoord[2]; // origin at the image's top left
+};
+
+struct ExportTexture {
+    std::string path;   // the file as the material names it, in POSIX form
+    bool exists = false;
+};
+
+struct ExportMaterial {
+    std::string name;
+    int texture = -1;   // into ExportScene::textures; the same file is one texture
+};
+
+struct ExportMesh {
+    std::string name;   // the host node's name
+    std::vector<ExportVertex> vertices;
+    std::vector<uint32_t> indices; // three per triangle, counter-clockwise seen from outside
+    int material = -1;
+};
+
+struct ExportScene {
+    std::vector<ExportMesh> meshes;
+    std::vector<ExportMaterial> materials;
+    std::vector<ExportTexture> textures;
+};
+
+// Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths.
+ExportScene CollectScene(const standin::Scene& scene);

@@ -1,0 +1,22 @@
+#pragma once
+
+// The file writers: glTF 2.0 (binary .glb, or .gltf with its .bin) and OBJ with its MTL.
+
+#include "ExportScene.h"
+#include "OutputFiles.h"
+
+#include <string>
+#include <vector>
+
+enum class OutputFormat { Glb, Gltf, Obj };
+
+struct WriteOptions {
+    std::string outputPath;    // the main file's final path
+    bool copyTextures = false; // copy each texture beside the output and refer to the copy
+};
+
+// Each writer adds its files to `files` (the main file last) and appends what the user should
+// know (a missing texture, say) to `warnings`. Failures throw std::runtime_error.
+void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
+               std::vector<std::string>& warnings);
+void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files, std::vector<std::string>& warnings);
