@@ -124,8 +124,11 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
         if (dialog.ended)
             break;
         switch (action.kind) {
+        case standin::DialogAction::SetCheckbox:
         case standin::DialogAction::ClickCheckbox: {
             Window& box = dialog.Control(action.control);
+            if (action.kind == standin::DialogAction::SetCheckbox && box.checked == action.checked)
+                break;
             box.checked = !box.checked;
             procedure(dialog.Handle(), WM_COMMAND, WPARAM(action.control) | WPARAM(BN_CLICKED) << 16, LPARAM(box.Handle()));
             break;

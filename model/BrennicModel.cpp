@@ -92,9 +92,9 @@ void CBrennicModel::ReadTopLevelChunk(CChunkReader& chunk)
     if (chunk.Truncated())
         Warn(chunk, "chunk runs past the end of the file; reading what is there");
     switch (chunk.GetChunkId()) {
-    case MeshListChunk: return ReadMeshList(chunk);
-    case ReferenceChunk: return ReadReferences(chunk);
-    case SubstitutionChunk: return ReadSubstitutions(chunk);
+    case MeshListChunk: ++knownChunkCount; return ReadMeshList(chunk);
+    case ReferenceChunk: ++knownChunkCount; return ReadReferences(chunk);
+    case SubstitutionChunk: ++knownChunkCount; return ReadSubstitutions(chunk);
     default: return;
     }
 }

@@ -81,6 +81,8 @@ public:
     size_t ReferenceCount() const { return referenceCount; }
     const std::vector<LoadWarning>& Warnings() const { return warnings; }
     size_t WarningCount() const { return warningCount; }
+    // Top-level chunks of a kind the format has (mesh lists, references, substitutions) met.
+    size_t KnownChunkCount() const { return knownChunkCount; }
 
     // Chunk handlers, each given the child reader that covers its chunk.
     void ReadTopLevelChunk(CChunkReader& chunk);
@@ -129,4 +131,5 @@ private:
     size_t referenceCount = 0;
     std::vector<LoadWarning> warnings;
     size_t warningCount = 0;
+    size_t knownChunkCount = 0;
 };

@@ -23,10 +23,12 @@ struct ModuleResources {
 };
 
 // One thing the user does in a dialog. A checkbox click toggles an automatic checkbox, then
-// the dialog gets the command, as on Windows.
+// the dialog gets the command, as on Windows; setting a checkbox clicks it only if it shows
+// the other state.
 struct DialogAction {
-    enum Kind { ClickCheckbox, PressButton, CloseBox } kind;
+    enum Kind { ClickCheckbox, SetCheckbox, PressButton, CloseBox } kind;
     int control = 0;
+    bool checked = false; // for SetCheckbox
 };
 
 struct DialogRecord {
