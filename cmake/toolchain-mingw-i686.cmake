@@ -1,15 +1,4 @@
-# Cross-compiling the Windows module with Debian's mingw-w64 (i686).
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
+# The shipped 32-bit module.
 set(triple i686-w64-mingw32)
-
-# The win32 thread model needs no libwinpthread-1.dll beside the module.
-set(CMAKE_C_COMPILER /usr/bin/${triple}-gcc-win32)
-set(CMAKE_CXX_COMPILER /usr/bin/${triple}-g++-win32)
-set(CMAKE_RC_COMPILER /usr/bin/${triple}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${triple})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
