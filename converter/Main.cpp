@@ -1,187 +1,300 @@
-// brennic-import: reads Brennic ".model" and ".mesh" files.
-//
-//   brennic-import --list [--include-lods] FILE
-
+// brennic-import: converts Brennic models to glTF 2.0 or OBJ by driving the 3ds Max plug-in's
+// import as the host application would, or lists what a model holds.
 #include "BrennicModel.h"
-#include "ModelHolder.h"
-#include "StandInHost.h"
+#include "Listing.h"
+#include "PluginDriver.h"
+#include "Writers.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
 const char usage[] =
-    "usage: brennic-import --list [--include-lods] FILE\n"
+    "usage: brennic-import [options] INPUT...\n"
     "\n"
-    "Reads a Brennic model file (.model or .mesh) and the .mesh files it refers to, builds the\n"
-    "scene the plug-in would build, and lists the meshes: name, vertex form, vertex and triangle\n"
-    "counts, vertices and faces after the weld, and the texture file; then the files read.\n"
+    "Converts Brennic models (.model and .mesh files) to glTF 2.0 or OBJ. Each model is read\n"
+    "by the same import the 3ds Max plug-in runs: the .mesh files it refers to are loaded,\n"
+    "vertices are welded, and every mesh gets its material with its .dds texture.\n"
     "\n"
-    "  --list           list the model's meshes and the files it followed\n"
-    "  --include-lods   also follow references to LOD meshes (names holding \"_lod\")\n"
-    "  -h, --help       show this help\n"
+    "INPUT is a model file or a folder, searched for .model files.\n"
     "\n"
-    "References and textures resolve under the folder named 'content' in FILE's path, as in\n"
-    "the game's unpacked data: content/meshes/NAME.mesh.\n";
+    "  -o, --output PATH     where to write: a file for one input, a folder for several\n"
+    "                        (default: beside each input, named after it)\n"
+    "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
+    "  --include-lods        also import the LOD meshes the model refers to\n"
+    "  --copy-textures       copy the textures beside the output (default: refer to them\n"
+    "                        where they lie)\n"
+    "  --list                list each model's meshes and the files it reads; write nothing\n"
+    "  -q, --quiet           report errors only\n"
+    "  -v, --verbose         also report the import's summary and each mesh written\n"
+    "  -h, --help            show this help\n"
+    "\n"
+    "Models keep the game's folder layout: references and textures are found under the\n"
+    "folder named 'content' in the model's path (content/meshes/..., content/textures/...).\n"
+    "glTF files refer to the .dds textures and carry a PNG copy of each, which every viewer\n"
+    "can show. The exit status is 0 only when every input was converted.\n"
+    "\n"
+    "examples:\n"
+    "  brennic-import content/meshes/props/storage.model          writes storage.glb beside it\n"
+    "  brennic-import -o out --format obj content/meshes          every .model under it, as OBJ\n";
 
-// The host hands the plug-in Windows paths; so do we, so the content root resolves as there.
-std::string ToHostPath(const std::filesystem::path& path)
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output;
+    std::string format; // empty: from the output's extension
+    bool includeLods = false;
+    bool copyTextures = false;
+    bool list = false;
+    int verbosity = 1; // 0 quiet, 1 normal, 2 verbose
+};
+
+struct Job {
+    std::string input;
+    std::string output;
+    OutputFormat format;
+};
+
+[[noreturn]] void UsageError(const std::string& message)
 {
-    std::string host = std::filesystem::absolute(path).lexically_normal().string();
-    std::replace(host.begin(), host.end(), '/', '\\');
-    return host;
+    std::fprintf(stderr, "brennic-import: %s\n(brennic-import --help shows how to use it)\n", message.c_str());
+    std::exit(2);
 }
 
-std::string ToDisplayPath(std::string hostPath)
+Options ParseArguments(int argc, char** argv)
 {
-    std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
-    return hostPath;
-}
-
-const char* FormName(VertexForm form)
-{
-    switch (form) {
-    case VertexForm::Static: return "static";
-    case VertexForm::Skinned: return "skinned";
-    default: return "-";
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                UsageError(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "-h" || arg == "--help") {
+            std::fputs(usage, stdout);
+            std::exit(0);
+        } else if (arg == "-o" || arg == "--output")
+            options.output = value();
+        else if (arg == "--format") {
+            options.format = value();
+            if (options.format != "glb" && options.format != "gltf" && options.format != "obj")
+                UsageError("unknown format '" + options.format + "': glb, gltf or obj");
+        } else if (arg == "--include-lods")
+            options.includeLods = true;
+        else if (arg == "--copy-textures")
+            options.copyTextures = true;
+        else if (arg == "--list")
+            options.list = true;
+        else if (arg == "-q" || arg == "--quiet")
+            options.verbosity = 0;
+        else if (arg == "-v" || arg == "--verbose")
+            options.verbosity = 2;
+        else if (arg.size() > 1 && arg[0] == '-')
+            UsageError("unknown option " + arg);
+        else
+            options.inputs.push_back(arg);
     }
+    if (options.inputs.empty())
+        UsageError("no input given");
+    return options;
 }
 
-void PrintReferences(const CBrennicModel& model, const std::string& mainFile)
+OutputFormat FormatNamed(const std::string& name)
 {
-    std::printf("\nfiles read:\n  %s\n", mainFile.c_str());
-    int lodsSkipped = 0;
-    for (const ReferenceNote& note : model.References()) {
-        const std::string indent(2 * note.depth + 2, ' ');
-        const std::string path = ToDisplayPath(note.path);
-        switch (note.outcome) {
-        case ReferenceNote::Outcome::Loaded: std::printf("%s%s\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::Missing: std::printf("%s%s  (missing, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedLod: std::printf("%s%s  (LOD, not loaded)\n", indent.c_str(), path.c_str()); ++lodsSkipped; break;
-        case ReferenceNote::Outcome::SkippedCycle: std::printf("%s%s  (already being read: reference cycle, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedTooDeep: std::printf("%s%s  (references nested too deeply, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedOverBudget: std::printf("%s%s  (too many referenced files, skipped)\n", indent.c_str(), path.c_str()); break;
+    return name == "obj" ? OutputFormat::Obj : name == "gltf" ? OutputFormat::Gltf : OutputFormat::Glb;
+}
+
+const char* Extension(OutputFormat format)
+{
+    return format == OutputFormat::Obj ? ".obj" : format == OutputFormat::Gltf ? ".gltf" : ".glb";
+}
+
+bool IsModelFile(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return extension == ".model";
+}
+
+// Inputs become jobs: a folder its .model files, each output named after its input.
+std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& problems)
+{
+    struct Source {
+        fs::path file;
+        fs::path relative; // below the output folder
+    };
+    std::vector<Source> sources;
+    for (const std::string& input : options.inputs) {
+        std::error_code error;
+        if (fs::is_directory(input, error)) {
+            std::vector<fs::path> found;
+            for (auto entry = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, error);
+                 !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
+                if (entry->is_regular_file(error) && IsModelFile(entry->path()))
+                    found.push_back(entry->path());
+            std::sort(found.begin(), found.end());
+            if (found.empty())
+                problems.push_back(input + ": no .model files in this folder");
+            for (const fs::path& file : found)
+                sources.push_back({file, fs::relative(file, input)});
+        } else {
+            sources.push_back({input, fs::path(input).filename()});
         }
     }
-    if (model.ReferenceCount() > model.References().size())
-        std::printf("  ... and %zu more references\n", model.ReferenceCount() - model.References().size());
-    if (lodsSkipped)
-        std::printf("(%d LOD reference%s not loaded; pass --include-lods to load them)\n", lodsSkipped, lodsSkipped == 1 ? "" : "s");
-}
 
-void PrintWarnings(const CBrennicModel& model)
-{
-    if (model.WarningCount() == 0)
-        return;
-    std::printf("\n%zu problem%s in the data (the parts concerned were left out):\n", model.WarningCount(),
-                model.WarningCount() == 1 ? "" : "s");
-    for (const LoadWarning& warning : model.Warnings())
-        std::printf("  %s, chunk at byte %u: %s\n", ToDisplayPath(warning.file).c_str(), warning.offset, warning.message.c_str());
-    if (model.WarningCount() > model.Warnings().size())
-        std::printf("  ... and %zu more\n", model.WarningCount() - model.Warnings().size());
-}
-
-// The texture the material points at, as a user would look for it.
-std::string TextureColumn(const ModelHolder& holder, const ModelMesh& mesh)
-{
-    const std::string path = ToDisplayPath(holder.ResolveTexturePath(mesh.names[0]));
-    std::error_code error;
-    return std::filesystem::exists(path, error) ? path : path + " (missing)";
-}
-
-int List(const std::string& file, bool includeLods)
-{
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
-        std::fprintf(stderr, "brennic-import: %s: no such file\n", file.c_str());
-        return 1;
+    const bool oneFile = sources.size() == 1 && !fs::is_directory(options.inputs[0]);
+    const bool outputIsFile = oneFile && !options.output.empty() && !fs::is_directory(options.output) &&
+                              !fs::path(options.output).extension().empty();
+    std::string formatName = options.format;
+    if (formatName.empty() && outputIsFile) {
+        const std::string extension = fs::path(options.output).extension().string();
+        formatName = extension == ".obj" ? "obj" : extension == ".gltf" ? "gltf" : extension == ".glb" ? "glb" : "";
+        if (formatName.empty())
+            UsageError("cannot tell the format from '" + options.output + "': give --format glb, gltf or obj");
     }
-    const std::string hostPath = ToHostPath(file);
-    ModelHolder holder;
-    const int loaded = holder.Load(hostPath, includeLods);
-    const CBrennicModel& model = *holder.model;
+    const OutputFormat format = FormatNamed(formatName);
+
+    std::vector<Job> jobs;
+    std::set<std::string> outputs;
+    for (const Source& source : sources) {
+        fs::path output;
+        if (outputIsFile)
+            output = options.output;
+        else if (!options.output.empty())
+            output = fs::path(options.output) / source.relative;
+        else
+            output = source.file;
+        if (!outputIsFile)
+            output.replace_extension(Extension(format));
+        const std::string key = fs::absolute(output).lexically_normal().string();
+        if (!outputs.insert(key).second) {
+            problems.push_back(source.file.string() + ": its output " + output.string() + " is another input's too; skipped");
+            continue;
+        }
+        jobs.push_back({source.file.string(), output.string(), format});
+    }
+    return jobs;
+}
+
+// Why a file the plug-in could not import failed, in the user's words.
+std::string Diagnose(const std::string& input, const std::string& hostPath, bool includeLods)
+{
+    std::error_code error;
+    if (!fs::exists(input, error))
+        return "no such file";
+    if (!fs::is_regular_file(input, error))
+        return "not a file";
+    if (fs::file_size(input, error) == 0)
+        return "the file is empty";
+    CBrennicModel model;
+    if (!model.Load(hostPath, includeLods) && model.KnownChunkCount() == 0)
+        return "not a Brennic model file (no mesh, reference or substitution chunk in it)";
+    size_t missing = 0;
+    for (const ReferenceNote& note : model.References())
+        missing += note.outcome == ReferenceNote::Outcome::Missing;
+    std::string reason = "holds no mesh with both vertices and triangles";
+    if (missing)
+        reason += " (" + std::to_string(missing) + " referenced .mesh file" + (missing == 1 ? " is" : "s are") + " missing)";
+    return reason;
+}
+
+struct Converted {
+    size_t nodes = 0, vertices = 0, triangles = 0;
+};
+
+// One input: import through the plug-in, collect, write. Throws with the reason on failure.
+Converted Convert(PluginDriver& driver, const Job& job, const Options& options, std::vector<std::string>& warnings)
+{
+    const std::string hostPath = ToHostPath(job.input);
     standin::Scene scene;
-    if (loaded)
-        holder.BuildScene(&scene);
+    const ImportOutcome outcome = driver.Import(hostPath, options.includeLods, scene);
+    if (outcome.result != 1)
+        throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
+    if (options.verbosity >= 2 && !outcome.summary.empty())
+        std::fprintf(stderr, "%s\n", outcome.summary.c_str());
 
-    uint64_t vertices = 0, triangles = 0, weldedVertices = 0, faces = 0;
-    for (int i = 0; i < model.GetMeshCount(); ++i) {
-        vertices += model.GetMesh(i)->vertexCount;
-        triangles += model.GetMesh(i)->indexCount / 3;
+    const ExportScene exported = CollectScene(scene);
+    Converted counts;
+    for (const ExportMesh& mesh : exported.meshes) {
+        ++counts.nodes;
+        counts.vertices += mesh.vertices.size();
+        counts.triangles += mesh.indices.size() / 3;
     }
-    for (standin::Node* node : scene.Nodes()) {
-        weldedVertices += uint64_t(node->GetTriObject()->GetMesh().numVerts);
-        faces += uint64_t(node->GetTriObject()->GetMesh().numFaces);
-    }
-    std::printf("%s: %d mesh%s, %llu vertices, %llu triangles\n", file.c_str(), model.GetMeshCount(),
-                model.GetMeshCount() == 1 ? "" : "es", static_cast<unsigned long long>(vertices),
-                static_cast<unsigned long long>(triangles));
-    if (loaded)
-        std::printf("scene: %zu node%s, %llu vertices after the weld, %llu faces\n", scene.Nodes().size(),
-                    scene.Nodes().size() == 1 ? "" : "s", static_cast<unsigned long long>(weldedVertices),
-                    static_cast<unsigned long long>(faces));
-    if (scene.Nodes().size() == size_t(model.GetMeshCount()) && !scene.Nodes().empty()) {
-        std::printf("\n  %-4s %-24s %-8s %9s %10s %7s %7s  %s\n", "#", "mesh", "form", "vertices", "triangles",
-                    "welded", "faces", "texture");
-        for (int i = 0; i < model.GetMeshCount(); ++i) {
-            const ModelMesh& mesh = *model.GetMesh(i);
-            const Mesh& built = scene.Nodes()[size_t(i)]->GetTriObject()->GetMesh();
-            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s\n", i, mesh.names[1].c_str(), FormName(mesh.vertexForm),
-                        mesh.vertexCount, mesh.indexCount / 3, built.numVerts, built.numFaces,
-                        TextureColumn(holder, mesh).c_str());
+    if (counts.triangles == 0)
+        throw std::runtime_error("the import made no triangles to write");
+
+    OutputFiles files;
+    const WriteOptions writeOptions{job.output, options.copyTextures};
+    if (job.format == OutputFormat::Obj)
+        WriteObj(exported, writeOptions, files, warnings);
+    else
+        WriteGltf(exported, writeOptions, job.format == OutputFormat::Glb, files, warnings);
+    files.Commit();
+
+    if (options.verbosity >= 2)
+        for (const ExportMesh& mesh : exported.meshes)
+            std::fprintf(stderr, "  %s: %zu vertices, %zu triangles\n", mesh.name.c_str(), mesh.vertices.size(), mesh.indices.size() / 3);
+    return counts;
+}
+
+int ConvertAll(const Options& options)
+{
+    std::vector<std::string> problems;
+    const std::vector<Job> jobs = PlanJobs(options, problems);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "brennic-import: %s\n", problem.c_str());
+
+    PluginDriver driver;
+    size_t converted = 0;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const Job& job = jobs[i];
+        const std::string progress = jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : "";
+        std::vector<std::string> warnings;
+        try {
+            const Converted counts = Convert(driver, job, options, warnings);
+            ++converted;
+            if (options.verbosity >= 1)
+                std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), job.input.c_str(),
+                             job.output.c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices, counts.triangles);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), job.input.c_str());
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), job.input.c_str(), error.what());
         }
+        if (options.verbosity >= 1)
+            for (const std::string& warning : warnings)
+                std::fprintf(stderr, "  warning: %s\n", warning.c_str());
     }
-    PrintReferences(model, ToDisplayPath(hostPath));
-    PrintWarnings(model);
-
-    if (!loaded) {
-        std::fprintf(stderr, "brennic-import: %s: no mesh with both vertices and triangles; is it a Brennic .model or .mesh file?\n",
-                     file.c_str());
-        return 1;
-    }
-    return 0;
+    const size_t attempted = jobs.size() + problems.size();
+    if (attempted > 1 && options.verbosity >= 1)
+        std::fprintf(stderr, "converted %zu of %zu\n", converted, attempted);
+    return converted == attempted && attempted > 0 ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    bool list = false, includeLods = false;
-    std::string file;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (!std::strcmp(arg, "--list"))
-            list = true;
-        else if (!std::strcmp(arg, "--include-lods"))
-            includeLods = true;
-        else if (!std::strcmp(arg, "-h") || !std::strcmp(arg, "--help")) {
-            std::fputs(usage, stdout);
-            return 0;
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "brennic-import: unknown option %s\n\n%s", arg, usage);
-            return 2;
-        } else if (file.empty())
-            file = arg;
-        else {
-            std::fprintf(stderr, "brennic-import: one FILE at a time for now\n\n%s", usage);
-            return 2;
-        }
-    }
-    if (!list || file.empty()) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    const Options options = ParseArguments(argc, argv);
     try {
-        return List(file, includeLods);
-    } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "brennic-import: %s: not enough memory to load it\n", file.c_str());
+        if (options.list) {
+            int status = 0;
+            for (const std::string& input : options.inputs)
+                status |= ListModel(input, options.includeLods);
+            return status;
+        }
+        return ConvertAll(options);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "brennic-import: %s: %s\n", file.c_str(), error.what());
+        std::fprintf(stderr, "brennic-import: %s\n", error.what());
+        return 1;
     }
-    return 1;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the bundled sample: installs what is missing, builds the release build
-# (which generates the sample content folder) and lists the sample model.
+# (which generates the sample content folder), lists the sample model and converts it to
+# glTF through the plug-in's import.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -8,5 +9,12 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release --target brennic-import sample
 
+tool=build/release/converter/brennic-import
 sample=build/release/sample/content/meshes/props/storage.model
-build/release/converter/brennic-import --list "$sample"
+output=build/sample-output/storage.glb
+"$tool" --list "$sample"
+echo
+"$tool" --verbose --include-lods -o "$output" "$sample"
+echo
+echo "The sample is converted: $(realpath "$output")"
+echo "(with its textures as PNG in $(realpath "${output%.glb}_textures")); open it in any glTF viewer."
