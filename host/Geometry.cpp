@@ -350,8 +350,10 @@ MeshDelta::MeshDelta(const Mesh& mesh) : vertexCount(mesh.numVerts) {}
 // Greedy in vertex order: a candidate joins the earliest kept candidate lying closer than the
 // threshold, else it is kept itself. A merged vertex so takes the position of the lowest-
 // numbered vertex of its group, and a chain of close vertices is not merged end to end: each
-// joins a kept vertex within the threshold of itself. Cells are twice the threshold wide, so
-// a vertex's neighbours lie in at most two cells per axis: expected linear time.
+// joins a kept vertex within the threshold of itself. Cells are four thresholds wide: a
+// vertex's neighbours lie within two cells along each axis, and within one half of the time,
+// while a cell holds at most a few dozen kept vertices (they lie a threshold apart):
+// expected linear time.
 BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold)
 {
     const size_t count = size_t(std::min(vertexCount, mesh.numVerts));
@@ -359,7 +361,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
     keptVertices.clear();
     welded = true;
     const bool usable = threshold > 0 && std::isfinite(threshold);
-    const double cellSize = 2.0 * double(threshold), reach = double(threshold), reachSquared = reach * reach;
+    const double cellSize = 4.0 * double(threshold), reach = double(threshold), reachSquared = reach * reach;
     constexpr double gridLimit = 1e15; // cell coordinates stay far inside int64
 
     CellTable cells(usable ? size_t(vertexSet.NumberSet()) : 0);

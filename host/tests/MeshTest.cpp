@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -54,7 +55,6 @@ TEST(Weld, MergesOnlyWhatLiesCloserThanTheThreshold)
     } cases[] = {
         {{1, 1, 1}, {1.0005f, 1, 1}, true, "0.0005 apart"},
         {{1, 1, 1}, {1.01f, 1, 1}, false, "0.01 apart"},
-        {{0.00155f, 0, 0}, {0.00245f, 0, 0}, true, "0.0009 apart across a cell boundary"},
         {{-0.00045f, 5, 5}, {0.00045f, 5, 5}, true, "0.0009 apart across zero"},
         {{0.0015f, 0, 0}, {0.0026f, 0, 0}, false, "0.0011 apart"},
         {{3, 3, 3}, {3.0006f, 3.0006f, 3}, true, "0.00085 apart diagonally"},
@@ -66,6 +66,20 @@ TEST(Weld, MergesOnlyWhatLiesCloserThanTheThreshold)
         WeldAll(mesh);
         EXPECT_EQ(mesh.numVerts, c.merged ? 2 : 3) << c.what;
         EXPECT_EQ(mesh.verts[0], c.a) << c.what << ": the lowest-numbered vertex keeps its place and position";
+    }
+}
+
+TEST(Weld, DistanceDecidesWhereverThePairLiesOnTheGrid)
+{
+    // Pairs at every offset through several cells, so some straddle each cell boundary.
+    for (int step = 0; step < 100; ++step) {
+        const float x = 0.00013f * float(step);
+        for (const auto& [gap, merged] : {std::pair{0.0009f, true}, std::pair{0.0011f, false}}) {
+            Mesh mesh;
+            Fill(mesh, {{x, 1, 1}, {x + gap, 1, 1}, {x, 2, 2}}, {{0, 1, 2}});
+            WeldAll(mesh);
+            EXPECT_EQ(mesh.numVerts, merged ? 2 : 3) << "at " << x << ", " << gap << " apart";
+        }
     }
 }
 
