@@ -4,7 +4,6 @@
 #include <cstring>
 #include <map>
 #include <sys/stat.h>
-#include <unordered_map>
 
 namespace {
 
@@ -28,28 +27,19 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// One output vertex per distinct (vertex, texture vertex, normal) a corner uses.
-struct CornerKey {
-    uint32_t vertex, texVertex, normal[3];
-    bool operator==(const CornerKey& other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
-};
-struct CornerHash {
-    size_t operator()(const CornerKey& key) const
-    {
-        uint64_t hash = 0xCBF29CE484222325ull;
-        for (uint32_t word : {key.vertex, key.texVertex, key.normal[0], key.normal[1], key.normal[2]})
-            hash = (hash ^ word) * 0x100000001B3ull;
-        return size_t(hash);
-    }
-};
-
+// One output vertex per distinct (vertex, texture vertex, normal) a corner uses. The output
+// vertices made from one host vertex are chained, and a chain is rarely longer than the
+// seams through that vertex, so a corner finds its vertex in a step or two.
 ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
 {
+    constexpr uint32_t none = UINT32_MAX;
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    std::unordered_map<CornerKey, uint32_t, CornerHash> corners;
-    corners.reserve(size_t(mesh.numFaces) * 3);
+    std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
+    std::vector<uint32_t> nextMade;   // per output vertex: the next made from the same host vertex
+    std::vector<uint32_t> texVertexOf; // per output vertex
+    out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
     out.indices.reserve(size_t(mesh.numFaces) * 3);
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
@@ -59,20 +49,27 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
             const Point3 normal = mesh.cornerNormals
                 ? mesh.cornerNormals[3 * size_t(f) + size_t(k)]
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
-            CornerKey key{vertex, texVertex, {}};
-            std::memcpy(key.normal, &normal, sizeof key.normal);
-            const auto [found, added] = corners.try_emplace(key, uint32_t(out.vertices.size()));
-            if (added) {
+            float yUpNormal[3];
+            ToYUp(normal, yUpNormal);
+            uint32_t made = firstMade[vertex];
+            while (made != none && (texVertexOf[made] != texVertex ||
+                                    std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) != 0))
+                made = nextMade[made];
+            if (made == none) {
+                made = uint32_t(out.vertices.size());
                 ExportVertex v{};
                 ToYUp(mesh.verts[vertex], v.position);
-                ToYUp(normal, v.normal);
+                std::memcpy(v.normal, yUpNormal, sizeof v.normal);
                 if (textured) {
                     v.texCoord[0] = mesh.tVerts[texVertex].x;
                     v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
                 }
                 out.vertices.push_back(v);
+                texVertexOf.push_back(texVertex);
+                nextMade.push_back(firstMade[vertex]);
+                firstMade[vertex] = made;
             }
-            out.indices.push_back(found->second);
+            out.indices.push_back(made);
         }
     }
     return out;

@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -44,13 +46,27 @@ public:
     json root = json::object();
     std::vector<uint8_t> bin;
 
-    // Appends `size` bytes at a 4-byte boundary as a view of its own; returns the view's index.
-    size_t View(const void* data, size_t size, int target)
+    // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled at
+    // once (the next view may move the buffer); `view` is the view's index.
+    uint8_t* View(size_t size, int target, size_t& view)
     {
-        bin.resize((bin.size() + 3) & ~size_t(3), 0);
-        const size_t offset = bin.size();
-        bin.insert(bin.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
-        return Push("bufferViews", {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}, {"target", target}});
+        const size_t offset = (bin.size() + 3) & ~size_t(3);
+        bin.resize(offset + size, 0);
+        view = Push("bufferViews", {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}, {"target", target}});
+        return bin.data() + offset;
+    }
+
+    // Each attribute goes from the vertices straight into its view.
+    template <size_t components>
+    size_t Attribute(const std::vector<ExportVertex>& vertices, const float (ExportVertex::*field)[components], const char* type)
+    {
+        size_t view = 0;
+        uint8_t* out = View(vertices.size() * components * sizeof(float), arrayBuffer, view);
+        for (const ExportVertex& v : vertices) {
+            std::memcpy(out, v.*field, components * sizeof(float));
+            out += components * sizeof(float);
+        }
+        return Accessor(view, floatComponent, vertices.size(), type);
     }
 
     size_t Accessor(size_t view, int componentType, size_t count, const char* type)
@@ -71,31 +87,31 @@ public:
         std::vector<ExportVertex> repaired;
         const std::vector<ExportVertex>& vertices = writable::Vertices(mesh, repaired, warnings);
         const size_t count = vertices.size();
-        std::vector<float> positions(3 * count), normals(3 * count), texCoords(2 * count);
         float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
-        for (size_t i = 0; i < count; ++i) {
-            const ExportVertex& v = vertices[i];
-            std::copy(v.position, v.position + 3, &positions[3 * i]);
-            std::copy(v.normal, v.normal + 3, &normals[3 * i]);
-            std::copy(v.texCoord, v.texCoord + 2, &texCoords[2 * i]);
+        for (size_t i = 0; i < count; ++i)
             for (int axis = 0; axis < 3; ++axis) {
-                low[axis] = i ? std::min(low[axis], v.position[axis]) : v.position[axis];
-                high[axis] = i ? std::max(high[axis], v.position[axis]) : v.position[axis];
+                low[axis] = i ? std::min(low[axis], vertices[i].position[axis]) : vertices[i].position[axis];
+                high[axis] = i ? std::max(high[axis], vertices[i].position[axis]) : vertices[i].position[axis];
             }
-        }
-        const size_t position = Accessor(View(positions.data(), positions.size() * 4, arrayBuffer), floatComponent, count, "VEC3");
+        const size_t position = Attribute(vertices, &ExportVertex::position, "VEC3");
         root["accessors"][position]["min"] = {low[0], low[1], low[2]};
         root["accessors"][position]["max"] = {high[0], high[1], high[2]};
-        const size_t normal = Accessor(View(normals.data(), normals.size() * 4, arrayBuffer), floatComponent, count, "VEC3");
-        const size_t texCoord = Accessor(View(texCoords.data(), texCoords.size() * 4, arrayBuffer), floatComponent, count, "VEC2");
+        const size_t normal = Attribute(vertices, &ExportVertex::normal, "VEC3");
+        const size_t texCoord = Attribute(vertices, &ExportVertex::texCoord, "VEC2");
 
         // 16-bit indices when they fit; 65535 itself is reserved for primitive restart.
-        size_t indices;
+        size_t view = 0, indices;
         if (count <= 65535) {
-            const std::vector<uint16_t> narrow(mesh.indices.begin(), mesh.indices.end());
-            indices = Accessor(View(narrow.data(), narrow.size() * 2, elementArrayBuffer), unsignedShort, narrow.size(), "SCALAR");
+            auto* out = View(mesh.indices.size() * 2, elementArrayBuffer, view);
+            for (uint32_t index : mesh.indices) {
+                const auto narrow = uint16_t(index);
+                std::memcpy(out, &narrow, 2);
+                out += 2;
+            }
+            indices = Accessor(view, unsignedShort, mesh.indices.size(), "SCALAR");
         } else {
-            indices = Accessor(View(mesh.indices.data(), mesh.indices.size() * 4, elementArrayBuffer), unsignedInt, mesh.indices.size(), "SCALAR");
+            std::memcpy(View(mesh.indices.size() * 4, elementArrayBuffer, view), mesh.indices.data(), mesh.indices.size() * 4);
+            indices = Accessor(view, unsignedInt, mesh.indices.size(), "SCALAR");
         }
         json primitive = {{"attributes", {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", texCoord}}},
                           {"indices", indices},
@@ -115,32 +131,27 @@ const char* AlphaMode(TextureAlpha alpha)
     }
 }
 
-std::vector<uint8_t> Glb(const std::string& text, const std::vector<uint8_t>& bin)
+// Header, JSON chunk and BIN chunk, written straight to the file (no copy of the buffer).
+void WriteGlb(const std::string& path, const std::string& text, const std::vector<uint8_t>& bin)
 {
     const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
     const uint64_t total = 12 + 8 + padded(text.size()) + (bin.empty() ? 0 : 8 + padded(bin.size()));
     if (total > UINT32_MAX)
         throw std::runtime_error("the scene is too large for a .glb file (4 GiB at most); write .gltf instead");
-    std::vector<uint8_t> out;
-    out.reserve(size_t(total));
-    const auto u32 = [&](uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8)
-            out.push_back(uint8_t(value >> shift));
-    };
-    u32(0x46546C67); // "glTF"
-    u32(2);
-    u32(uint32_t(total));
-    u32(uint32_t(padded(text.size())));
-    u32(0x4E4F534A); // "JSON"
-    out.insert(out.end(), text.begin(), text.end());
-    out.resize(out.size() + padded(text.size()) - text.size(), ' ');
-    if (!bin.empty()) {
-        u32(uint32_t(padded(bin.size())));
-        u32(0x004E4942); // "BIN\0"
-        out.insert(out.end(), bin.begin(), bin.end());
-        out.resize(out.size() + padded(bin.size()) - bin.size(), 0);
-    }
-    return out;
+    const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(padded(text.size())), 0x4E4F534A /* JSON */};
+    const uint32_t binHeader[2] = {uint32_t(padded(bin.size())), 0x004E4942 /* BIN */};
+    const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
+
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    bool written = std::fwrite(header, sizeof header, 1, file) == 1 && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                   std::fwrite(spaces, 1, padded(text.size()) - text.size(), file) == padded(text.size()) - text.size();
+    if (written && !bin.empty())
+        written = std::fwrite(binHeader, sizeof binHeader, 1, file) == 1 && std::fwrite(bin.data(), 1, bin.size(), file) == bin.size() &&
+                  std::fwrite(zeros, 1, padded(bin.size()) - bin.size(), file) == padded(bin.size()) - bin.size();
+    if (std::fclose(file) != 0 || !written)
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
 }
 
 } // namespace
@@ -213,8 +224,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
     const std::string mainFile = files.Add(options.outputPath);
     if (binary) {
-        const std::vector<uint8_t> glb = Glb(text, gltf.bin);
-        WriteBytes(mainFile, glb.data(), glb.size());
+        WriteGlb(mainFile, text, gltf.bin);
     } else {
         WriteText(mainFile, text);
     }

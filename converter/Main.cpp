@@ -10,6 +10,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <malloc.h>
 #include <set>
 #include <string>
 #include <vector>
@@ -215,14 +216,16 @@ struct Converted {
 Converted Convert(PluginDriver& driver, const Job& job, const Options& options, std::vector<std::string>& warnings)
 {
     const std::string hostPath = ToHostPath(job.input);
-    standin::Scene scene;
-    const ImportOutcome outcome = driver.Import(hostPath, options.includeLods, scene);
-    if (outcome.result != 1)
-        throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
-    if (options.verbosity >= 2 && !outcome.summary.empty())
-        std::fprintf(stderr, "%s\n", outcome.summary.c_str());
-
-    const ExportScene exported = CollectScene(scene);
+    ExportScene exported;
+    {
+        standin::Scene scene; // gone before the files are written, as is its memory
+        const ImportOutcome outcome = driver.Import(hostPath, options.includeLods, scene);
+        if (outcome.result != 1)
+            throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
+        if (options.verbosity >= 2 && !outcome.summary.empty())
+            std::fprintf(stderr, "%s\n", outcome.summary.c_str());
+        exported = CollectScene(scene);
+    }
     Converted counts;
     for (const ExportMesh& mesh : exported.meshes) {
         ++counts.nodes;
@@ -284,6 +287,12 @@ int ConvertAll(const Options& options)
 
 int main(int argc, char** argv)
 {
+    // A conversion allocates and frees arrays of tens of megabytes one after another: keep
+    // freed memory for the next instead of handing it back and faulting it in again.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, -1);
+    mallopt(M_TOP_PAD, 64 << 20);
+
     const Options options = ParseArguments(argc, argv);
     try {
         if (options.list) {
