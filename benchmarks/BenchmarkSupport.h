@@ -147,4 +147,26 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
         std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label, fastestNumerator / fastestDenominator);
 }
 
+// The whole of a benchmark program: `prepare` writes the files to time into a temporary
+// folder, the registered benchmarks run, and the ratio of the two named ones is printed.
+template <typename Prepare>
+int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    try {
+        TemporaryFolder folder;
+        prepare(folder);
+        RatioReporter reporter;
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        benchmark::Shutdown();
+        PrintRatio(reporter, ratio);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace bench

@@ -207,11 +207,8 @@ BENCHMARK(AssimpExportGlb)->Apply(bench::TimedPerIteration);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        bench::TemporaryFolder folder;
+    const bench::Ratio ratio{"AssimpExportGlb", "BrennicImportToGlb", "assimp/brennic-import", bench::Ratio::AtLeast, ratioTarget};
+    return bench::Run(argc, argv, ratio, [](const bench::TemporaryFolder& folder) {
         const modelwriter::ContentFolder content(folder.Path());
         const std::string modelPath = bench::large::WriteModel(content, textureCount);
         const std::string plyPath = folder.Path() + "/large.ply";
@@ -225,14 +222,5 @@ int main(int argc, char** argv)
         brennicCommand = {BRENNIC_IMPORT_PATH, "-q", "-o", brennicOutput, modelPath};
         assimpCommand = {ASSIMP_PATH, "export", plyPath, assimpOutput, "-fglb2"};
         CheckOutputs();
-
-        bench::RatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        benchmark::Shutdown();
-        bench::PrintRatio(reporter, {"AssimpExportGlb", "BrennicImportToGlb", "assimp/brennic-import", bench::Ratio::AtLeast, ratioTarget});
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "convert_benchmark: %s\n", error.what());
-        return 1;
-    }
-    return 0;
+    });
 }

@@ -177,23 +177,11 @@ BENCHMARK(Reference)->Apply(bench::TimedPerIteration);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        bench::TemporaryFolder folder;
+    const bench::Ratio ratio{"Load", "Reference", "load/reference", bench::Ratio::AtMost, ratioTarget};
+    return bench::Run(argc, argv, ratio, [](const bench::TemporaryFolder& folder) {
         modelPath = folder.Path() + "/large.model";
         modelFileSize = WriteLargeModel(modelPath);
         std::printf("model: %d meshes (half skinned), %zu vertices, %zu indices, %zu bytes\n",
                     meshCount, totalVertices, totalIndices, modelFileSize);
-
-        bench::RatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        benchmark::Shutdown();
-        bench::PrintRatio(reporter, {"Load", "Reference", "load/reference", bench::Ratio::AtMost, ratioTarget});
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "load_benchmark: %s\n", error.what());
-        return 1;
-    }
-    return 0;
+    });
 }

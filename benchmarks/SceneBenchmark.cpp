@@ -112,11 +112,8 @@ BENCHMARK(Assimp)->Apply(bench::TimedPerIteration);
 
 int main(int argc, char** argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    try {
-        bench::TemporaryFolder folder;
+    const bench::Ratio ratio{"Assimp", "BrennicImport", "assimp/brennic", bench::Ratio::AtLeast, ratioTarget};
+    return bench::Run(argc, argv, ratio, [](const bench::TemporaryFolder& folder) {
         const modelwriter::ContentFolder content(folder.Path());
         modelHostPath = modelwriter::HostPath(bench::large::WriteModel(content));
         plyPath = folder.Path() + "/large.ply";
@@ -125,14 +122,5 @@ int main(int argc, char** argv)
                     totalVertices, totalTriangles);
         CheckWeld();
         CheckPly();
-
-        bench::RatioReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        benchmark::Shutdown();
-        bench::PrintRatio(reporter, {"Assimp", "BrennicImport", "assimp/brennic", bench::Ratio::AtLeast, ratioTarget});
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "scene_benchmark: %s\n", error.what());
-        return 1;
-    }
-    return 0;
+    });
 }
