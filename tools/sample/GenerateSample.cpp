@@ -93,6 +93,8 @@ Shape Barrel(int segments, int rings, float radius, float height)
                 barrel.indices.insert(barrel.indices.end(), {centre, b, a});
         }
     }
+    for (Corner& corner : barrel.corners)
+        corner.position[0] += 1.1f; // it stands beside the crate, which is at the origin
     return barrel;
 }
 
