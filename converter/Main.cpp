@@ -210,6 +210,7 @@ std::string Diagnose(const std::string& input, const std::string& hostPath, bool
 
 struct Converted {
     size_t nodes = 0, vertices = 0, triangles = 0;
+    std::vector<std::string> details; // per mesh, for --verbose
 };
 
 // One input: import through the plug-in, collect, write. Throws with the reason on failure.
@@ -231,6 +232,8 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
         ++counts.nodes;
         counts.vertices += mesh.vertices.size();
         counts.triangles += mesh.indices.size() / 3;
+        counts.details.push_back(mesh.name + ": " + std::to_string(mesh.vertices.size()) + " vertices, " +
+                                 std::to_string(mesh.indices.size() / 3) + " triangles");
     }
     if (counts.triangles == 0)
         throw std::runtime_error("the import made no triangles to write");
@@ -242,10 +245,6 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     else
         WriteGltf(exported, writeOptions, job.format == OutputFormat::Glb, files, warnings);
     files.Commit();
-
-    if (options.verbosity >= 2)
-        for (const ExportMesh& mesh : exported.meshes)
-            std::fprintf(stderr, "  %s: %zu vertices, %zu triangles\n", mesh.name.c_str(), mesh.vertices.size(), mesh.indices.size() / 3);
     return counts;
 }
 
@@ -268,6 +267,9 @@ int ConvertAll(const Options& options)
             if (options.verbosity >= 1)
                 std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), job.input.c_str(),
                              job.output.c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices, counts.triangles);
+            if (options.verbosity >= 2)
+                for (const std::string& detail : counts.details)
+                    std::fprintf(stderr, "  %s\n", detail.c_str());
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), job.input.c_str());
         } catch (const std::exception& error) {
