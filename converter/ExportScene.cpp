@@ -1,5 +1,7 @@
 #include "ExportScene.h"
 
+#include "PluginDriver.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -13,12 +15,6 @@ void ToYUp(const Point3& p, float out[3])
     out[0] = p.x;
     out[1] = p.z;
     out[2] = -p.y;
-}
-
-std::string PosixPath(std::string hostPath)
-{
-    std::replace(hostPath.begin(), hostPath.end(), '\\', '/');
-    return hostPath;
 }
 
 bool IsFile(const std::string& path)
@@ -92,7 +88,7 @@ ExportScene CollectScene(const standin::Scene& scene)
         ExportMaterial exported;
         exported.name = material->GetName().data();
         if (auto* bitmap = dynamic_cast<BitmapTex*>(material->GetSubTexmap(ID_DI))) {
-            const std::string path = PosixPath(bitmap->GetMapName());
+            const std::string path = ToDisplayPath(bitmap->GetMapName());
             const auto [found, added] = textureByPath.try_emplace(path, int(out.textures.size()));
             if (added)
                 out.textures.push_back({path, IsFile(path)});
