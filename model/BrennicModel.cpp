@@ -43,14 +43,27 @@ std::string ContentRootOf(const std::string& path)
     return root;
 }
 
+namespace {
+CBrennicModel::LoadObserver loadObserver = nullptr;
+void* loadObserverContext = nullptr;
+} // namespace
+
+void CBrennicModel::SetLoadObserver(LoadObserver observer, void* context)
+{
+    loadObserver = observer;
+    loadObserverContext = context;
+}
+
 int CBrennicModel::Load(const std::string& path, bool lods)
 {
     includeLods = lods;
     CChunkReader root;
-    if (!root.Open(path))
-        return 0;
-    contentRoot = ContentRootOf(path);
-    ReadFile(root, path);
+    if (root.Open(path)) {
+        contentRoot = ContentRootOf(path);
+        ReadFile(root, path);
+    }
+    if (loadObserver)
+        loadObserver(*this, path, loadObserverContext);
     return meshes.empty() ? 0 : 1;
 }
 

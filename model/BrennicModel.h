@@ -73,6 +73,11 @@ public:
     // indices was kept, else 0. Called once, on a new model. Allocation failure propagates.
     int Load(const std::string& path, bool includeLods);
 
+    // A tool that drives the import through the plug-in sees each finished load here, to
+    // report what was left out; the plug-in itself never sets one. Process-wide; null clears.
+    using LoadObserver = void (*)(const CBrennicModel& model, const std::string& path, void* context);
+    static void SetLoadObserver(LoadObserver observer, void* context);
+
     int GetMeshCount() const { return static_cast<int>(meshes.size()); }
     ModelMesh* GetMesh(int index) const { return meshes[static_cast<size_t>(index)].get(); }
 
