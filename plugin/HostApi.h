@@ -10,18 +10,23 @@
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 using TimeValue = int;
 using MCHAR = char;
 
-// Objects handed to the host are allocated from the host's heap. A failed allocation yields
-// null (no exception), so `new` expressions on these classes must be tested.
+// Objects handed to the host are allocated from the host's heap. Plain `new` throws when the
+// heap is exhausted; `new (std::nothrow)` answers null instead. The nothrow form is noexcept
+// here so that every compiler tests its result before constructing (MSVC always does).
 class MaxHeapOperators {
 public:
-    static void* operator new(std::size_t size) noexcept;
-    static void operator delete(void* pointer) noexcept;
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* pointer);
+    static void operator delete(void* pointer, const std::nothrow_t&);
 };
 
 // ---- Strings
@@ -84,7 +89,8 @@ public:
     DWORD smGroup;
     DWORD flags;
 
-    void setVerts(DWORD a, DWORD b, DWORD c) { v[0] = a; v[1] = b; v[2] = c; }
+    void setVerts(DWORD* corners) { setVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
+    void setVerts(int a, int b, int c) { v[0] = DWORD(a); v[1] = DWORD(b); v[2] = DWORD(c); }
     void setSmGroup(DWORD group) { smGroup = group; }
     void setEdgeVisFlags(int va, int vb, int vc)
     {
@@ -96,7 +102,8 @@ public:
 class TVFace {
 public:
     DWORD t[3];
-    void setTVerts(DWORD a, DWORD b, DWORD c) { t[0] = a; t[1] = b; t[2] = c; }
+    void setTVerts(DWORD* corners) { setTVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
+    void setTVerts(int a, int b, int c) { t[0] = DWORD(a); t[1] = DWORD(b); t[2] = DWORD(c); }
 };
 
 class BitArray {
@@ -186,6 +193,7 @@ public:
 };
 class ReferenceTarget : public Animatable {};
 class Object : public ReferenceTarget {};
+using ObjectHandle = Object*;
 
 class TriObject : public Object {
 public:
@@ -198,7 +206,7 @@ class Texmap;
 
 class MtlBase : public ReferenceTarget {
 public:
-    void SetName(const MSTR& text) { mtlName = text; }
+    void SetName(MSTR text) { mtlName = std::move(text); }
     const MSTR& GetName() const { return mtlName; }
     void SetMtlFlag(int mask, BOOL value = TRUE) { mtlFlags = value ? (mtlFlags | mask) : (mtlFlags & ~mask); }
     int TestMtlFlag(int mask) const { return mtlFlags & mask; }
@@ -250,9 +258,9 @@ public:
 class ImpNode {
 public:
     virtual ~ImpNode() = default;
-    virtual RefResult Reference(ReferenceTarget* object) = 0;
+    virtual RefResult Reference(ObjectHandle object) = 0;
     virtual void SetTransform(TimeValue time, Matrix3 transform) = 0;
-    virtual void SetName(const MCHAR* name) = 0;
+    virtual void SetName(const MCHAR* name, bool registerForDuplicateNameCheck = true) = 0;
     virtual INode* GetINode() = 0;
 };
 
@@ -261,7 +269,7 @@ public:
     virtual ~ImpInterface() = default;
     virtual ImpNode* CreateNode() = 0;
     virtual void RedrawViews() = 0;
-    virtual int AddNodeToScene(ImpNode* node) = 0;
+    virtual void AddNodeToScene(ImpNode* node) = 0;
 };
 
 // ---- Plug-in classes
