@@ -1,10 +1,21 @@
 #pragma once
 
 // The host application's programming interface as this plug-in uses it: 3ds Max, SDK release
-// 12000 (API 33), narrow-character build. Only what the plug-in calls is declared, with the
-// host's names and signatures. Built against the real SDK, this one header would include the
-// SDK's headers instead; nothing else in the plug-in changes. On Linux the stand-in host
-// (host/) implements it.
+// 12000 (API 33), narrow-character build. Built for 3ds Max itself (BRENNIC_HOST_SDK), this
+// header includes the SDK's own headers; otherwise it declares what the plug-in calls, with
+// the SDK's names and signatures, and the stand-in host (host/) implements it. Nothing else
+// in the plug-in changes between the two.
+
+#ifdef BRENNIC_HOST_SDK
+
+#include <max.h>
+#include <istdplug.h>
+#include <iparamb2.h>
+#include <impapi.h>
+#include <stdmat.h>
+#include <meshdlib.h>
+
+#else
 
 #include <windows.h>
 
@@ -331,3 +342,5 @@ public:
 
 // Centres a window over another (a host utility).
 void CenterWindow(HWND window, HWND parent);
+
+#endif // BRENNIC_HOST_SDK
