@@ -229,6 +229,8 @@ void OutputFiles::MakeFolders(const std::string& folder)
                 Fail(path.string(), "not a folder");
             break;
         }
+        if (errno == ENOTDIR)
+            continue; // a file higher up, found next
         if (errno != ENOENT)
             Fail(path.string(), ErrorReason(errno));
         missing.push_back(path);
