@@ -8,9 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -132,7 +130,7 @@ const char* AlphaMode(TextureAlpha alpha)
 }
 
 // Header, JSON chunk and BIN chunk, written straight to the file (no copy of the buffer).
-void WriteGlb(const std::string& path, const std::string& text, const std::vector<uint8_t>& bin)
+void WriteGlb(OutputFile& file, const std::string& text, const std::vector<uint8_t>& bin)
 {
     const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
     const uint64_t total = 12 + 8 + padded(text.size()) + (bin.empty() ? 0 : 8 + padded(bin.size()));
@@ -142,16 +140,15 @@ void WriteGlb(const std::string& path, const std::string& text, const std::vecto
     const uint32_t binHeader[2] = {uint32_t(padded(bin.size())), 0x004E4942 /* BIN */};
     const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    bool written = std::fwrite(header, sizeof header, 1, file) == 1 && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                   std::fwrite(spaces, 1, padded(text.size()) - text.size(), file) == padded(text.size()) - text.size();
-    if (written && !bin.empty())
-        written = std::fwrite(binHeader, sizeof binHeader, 1, file) == 1 && std::fwrite(bin.data(), 1, bin.size(), file) == bin.size() &&
-                  std::fwrite(zeros, 1, padded(bin.size()) - bin.size(), file) == padded(bin.size()) - bin.size();
-    if (std::fclose(file) != 0 || !written)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    file.Write(header, sizeof header);
+    file.Write(text.data(), text.size());
+    file.Write(spaces, padded(text.size()) - text.size());
+    if (!bin.empty()) {
+        file.Write(binHeader, sizeof binHeader);
+        file.Write(bin.data(), bin.size());
+        file.Write(zeros, padded(bin.size()) - bin.size());
+    }
+    file.Close();
 }
 
 } // namespace
@@ -215,17 +212,15 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         if (!binary) {
             const fs::path binPath = fs::path(output).replace_extension(".bin");
             buffer["uri"] = UriReference(binPath.filename().string());
-            WriteBytes(files.Add(binPath.string()), gltf.bin.data(), gltf.bin.size());
+            files.Write(binPath.string(), gltf.bin.data(), gltf.bin.size());
         }
         gltf.Push("buffers", std::move(buffer));
     }
 
     // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
-    const std::string mainFile = files.Add(options.outputPath);
-    if (binary) {
-        WriteGlb(mainFile, text, gltf.bin);
-    } else {
-        WriteText(mainFile, text);
-    }
+    if (binary)
+        WriteGlb(files.Create(options.outputPath), text, gltf.bin);
+    else
+        files.Write(options.outputPath, text.data(), text.size());
 }

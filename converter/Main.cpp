@@ -3,6 +3,7 @@
 #include "BrennicModel.h"
 #include "Listing.h"
 #include "PluginDriver.h"
+#include "SignalCleanup.h"
 #include "Writers.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <exception>
 #include <filesystem>
 #include <malloc.h>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -213,13 +215,29 @@ struct Converted {
     std::vector<std::string> details; // per mesh, for --verbose
 };
 
+// The .mesh files each load read (as its reference notes list them) are kept from the outputs.
+void ProtectReferencedFiles(const CBrennicModel& model, const std::string&, void* files)
+{
+    for (const ReferenceNote& note : model.References())
+        if (note.outcome == ReferenceNote::Outcome::Loaded)
+            static_cast<OutputFiles*>(files)->ProtectFile(ToDisplayPath(note.path));
+}
+
 // One input: import through the plug-in, collect, write. Throws with the reason on failure.
 Converted Convert(PluginDriver& driver, const Job& job, const Options& options, std::vector<std::string>& warnings)
 {
+    // No output may replace a file the conversion reads: the input, its .mesh files, its textures.
+    OutputFiles files(job.output);
+    files.ProtectFile(job.input);
+    files.CheckOutput(job.output);
+
     const std::string hostPath = ToHostPath(job.input);
     ExportScene exported;
     {
         standin::Scene scene; // gone before the files are written, as is its memory
+        CBrennicModel::SetLoadObserver(ProtectReferencedFiles, &files);
+        const std::unique_ptr<OutputFiles, void (*)(OutputFiles*)> observing(
+            &files, [](OutputFiles*) { CBrennicModel::SetLoadObserver(nullptr, nullptr); });
         const ImportOutcome outcome = driver.Import(hostPath, options.includeLods, scene);
         if (outcome.result != 1)
             throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
@@ -237,8 +255,9 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     }
     if (counts.triangles == 0)
         throw std::runtime_error("the import made no triangles to write");
+    for (const ExportTexture& texture : exported.textures)
+        files.ProtectFile(texture.path);
 
-    OutputFiles files;
     const WriteOptions writeOptions{job.output, options.copyTextures};
     if (job.format == OutputFormat::Obj)
         WriteObj(exported, writeOptions, files, warnings);
@@ -272,6 +291,8 @@ int ConvertAll(const Options& options)
                     std::fprintf(stderr, "  %s\n", detail.c_str());
         } catch (const std::bad_alloc&) {
             std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), job.input.c_str());
+        } catch (const fs::filesystem_error& error) {
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), job.input.c_str(), Describe(error).c_str());
         } catch (const std::exception& error) {
             std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), job.input.c_str(), error.what());
         }
@@ -296,6 +317,7 @@ int main(int argc, char** argv)
     mallopt(M_TOP_PAD, 64 << 20);
 
     const Options options = ParseArguments(argc, argv);
+    signalcleanup::Install(); // a run ended by TERM, INT or HUP leaves no temporaries
     try {
         if (options.list) {
             int status = 0;
@@ -304,6 +326,9 @@ int main(int argc, char** argv)
             return status;
         }
         return ConvertAll(options);
+    } catch (const fs::filesystem_error& error) {
+        std::fprintf(stderr, "brennic-import: %s\n", Describe(error).c_str());
+        return 1;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "brennic-import: %s\n", error.what());
         return 1;

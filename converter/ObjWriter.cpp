@@ -4,87 +4,12 @@
 #include "WritableVertices.h"
 #include "Writers.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <memory>
 #include <set>
-#include <stdexcept>
-#include <string_view>
-#include <type_traits>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Buffered text output: numbers by std::to_chars, written out a megabyte at a time.
-class TextFile {
-public:
-    TextFile(const std::string& path, std::string shownPath) : file(std::fopen(path.c_str(), "wb")), shown(std::move(shownPath))
-    {
-        if (!file)
-            Fail();
-    }
-    ~TextFile()
-    {
-        if (file)
-            std::fclose(file);
-    }
-    TextFile(const TextFile&) = delete;
-    TextFile& operator=(const TextFile&) = delete;
-
-    TextFile& operator<<(std::string_view text)
-    {
-        if (used + text.size() > capacity)
-            Flush();
-        if (text.size() > capacity) {
-            Write(text.data(), text.size());
-            return *this;
-        }
-        std::memcpy(buffer.get() + used, text.data(), text.size());
-        used += text.size();
-        return *this;
-    }
-    TextFile& operator<<(char c) { return *this << std::string_view(&c, 1); }
-    template <typename Number, typename = std::enable_if_t<std::is_arithmetic_v<Number>>>
-    TextFile& operator<<(Number value)
-    {
-        if (used + 32 > capacity)
-            Flush();
-        used = size_t(std::to_chars(buffer.get() + used, buffer.get() + capacity, value).ptr - buffer.get());
-        return *this;
-    }
-
-    void Close()
-    {
-        Flush();
-        std::FILE* closing = file;
-        file = nullptr;
-        if (std::fclose(closing) != 0)
-            Fail();
-    }
-
-private:
-    void Flush()
-    {
-        Write(buffer.get(), used);
-        used = 0;
-    }
-    void Write(const char* data, size_t size)
-    {
-        if (std::fwrite(data, 1, size, file) != size)
-            Fail();
-    }
-    [[noreturn]] void Fail() const { throw std::runtime_error("cannot write " + shown + ": " + std::strerror(errno)); }
-
-    std::FILE* file;
-    std::string shown;
-    static constexpr size_t capacity = 1 << 20;
-    std::unique_ptr<char[]> buffer{new char[capacity]};
-    size_t used = 0;
-};
 
 // OBJ and MTL split names at white space, '#' starts a comment and some readers join a line
 // ending in '\' to the next: each such byte (and every control character) becomes '_'.
@@ -126,7 +51,7 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
     const std::string mtlName = SafeName(output.stem().string(), "materials") + ".mtl";
     const std::string mtlPath = (output.parent_path() / mtlName).string();
     {
-        TextFile mtl(files.Add(mtlPath), mtlPath);
+        OutputFile& mtl = files.Create(mtlPath);
         mtl << "# brennic-import\n";
         for (size_t m = 0; m < scene.materials.size(); ++m) {
             mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\n";
@@ -141,7 +66,7 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
         mtl.Close();
     }
 
-    TextFile obj(files.Add(options.outputPath), options.outputPath);
+    OutputFile& obj = files.Create(options.outputPath);
     obj << "# brennic-import\nmtllib " << mtlName << '\n';
     uint64_t firstVertex = 1;
     for (const ExportMesh& mesh : scene.meshes) {

@@ -119,14 +119,14 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         }
         if (options.copyTextures) {
             const std::string name = UniqueName(copyNames, source.stem().string(), source.extension().string());
-            WriteBytes(files.Add((folder / name).string()), bytes.data(), bytes.size());
+            files.Write((folder / name).string(), bytes.data(), bytes.size());
             reference.dds = name;
         }
         if (pngFallback) {
             try {
                 const Decoded decoded = DecodeDds(bytes);
                 const std::string name = pngFolder + "/" + UniqueName(pngNames, source.stem().string(), ".png");
-                WriteBytes(files.Add((folder / name).string()), decoded.png.data(), decoded.png.length());
+                files.Write((folder / name).string(), decoded.png.data(), decoded.png.length());
                 reference.png = name;
                 reference.alpha = decoded.alpha;
             } catch (const Magick::Exception& error) {

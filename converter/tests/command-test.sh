@@ -75,5 +75,37 @@ check "missing texture: still converts" test $status -eq 0 -a -f lost.glb
 check "missing texture: warns with the file" grep -q "warning: .*crate.*dds" <<<"$out"
 check "missing texture: the output passes the validator but for the missing file" node "$validator" --allow-missing-images lost.glb
 
+# -- Outputs that would replace what the conversion reads, or each other
+mkdir -p own && cp -r "$content" own/ && own=own/content
+cp "$own/meshes/props/storage.model" kept.model
+run --format glb -o "$own/meshes/props/storage.model" "$own/meshes/props/storage.model"
+check "output onto its input: refused, exit 1" test $status -eq 1
+check "output onto its input: says so" grep -q "storage.model: .*a file this conversion reads" <<<"$out"
+check "output onto its input: the input is untouched" cmp -s kept.model "$own/meshes/props/storage.model"
+cp "$own/meshes/props/barrel.mesh" kept.mesh
+run --format glb -o "$own/meshes/props/barrel.mesh" "$own/meshes/props/storage.model"
+check "output onto a referenced .mesh: refused, the .mesh untouched" test $status -eq 1 -a "$(cmp -s kept.mesh "$own/meshes/props/barrel.mesh"; echo $?)" -eq 0
+cp "$own/textures/props/barrel.512.dds" kept.dds
+run --format obj -o "$own/textures/props/barrel.512.dds" "$own/meshes/props/storage.model"
+check "output onto a texture: refused, the texture untouched" test $status -eq 1 -a "$(cmp -s kept.dds "$own/textures/props/barrel.512.dds"; echo $?)" -eq 0
+mkdir -p first second && cp "$sample" first/same.model && cp "$sample" second/same.model
+run -o joined first/same.model second/same.model
+check "two inputs, one output name: the second is skipped, exit 1" test $status -eq 1 -a -f joined/same.glb
+check "two inputs, one output name: says which" grep -q "second/same.model: its output joined/same.glb is another input's too" <<<"$out"
+
+# -- A link planted at the output is replaced, never written through
+printf 'precious' >precious
+ln -s precious linked.glb
+run -o linked.glb "$sample"
+check "a link at the output: replaced by the output" test $status -eq 0 -a -f linked.glb -a ! -L linked.glb
+check "a link at the output: its target untouched" test "$(cat precious)" = precious
+
+# -- The file size limit: a clear error, exit 1, nothing left (not even the folder made for it)
+out=$(ulimit -f 4; "$tool" -o limited/deeper/out.glb "$sample" 2>&1); status=$?
+check "file size limit: exit 1" test $status -eq 1
+check "file size limit: says so" grep -q "cannot write limited/deeper/out.glb: .*file size limit" <<<"$out"
+check "file size limit: nothing left" test ! -e limited
+check "no temporary left by any of these" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
+
 echo "$passed passed, $failed failed"
 ((failed == 0))
