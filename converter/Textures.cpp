@@ -2,7 +2,7 @@
 
 #include "UniqueNames.h"
 
-#include <Magick++.h>
+#include "Dds.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,10 +10,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <limits>
-#include <mutex>
+#include <stdexcept>
 #include <sys/stat.h>
-#include <type_traits>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -80,40 +78,25 @@ bool ReadFile(const std::string& path, uint64_t size, std::vector<uint8_t>& byte
     return good;
 }
 
-// Throws Magick::Exception when ImageMagick cannot decode the bytes as DDS.
-SharedBytes DecodeDds(const std::vector<uint8_t>& bytes, TextureAlpha& alpha)
+// The top level as PNG: RGB when every pixel is opaque, else RGBA. Null with `problem` in our
+// words when the bytes are no DDS texture we can read.
+SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, TextureAlpha& alpha, std::string& problem,
+                        std::vector<std::string>& notes)
 {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { Magick::InitializeMagick(nullptr); });
-
-    Magick::Image image;
-    image.quiet(true);
-    image.magick("DDS"); // named, never guessed from the bytes or a file name
-    image.read(Magick::Blob(bytes.data(), bytes.size()));
-
-    alpha = TextureAlpha::Opaque;
-    if (image.matte()) {
-        const size_t count = image.columns() * image.rows();
-        const Magick::PixelPacket* pixels = image.getConstPixels(0, 0, image.columns(), image.rows());
-        static_assert(std::is_integral_v<Magick::Quantum>, "an integer build of ImageMagick");
-        constexpr Magick::Quantum clear = std::numeric_limits<Magick::Quantum>::max();
-        bool transparent = false, between = false;
-        for (size_t i = 0; i < count && !between; ++i) {
-            const Magick::Quantum opacity = pixels[i].opacity; // 0 is opaque
-            if (opacity == clear)
-                transparent = true;
-            else if (opacity != 0)
-                between = true;
-        }
-        alpha = between ? TextureAlpha::Blended : transparent ? TextureAlpha::Cutout : TextureAlpha::Opaque;
+    dds::Image image;
+    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes))
+        return nullptr;
+    switch (dds::ClassifyAlpha(image)) {
+    case dds::Alpha::Opaque: alpha = TextureAlpha::Opaque; break;
+    case dds::Alpha::Cutout: alpha = TextureAlpha::Cutout; break;
+    case dds::Alpha::Blended: alpha = TextureAlpha::Blended; break;
     }
-    image.strip();
-    image.defineValue("png", "exclude-chunks", "all");
-    image.magick(alpha == TextureAlpha::Opaque ? "PNG24" : "PNG32");
-    Magick::Blob png;
-    image.write(&png);
-    const auto* data = static_cast<const uint8_t*>(png.data());
-    return std::make_shared<const std::vector<uint8_t>>(data, data + png.length());
+    try {
+        return std::make_shared<const std::vector<uint8_t>>(dds::EncodePng(image, alpha != TextureAlpha::Opaque));
+    } catch (const std::runtime_error&) {
+        problem = "its pixels could not be made a PNG";
+        return nullptr;
+    }
 }
 
 } // namespace
@@ -177,12 +160,12 @@ SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& prob
             return nullptr;
         file.decoded = true;
         ++decodes;
-        try {
-            file.png = DecodeDds(*bytes, file.alpha);
+        std::string why;
+        file.png = DecodeToPng(*bytes, file.alpha, why, file.notes);
+        if (file.png)
             Keep(file);
-        } catch (const Magick::Exception&) {
-            file.decodeProblem = "cannot be decoded as DDS";
-        }
+        else
+            file.decodeProblem = "cannot be decoded as DDS (" + why + ")";
     }
     alpha = file.alpha;
     problem = file.decodeProblem;

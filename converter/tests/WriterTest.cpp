@@ -1,11 +1,11 @@
 // The writers on scenes the plug-in built: every glTF file passes the Khronos validator, and
 // what the files hold (counts, facing, texture pixels and references) is read back.
+#include "Dds.h"
 #include "SceneTestSupport.h"
 #include "Textures.h"
 #include "UniqueNames.h"
 #include "Writers.h"
 
-#include <Magick++.h>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
@@ -137,12 +137,12 @@ protected:
 // A PNG's pixels as RGBA, rows top to bottom.
 std::vector<uint8_t> PngPixels(const std::string& bytes, size_t& width, size_t& height)
 {
-    Magick::Image png(Magick::Blob(bytes.data(), bytes.size()));
-    width = png.columns();
-    height = png.rows();
-    std::vector<uint8_t> rgba(width * height * 4);
-    png.write(0, 0, width, height, "RGBA", Magick::CharPixel, rgba.data());
-    return rgba;
+    dds::Image image;
+    std::string problem;
+    EXPECT_TRUE(dds::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), image, problem)) << problem;
+    width = image.width;
+    height = image.height;
+    return image.rgba;
 }
 
 TEST_F(WriterTest, TheSampleKeepsItsNodesAndTrianglesInEveryFormatAndValidates)
