@@ -1,6 +1,7 @@
 // The writers on scenes the plug-in built: every glTF file passes the Khronos validator, and
 // what the files hold (counts, facing, texture pixels and references) is read back.
 #include "Dds.h"
+#include "DdsWriter.h"
 #include "SceneTestSupport.h"
 #include "Textures.h"
 #include "UniqueNames.h"
@@ -360,6 +361,28 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
     EXPECT_FALSE(fs::exists(output.path + "/crate.512_3.dds")) << "the same bytes share a copy";
     const json gltf = json::parse(ReadText(output.path + "/second.gltf"));
     EXPECT_EQ(gltf.at("images").at(1).at("uri"), "crate.512_2.dds");
+}
+
+TEST_F(WriterTest, ACubeMapGivesItsFirstFaceWithAWarningAndAnAbsurdSizeIsRefusedUnread)
+{
+    modelwriter::RgbaImage face{2, 2, modelwriter::Bytes(16, 0)};
+    modelwriter::DdsSpec cube;
+    cube.cubeMap = true;
+    const std::string cubePath = content.WriteTexture("sky", "512", modelwriter::WriteDds(face, cube));
+    const std::string hugePath = content.TexturePath("huge", "512");
+    modelwriter::WriteFile(hugePath, {});
+    fs::resize_file(hugePath, TextureCache::maxFileSize + 1); // sparse: nothing is written
+
+    const Glb sky(Write(TexturedTriangle(cubePath), OutputFormat::Glb, "sky.glb"));
+    EXPECT_TRUE(sky.root.at("textures").at(0).contains("source"));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("sky.512.dds: a cube map"), std::string::npos) << warnings[0];
+
+    warnings.clear();
+    Write(TexturedTriangle(hugePath), OutputFormat::Glb, "huge.glb");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("huge.512.dds is too large for a texture (2048 MiB"), std::string::npos) << warnings[0];
+    EXPECT_EQ(textures.Reads(), 1u) << "the cube map alone was read";
 }
 
 TEST(UniqueNamesTest, SameNamesCostAProbeOrTwoEachAndNeverMeetANameTakenAsItIs)
