@@ -1,6 +1,7 @@
 // glTF 2.0: one node per mesh, one primitive each, separate attribute and index views in one
-// buffer. Each texture's image is the PNG made from the .dds, which any viewer reads; the
-// .dds itself is offered through MSFT_texture_dds to viewers that take it.
+// buffer. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
+// .glb, beside a .gltf. On request the .dds itself is offered through MSFT_texture_dds to
+// viewers that take it, and so is a texture that gave no PNG, to keep the reference.
 #include "Textures.h"
 #include "WritableVertices.h"
 #include "Writers.h"
@@ -45,13 +46,26 @@ public:
     std::vector<uint8_t> bin;
 
     // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled at
-    // once (the next view may move the buffer); `view` is the view's index.
+    // once (the next view may move the buffer); `view` is the view's index. Images have no target.
     uint8_t* View(size_t size, int target, size_t& view)
     {
         const size_t offset = (bin.size() + 3) & ~size_t(3);
         bin.resize(offset + size, 0);
-        view = Push("bufferViews", {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}, {"target", target}});
+        json entry = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
+        if (target)
+            entry["target"] = target;
+        view = Push("bufferViews", std::move(entry));
         return bin.data() + offset;
+    }
+
+    // An image in the buffer (for .glb) or a file beside the output.
+    size_t Image(const SharedBytes& embedded, const std::string& uri, const char* mimeType)
+    {
+        if (!embedded)
+            return Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
+        size_t view = 0;
+        std::memcpy(View(embedded->size(), 0, view), embedded->data(), embedded->size());
+        return Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
     }
 
     // Each attribute goes from the vertices straight into its view.
@@ -156,41 +170,16 @@ void WriteGlb(OutputFile& file, const std::string& text, const std::vector<uint8
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings)
 {
-    const std::vector<TextureReference> textures = PrepareTextures(scene, options, true, files, warnings);
+    const std::vector<TextureReference> textures = PrepareTextures(scene, options, binary, files, warnings);
 
     GltfBuilder gltf;
     gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
 
-    for (const TextureReference& texture : textures) {
-        json entry = {{"sampler", 0}};
-        if (!texture.png.empty())
-            entry["source"] = gltf.Push("images", {{"uri", UriReference(texture.png)}, {"mimeType", "image/png"}});
-        const size_t dds = gltf.Push("images", {{"uri", UriReference(texture.dds)}, {"mimeType", "image/vnd-ms.dds"}});
-        entry["extensions"][ddsExtension]["source"] = dds;
-        gltf.Push("textures", std::move(entry));
-    }
-    if (!textures.empty()) {
-        gltf.Push("samplers", {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
-        gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
-    }
-
-    // A game's diffuse map over a dielectric surface: not metal, fully rough.
-    for (const ExportMaterial& material : scene.materials) {
-        json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
-        TextureAlpha alpha = TextureAlpha::Opaque;
-        if (material.texture >= 0) {
-            pbr["baseColorTexture"] = {{"index", material.texture}};
-            alpha = textures[size_t(material.texture)].alpha;
-        }
-        json entry = {{"name", material.name}, {"pbrMetallicRoughness", pbr}, {"alphaMode", AlphaMode(alpha)}, {"doubleSided", false}};
-        if (alpha == TextureAlpha::Cutout)
-            entry["alphaCutoff"] = 0.5;
-        gltf.Push("materials", std::move(entry));
-    }
-
     size_t binSize = 0;
     for (const ExportMesh& mesh : scene.meshes)
         binSize += 32 * mesh.vertices.size() + 4 * mesh.indices.size() + 4;
+    for (const TextureReference& texture : textures)
+        binSize += (texture.pngBytes && binary ? texture.pngBytes->size() + 4 : 0) + (texture.ddsBytes ? texture.ddsBytes->size() + 4 : 0);
     gltf.bin.reserve(binSize);
 
     // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
@@ -205,6 +194,37 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     if (!sceneNodes.empty())
         sceneEntry["nodes"] = std::move(sceneNodes);
     gltf.root["scene"] = 0;
+
+    // Images after the geometry, so a .glb's buffer starts as its .gltf's does.
+    bool ddsUsed = false;
+    for (const TextureReference& texture : textures) {
+        json entry = {{"sampler", 0}};
+        if (texture.pngBytes)
+            entry["source"] = gltf.Image(binary ? texture.pngBytes : nullptr, texture.png, "image/png");
+        if (options.keepDds || !texture.pngBytes) {
+            entry["extensions"][ddsExtension]["source"] = gltf.Image(texture.ddsBytes, texture.dds, "image/vnd-ms.dds");
+            ddsUsed = true;
+        }
+        gltf.Push("textures", std::move(entry));
+    }
+    if (!textures.empty())
+        gltf.Push("samplers", {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
+    if (ddsUsed)
+        gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
+
+    // A game's diffuse map over a dielectric surface: not metal, fully rough.
+    for (const ExportMaterial& material : scene.materials) {
+        json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
+        TextureAlpha alpha = TextureAlpha::Opaque;
+        if (material.texture >= 0) {
+            pbr["baseColorTexture"] = {{"index", material.texture}};
+            alpha = textures[size_t(material.texture)].alpha;
+        }
+        json entry = {{"name", material.name}, {"pbrMetallicRoughness", pbr}, {"alphaMode", AlphaMode(alpha)}, {"doubleSided", false}};
+        if (alpha == TextureAlpha::Cutout)
+            entry["alphaCutoff"] = 0.5;
+        gltf.Push("materials", std::move(entry));
+    }
 
     const fs::path output(options.outputPath);
     if (!gltf.bin.empty()) {

@@ -1,34 +1,16 @@
 // Wavefront OBJ with its MTL: an object per mesh, vertices written once each and shared by
 // position, texture vertex and normal index alike.
 #include "Textures.h"
+#include "UniqueNames.h"
 #include "WritableVertices.h"
 #include "Writers.h"
 
 #include <filesystem>
-#include <set>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// OBJ and MTL split names at white space, '#' starts a comment and some readers join a line
-// ending in '\' to the next: each such byte (and every control character) becomes '_'.
-std::string SafeName(const std::string& name, const char* fallback)
-{
-    std::string safe = name.empty() ? fallback : name;
-    for (char& c : safe)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
-            c = '_';
-    return safe;
-}
-
-std::string UniqueName(std::set<std::string>& taken, const std::string& name)
-{
-    std::string unique = name;
-    for (int n = 2; !taken.insert(unique).second; ++n)
-        unique = name + "_" + std::to_string(n);
-    return unique;
-}
 
 } // namespace
 
@@ -37,15 +19,15 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, false, files, warnings);
 
     // Material names are how the OBJ finds its materials in the MTL: each must be one of a kind.
-    std::set<std::string> taken;
+    UniqueNames taken;
     std::vector<std::string> materialNames;
     for (const ExportMaterial& material : scene.materials)
-        materialNames.push_back(UniqueName(taken, SafeName(material.name, "material")));
+        materialNames.push_back(taken.Make(SafeName(material.name, "material")));
     // A mesh without a material must not inherit the one before it.
     std::string plainMaterial;
     for (const ExportMesh& mesh : scene.meshes)
         if (mesh.material < 0 && plainMaterial.empty())
-            plainMaterial = UniqueName(taken, "no_material");
+            plainMaterial = taken.Make("no_material");
 
     const fs::path output(options.outputPath);
     const std::string mtlName = SafeName(output.stem().string(), "materials") + ".mtl";
@@ -54,15 +36,20 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
         OutputFile& mtl = files.Create(mtlPath);
         mtl << "# brennic-import\n";
         for (size_t m = 0; m < scene.materials.size(); ++m) {
-            mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\n";
-            // The texture is also the opacity map, as in the host's material.
+            // The texture is also the opacity map, as in the host's material; readers blend
+            // whatever has a map_d, so only a texture with transparent pixels gets one. The
+            // PNG when one was made (few readers take .dds), else the reference kept.
+            mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\nd 1\n";
             if (scene.materials[m].texture >= 0) {
-                const std::string& path = textures[size_t(scene.materials[m].texture)].dds;
-                mtl << "map_Kd " << path << "\nmap_d " << path << '\n';
+                const TextureReference& texture = textures[size_t(scene.materials[m].texture)];
+                const std::string& path = texture.png.empty() ? texture.dds : texture.png;
+                mtl << "map_Kd " << path << '\n';
+                if (texture.alpha != TextureAlpha::Opaque)
+                    mtl << "map_d " << path << '\n';
             }
         }
         if (!plainMaterial.empty())
-            mtl << "\nnewmtl " << plainMaterial << "\nKd 1 1 1\n";
+            mtl << "\nnewmtl " << plainMaterial << "\nKd 1 1 1\nd 1\n";
         mtl.Close();
     }
 
