@@ -76,7 +76,7 @@ public:
     static constexpr uint64_t vertexCost = 128;   // 76 here; host mesh, normals, export copy
     static constexpr uint64_t indexCost = 32;     // 2 here; host face, texture face, weld, export
     static constexpr uint64_t nameByteCost = 8;   // node, material, bitmap and export names
-    static constexpr uint64_t meshCost = 4096;    // a kept mesh beside its arrays: node, objects, material
+    static constexpr uint64_t meshCost = 16384;   // a kept mesh beside its arrays: node, objects, material
     static constexpr uint64_t substitutionCost = 128; // a table entry beside its text
 
     static constexpr size_t maxWarnings = 100;
