@@ -31,7 +31,7 @@ uintptr_t pageSize = 4096;
 struct sigaction previousBusAction {};
 std::once_flag handlerInstalled;
 
-void OnBusError(int signal, siginfo_t* info, void*)
+void OnBusError(int signal, siginfo_t* info, void* context)
 {
     const int savedErrno = errno;
     const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
@@ -49,12 +49,17 @@ void OnBusError(int signal, siginfo_t* info, void*)
         }
         break;
     }
-    // Not a mapping of ours: the signal does what it did before we came. A fault recurs when
-    // the instruction runs again; a signal that was sent is sent again.
+    // Not a mapping of ours: the handler that was there before takes it; without one, the
+    // signal's own disposition comes back, a fault recurring as the instruction runs again
+    // and a signal that was sent being sent again.
+    errno = savedErrno;
+    if ((previousBusAction.sa_flags & SA_SIGINFO) && previousBusAction.sa_sigaction)
+        return previousBusAction.sa_sigaction(signal, info, context);
+    if (previousBusAction.sa_handler != SIG_DFL && previousBusAction.sa_handler != SIG_IGN)
+        return previousBusAction.sa_handler(signal);
     sigaction(SIGBUS, &previousBusAction, nullptr);
     if (info->si_code <= 0)
         raise(signal);
-    errno = savedErrno;
 }
 
 void InstallHandler()
