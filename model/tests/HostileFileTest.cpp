@@ -74,7 +74,7 @@ TEST_F(HostileFileTest, FifoAsAReferencedMeshIsSkippedWithoutBlocking)
         ExitedWithCode(0), "");
 }
 
-TEST_F(HostileFileTest, WhatIsNotARegularFileIsNamed)
+TEST_F(HostileFileTest, WhatCannotBeReadIsSaidInWords)
 {
     const std::string socketPath = MeshFolder() + "/socket.model";
     const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -93,6 +93,7 @@ TEST_F(HostileFileTest, WhatIsNotARegularFileIsNamed)
         {socketPath, "is a socket, not a file"},
         {WriteBytes("empty.model", {}), "the file is empty"},
         {MeshFolder() + "/none.model", "no such file"},
+        {MeshFolder() + "/" + std::string(300, 'n') + ".model", "the name is too long for the file system"},
     };
     for (const auto& refused : cases) {
         CBrennicModel model;
