@@ -167,34 +167,36 @@ std::vector<std::string> Components(const std::string& path)
     return parts;
 }
 
-// Walks the path component by component. Returns the resolved path, or empty when a
-// component has no match; then `missing` is the index of that component.
-std::string Walk(const std::string& posixPath, const std::vector<std::string>& parts, std::string* ambiguity,
-                 size_t& missing)
+// Walks the path component by component into `resolved`. On a component that has no match,
+// stops with `resolved` the folder reached (ending in '/', or empty for the working folder)
+// and `missing` that component's index, and returns false.
+bool Walk(const std::string& posixPath, const std::vector<std::string>& parts, std::string& resolved, size_t& missing,
+          std::string* ambiguity)
 {
-    std::string prefix = !posixPath.empty() && posixPath[0] == '/' ? "/" : "";
+    resolved = posixPath[0] == '/' ? "/" : "";
     for (size_t i = 0; i < parts.size(); ++i) {
         const std::string& part = parts[i];
         std::string name = part;
-        if (part != "." && part != ".." && !Exists(prefix + part)) {
-            const std::vector<std::string> found = MatchesIn(prefix.empty() ? "." : prefix, part);
+        if (part != "." && part != ".." && !Exists(resolved + part)) {
+            const std::string folder = resolved.empty() ? "." : resolved;
+            const std::vector<std::string> found = MatchesIn(folder, part);
             if (found.empty()) {
                 missing = i;
-                return std::string();
+                return false;
             }
             name = found.front();
             if (found.size() > 1 && ambiguity) {
-                *ambiguity = "'" + part + "' in " + (prefix.empty() ? "." : prefix) + " matches";
+                *ambiguity = "'" + part + "' in " + folder + " matches";
                 for (const std::string& each : found)
                     *ambiguity += " '" + each + "'";
                 *ambiguity += "; took '" + name + "'";
             }
         }
-        prefix += name;
+        resolved += name;
         if (i + 1 < parts.size())
-            prefix += '/';
+            resolved += '/';
     }
-    return prefix;
+    return true;
 }
 
 } // namespace
@@ -204,10 +206,10 @@ std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* a
     // A path the system could not open anyway is not worth a walk.
     if (posixPath.empty() || posixPath.size() >= PATH_MAX || Exists(posixPath))
         return posixPath;
+    std::string resolved;
     size_t missing = 0;
     std::string note;
-    const std::string resolved = Walk(posixPath, Components(posixPath), &note, missing);
-    if (resolved.empty())
+    if (!Walk(posixPath, Components(posixPath), resolved, missing, &note))
         return posixPath;
     if (ambiguity && !note.empty())
         *ambiguity = note;
@@ -219,16 +221,13 @@ bool PathNeedsBackslashInName(const std::string& posixPath)
     if (posixPath.empty() || posixPath.size() >= PATH_MAX || Exists(posixPath))
         return false;
     const std::vector<std::string> parts = Components(posixPath);
+    std::string folder;
     size_t missing = 0;
-    const std::string resolved = Walk(posixPath, parts, nullptr, missing);
-    if (!resolved.empty())
+    if (Walk(posixPath, parts, folder, missing, nullptr))
         return false;
-    // The folder the walk reached, as it was resolved up to there.
-    std::vector<std::string> head(parts.begin(), parts.begin() + static_cast<long>(missing));
-    std::string folder = posixPath[0] == '/' ? "/" : "";
-    for (const std::string& part : head)
-        folder += part + "/";
-    folder = ResolvePathIgnoringCase(folder.empty() ? "." : folder);
+    if (folder.empty())
+        folder = ".";
+    // A name is at most NAME_MAX bytes, which bounds the joins tried.
     std::string joined = parts[missing];
     for (size_t i = missing + 1; i < parts.size() && joined.size() < NAME_MAX; ++i) {
         joined += '\\' + parts[i];
