@@ -99,6 +99,18 @@ void CheckModel(const CBrennicModel& model, int result, uint64_t readableBytes)
     Check(model.References().size() <= model.ReferenceCount());
     Check(model.Warnings().size() <= CBrennicModel::maxWarnings);
     Check(model.Warnings().size() <= model.WarningCount());
+    Check(model.BytesRead() <= readableBytes * (CBrennicModel::ReferenceLimits{}.files + 1));
+
+    // What the model keeps is within the budget its reading allowed.
+    uint64_t kept = 0;
+    for (int m = 0; m < model.GetMeshCount(); ++m) {
+        const ModelMesh* mesh = model.GetMesh(m);
+        kept += CBrennicModel::meshCost + mesh->vertexCount * CBrennicModel::vertexCost + mesh->indexCount * CBrennicModel::indexCost;
+        for (const std::string& name : mesh->names)
+            kept += name.size() * CBrennicModel::nameByteCost;
+    }
+    const CBrennicModel::StoreBudget budget;
+    Check(kept <= model.StoredCost() && kept <= budget.base + budget.perByteRead * model.BytesRead());
 
     uint32_t sum = 0;
     for (int m = 0; m < model.GetMeshCount(); ++m) {

@@ -76,6 +76,26 @@ Bytes OverlongFile()
     return ChunkDeclaring(9, 0x7FFFFFFF, Concat({mesh, MeshChunk(StaticTriangle("after"))}));
 }
 
+// Files that make the loader store far more than it reads, small enough for the fuzzer's
+// input limit: a long substitution for the helper's mesh name with many references to it,
+// many references to the input itself and to a file of tiny meshes, and a mesh of indices.
+Bytes SubstitutedNamesFile()
+{
+    const std::string a = staticName;
+    return Concat({SubstitutionChunk(a + "=" + std::string(2000, 'n') + "," + a + "_tex=" + std::string(1000, 't')),
+                   RepeatedReferences(a, 400)});
+}
+
+Bytes TinyMeshesFile()
+{
+    return Concat({TinyMeshes(12, "tiny"), RepeatedReferences(skinnedName, 100)});
+}
+
+Bytes IndexHeavyFile()
+{
+    return IndexHeavyMesh(1800);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -96,6 +116,9 @@ int main(int argc, char** argv)
         {"duplicates.mesh", DuplicatesFile()},
         {"truncated.mesh", TruncatedFile()},
         {"overlong.mesh", OverlongFile()},
+        {"substituted-names.mesh", SubstitutedNamesFile()},
+        {"tiny-meshes.mesh", TinyMeshesFile()},
+        {"index-heavy.mesh", IndexHeavyFile()},
     };
     try {
         for (const auto& seed : seeds)

@@ -1,5 +1,6 @@
 // The Win32 and C runtime calls the plug-in makes, on POSIX.
 #include "HostApi.h"
+#include "PathLookup.h"
 #include "StandInWin32.h"
 
 #include <shlwapi.h>
@@ -18,6 +19,8 @@ BOOL PathFileExistsA(const char* path)
         return FALSE;
     std::string posixPath = path;
     std::replace(posixPath.begin(), posixPath.end(), '\\', '/');
+    // The game's platform finds its files whatever their case; so does the stand-in.
+    posixPath = ResolvePathIgnoringCase(posixPath);
     struct stat status {};
     return stat(posixPath.c_str(), &status) == 0 ? TRUE : FALSE;
 }

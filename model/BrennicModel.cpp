@@ -58,9 +58,14 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 {
     includeLods = lods;
     CChunkReader root;
-    if (root.Open(path)) {
+    MapReport report;
+    if (root.Open(path, &report)) {
+        if (!report.ambiguity.empty())
+            Record(path, 0, "found ignoring case: " + report.ambiguity);
         contentRoot = ContentRootOf(path);
         ReadFile(root, path);
+    } else {
+        openProblem = report.problem;
     }
     if (loadObserver)
         loadObserver(*this, path, loadObserverContext);
@@ -69,34 +74,51 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 
 void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 {
-    openFiles.push_back({&path, root.Begin(), root.Identity()});
+    openFiles.push_back({&path, &root, root.Identity()});
     ScopedPush<std::vector<OpenFile>> pop{openFiles};
+    bytesRead += root.Size();
+    const size_t meshesBefore = meshes.size();
     CChunkReader chunk;
-    while (root.NextChunk(&chunk) != -1)
+    while (Reading() && root.NextChunk(&chunk) != -1)
         ReadTopLevelChunk(chunk);
+    if (root.Changed()) {
+        meshes.erase(meshes.begin() + static_cast<std::ptrdiff_t>(meshesBefore), meshes.end());
+        Record(path, 0, "the file changed while it was read; nothing read through it is kept");
+    }
 }
 
-void CBrennicModel::LoadMeshFile(const std::string& path)
+// The load goes on until a budget ends it or the file being read changes under it.
+bool CBrennicModel::Reading() const
 {
+    return !stopped && !(openFiles.empty() || openFiles.back().root->Changed());
+}
+
+void CBrennicModel::LoadMeshFile(const std::string& path, const CChunkReader& reference)
+{
+    using Outcome = ReferenceNote::Outcome;
     const auto inChain = [&](auto same) { return std::any_of(openFiles.begin(), openFiles.end(), same); };
     if (inChain([&](const OpenFile& open) { return *open.path == path; }))
-        return Note(path, ReferenceNote::Outcome::SkippedCycle);
+        return Note(path, Outcome::SkippedCycle);
     if (openFiles.size() >= limits.depth)
-        return Note(path, ReferenceNote::Outcome::SkippedTooDeep);
+        return Note(path, Outcome::SkippedTooDeep);
     if (referencedFiles >= limits.files)
-        return Note(path, ReferenceNote::Outcome::SkippedOverBudget);
+        return Note(path, Outcome::SkippedOverBudget, "more than " + std::to_string(limits.files) + " referenced files");
     ++referencedFiles;
 
     CChunkReader root;
-    if (!root.Open(path))
-        return Note(path, ReferenceNote::Outcome::Missing);
+    MapReport report;
+    if (!root.Open(path, &report))
+        return Note(path, Outcome::Missing, report.problem);
+    if (!report.ambiguity.empty())
+        Warn(reference, "found ignoring case: " + report.ambiguity);
     // Another spelling of a file in the chain ("..\meshes\a", or a link) is the same cycle.
     if (inChain([&](const OpenFile& open) { return open.identity == root.Identity(); }))
-        return Note(path, ReferenceNote::Outcome::SkippedCycle);
+        return Note(path, Outcome::SkippedCycle);
     if (root.Size() > limits.bytes - referencedBytes)
-        return Note(path, ReferenceNote::Outcome::SkippedOverBudget);
+        return Note(path, Outcome::SkippedOverBudget,
+                    "referenced files together would pass " + std::to_string(limits.bytes >> 20) + " MiB");
     referencedBytes += root.Size();
-    Note(path, ReferenceNote::Outcome::Loaded);
+    Note(path, Outcome::Loaded);
     ReadFile(root, path);
 }
 
@@ -116,12 +138,13 @@ void CBrennicModel::ReadMeshList(CChunkReader& chunk)
 {
     CChunkReader meshChunk;
     CChunkReader subChunk;
-    while (chunk.NextChunk(&meshChunk) != -1) {
+    while (Reading() && chunk.NextChunk(&meshChunk) != -1) {
         currentMesh = std::make_unique<ModelMesh>();
-        while (meshChunk.NextChunk(&subChunk) != -1)
+        while (Reading() && meshChunk.NextChunk(&subChunk) != -1)
             ReadMeshChunk(subChunk);
         std::unique_ptr<ModelMesh> mesh = std::move(currentMesh);
-        if (mesh->vertexCount != 0 && mesh->indexCount != 0)
+        // A mesh the load ended in the middle of is left out whole.
+        if (Reading() && mesh->vertexCount != 0 && mesh->indexCount != 0 && Store(meshChunk, meshCost))
             meshes.push_back(std::move(mesh));
     }
 }
@@ -156,8 +179,13 @@ void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
         name = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "mesh names end before the third name; ignored");
+    uint64_t length = 0;
+    for (const std::string& name : names)
+        length += Substituted(name).size();
+    if (!Store(chunk, length * nameByteCost))
+        return;
     for (int i = 0; i < 3; ++i)
-        currentMesh->names[i] = Substitute(names[i]);
+        currentMesh->names[i] = Substituted(names[i]);
 }
 
 void CBrennicModel::ReadIndexChunk(CChunkReader& chunk)
@@ -167,6 +195,8 @@ void CBrennicModel::ReadIndexChunk(CChunkReader& chunk)
     const uint32_t count = chunk.ReadU32();
     if (chunk.Overrun() || count > chunk.Remaining() / sizeof(uint16_t))
         return Warn(chunk, "index chunk holds fewer indices than it counts; ignored");
+    if (!Store(chunk, count * indexCost))
+        return;
 
     std::unique_ptr<uint16_t[]> indices(new uint16_t[count]);
     if (count != 0)
@@ -180,18 +210,20 @@ void CBrennicModel::ReadReferences(CChunkReader& chunk)
 {
     const uint32_t count = chunk.ReadU32();
     // Each list read consumes at least one byte, so the loop ends with the payload.
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count && Reading(); ++i) {
         const std::string list = chunk.ReadString();
         if (chunk.Overrun())
             return Warn(chunk, "reference chunk ends before its last name list");
         if (list.size() <= 1)
             continue;
         ForEachListItem(list, [&](const std::string& item) {
+            if (!Reading())
+                return;
             const std::string path = contentRoot + "meshes\\" + item + ".mesh";
             if (!includeLods && path.find("_lod") != std::string::npos)
                 Note(path, ReferenceNote::Outcome::SkippedLod);
             else
-                LoadMeshFile(path);
+                LoadMeshFile(path, chunk);
         });
     }
 }
@@ -201,7 +233,10 @@ void CBrennicModel::ReadSubstitutions(CChunkReader& chunk)
     const std::string text = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "substitution list has no terminating zero; ignored");
-    ForEachListItem(text, [&](const std::string& item) { AddSubstitution(item); });
+    ForEachListItem(text, [&](const std::string& item) {
+        if (item.find('=') != std::string::npos && Store(chunk, item.size() + substitutionCost))
+            AddSubstitution(item);
+    });
 }
 
 std::vector<std::string> CBrennicModel::SplitList(const std::string& text)
@@ -221,23 +256,61 @@ void CBrennicModel::AddSubstitution(const std::string& item)
 
 std::string CBrennicModel::Substitute(const std::string& name) const
 {
+    return Substituted(name);
+}
+
+const std::string& CBrennicModel::Substituted(const std::string& name) const
+{
     const auto found = substitutions.find(name);
     return found == substitutions.end() ? name : found->second;
 }
 
-void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome)
+// Charges what is about to be stored; when it does not fit, the load ends here.
+bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
+{
+    if (stopped)
+        return false;
+    const uint64_t allowance = budget.base + budget.perByteRead * bytesRead;
+    if (storedCost <= allowance && cost <= allowance - storedCost) {
+        storedCost += cost;
+        return true;
+    }
+    stopped = true;
+    const std::string file = openFiles.empty() ? std::string() : *openFiles.back().path;
+    const uint32_t offset = openFiles.empty() ? 0 : static_cast<uint32_t>(chunk.Begin() - openFiles.back().root->Begin()) - 8;
+    Record(file, offset,
+           "memory budget spent (" + std::to_string(budget.perByteRead) + " bytes for each byte read, and " +
+               std::to_string(budget.base >> 20) + " MiB): the load ends here, keeping the " + std::to_string(meshes.size()) +
+               " meshes read before",
+           true);
+    return false;
+}
+
+void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome, std::string problem)
 {
     ++referenceCount;
-    if (referenceNotes.size() < maxReferenceNotes)
-        referenceNotes.push_back({path, outcome, static_cast<unsigned>(openFiles.size())});
+    if (referenceNotes.size() >= maxReferenceNotes)
+        return;
+    storedCost += sizeof(ReferenceNote) + path.size() + problem.size();
+    referenceNotes.push_back({path, outcome, static_cast<unsigned>(openFiles.size()), std::move(problem)});
 }
 
 void CBrennicModel::Warn(const CChunkReader& chunk, std::string message)
 {
-    ++warningCount;
-    if (warnings.size() >= maxWarnings || openFiles.empty())
+    if (openFiles.empty()) {
+        ++warningCount;
         return;
+    }
     const OpenFile& file = openFiles.back();
-    const uint32_t offset = static_cast<uint32_t>(chunk.Begin() - file.begin) - 8;
-    warnings.push_back({*file.path, offset, std::move(message)});
+    Record(*file.path, static_cast<uint32_t>(chunk.Begin() - file.root->Begin()) - 8, std::move(message));
+}
+
+// The last place is kept for the warning that says why the load ended.
+void CBrennicModel::Record(const std::string& file, uint32_t offset, std::string message, bool endsLoad)
+{
+    ++warningCount;
+    if (warnings.size() >= maxWarnings - (endsLoad ? 0 : 1))
+        return;
+    storedCost += sizeof(LoadWarning) + file.size() + message.size();
+    warnings.push_back({file, offset, std::move(message)});
 }

@@ -32,7 +32,8 @@ struct ReferenceNote {
     enum class Outcome { Loaded, Missing, SkippedLod, SkippedCycle, SkippedTooDeep, SkippedOverBudget };
     std::string path;
     Outcome outcome;
-    unsigned depth; // 1 for a file named by the main file
+    unsigned depth;      // 1 for a file named by the main file
+    std::string problem; // for Missing and SkippedOverBudget: why, in words
 };
 
 // Malformed data the loader left out, with where it stood.
@@ -61,6 +62,23 @@ public:
         unsigned files = 4096;            // referenced files opened by one load
         uint64_t bytes = uint64_t{512} << 20; // their bytes together
     };
+
+    // Memory is bounded by what was read: everything a load stores from its files (each time
+    // it is stored) is charged at its cost, and the costs together stay within `perByteRead`
+    // for each byte of the files read (each time read) plus `base`. A store that would pass it
+    // ends the load; what was loaded before stands.
+    struct StoreBudget {
+        uint64_t perByteRead = 8;
+        uint64_t base = uint64_t{64} << 20;
+    };
+    // Costs in bytes: what a stored item takes, here and in what the scene building and the
+    // converter's export make of it, so that the import's peak keeps within the budget too.
+    static constexpr uint64_t vertexCost = 128;   // 76 here; host mesh, normals, export copy
+    static constexpr uint64_t indexCost = 32;     // 2 here; host face, texture face, weld, export
+    static constexpr uint64_t nameByteCost = 8;   // node, material, bitmap and export names
+    static constexpr uint64_t meshCost = 16384;   // a kept mesh beside its arrays: node, objects, material
+    static constexpr uint64_t substitutionCost = 128; // a table entry beside its text
+
     static constexpr size_t maxWarnings = 100;
     static constexpr size_t maxReferenceNotes = 1000;
 
@@ -72,6 +90,8 @@ public:
     // Loads the file and what it refers to; 1 when at least one mesh with vertices and
     // indices was kept, else 0. Called once, on a new model. Allocation failure propagates.
     int Load(const std::string& path, bool includeLods);
+    // Why the main file could not be opened, in words; empty when it was.
+    const std::string& OpenProblem() const { return openProblem; }
 
     // A tool that drives the import through the plug-in sees each finished load here, to
     // report what was left out; the plug-in itself never sets one. Process-wide; null clears.
@@ -88,7 +108,13 @@ public:
     size_t WarningCount() const { return warningCount; }
     // Top-level chunks of a kind the format has (mesh lists, references, substitutions) met.
     size_t KnownChunkCount() const { return knownChunkCount; }
+    // The bytes of the files read, and the cost of what was stored from them (StoreBudget).
+    uint64_t BytesRead() const { return bytesRead; }
+    uint64_t StoredCost() const { return storedCost; }
 
+    // Reads one opened file: its chunks in order, all of it unless the load ends. A file that
+    // changed while it was read leaves nothing it held (nor the files it named) in the model.
+    void ReadFile(CChunkReader& root, const std::string& path);
     // Chunk handlers, each given the child reader that covers its chunk.
     void ReadTopLevelChunk(CChunkReader& chunk);
     void ReadMeshChunk(CChunkReader& chunk);
@@ -104,12 +130,13 @@ public:
     void DecodeStaticVertices(const uint8_t* records, uint32_t count);
     void DecodeSkinnedVertices(const uint8_t* records, uint32_t count);
 
-    void LoadMeshFile(const std::string& path);
+    void LoadMeshFile(const std::string& path, const CChunkReader& reference);
     static std::vector<std::string> SplitList(const std::string& text);
     void AddSubstitution(const std::string& item);
     std::string Substitute(const std::string& name) const;
 
     ReferenceLimits limits;
+    StoreBudget budget;
 
     bool includeLods = false;
     std::vector<std::unique_ptr<ModelMesh>> meshes;
@@ -118,18 +145,25 @@ public:
     std::map<std::string, std::string> substitutions;
 
 private:
-    void ReadFile(CChunkReader& root, const std::string& path);
     void ReadMeshList(CChunkReader& chunk);
-    void Note(const std::string& path, ReferenceNote::Outcome outcome);
+    const std::string& Substituted(const std::string& name) const;
+    bool Store(const CChunkReader& chunk, uint64_t cost);
+    bool Reading() const;
+    void Note(const std::string& path, ReferenceNote::Outcome outcome, std::string problem = std::string());
     void Warn(const CChunkReader& chunk, std::string message);
+    void Record(const std::string& file, uint32_t offset, std::string message, bool endsLoad = false);
 
     // The chain of files being read, main file first: cycle test, depth and warning context.
     struct OpenFile {
         const std::string* path;
-        const uint8_t* begin;
+        const CChunkReader* root;
         FileIdentity identity;
     };
     std::vector<OpenFile> openFiles;
+    std::string openProblem;
+    bool stopped = false; // a budget ended the load
+    uint64_t bytesRead = 0;
+    uint64_t storedCost = 0;
     unsigned referencedFiles = 0;
     uint64_t referencedBytes = 0;
     std::vector<ReferenceNote> referenceNotes;

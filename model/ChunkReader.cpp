@@ -18,28 +18,18 @@ uint16_t LoadU16(const uint8_t* bytes)
 
 CChunkReader::~CChunkReader()
 {
-    if (!ownsView)
-        return;
-    FileMapping view{file, mapping, data, size, identity};
-    UnmapFile(view);
-    data = nullptr;
-    mapping = nullptr;
-    file = nullptr;
-    ownsView = false;
+    if (ownsView)
+        UnmapFile(file);
 }
 
-int CChunkReader::Open(const std::string& path)
+int CChunkReader::Open(const std::string& path, MapReport* report)
 {
     if (ownsView || data)
         return 0; // a reader is opened once, and never over a child's window
-    FileMapping view;
-    if (!MapFileReadOnly(path, view))
+    if (!MapFileReadOnly(path, file, report))
         return 0;
-    file = view.file;
-    mapping = view.mapping;
-    data = view.view;
-    size = view.size;
-    identity = view.identity;
+    data = file.view;
+    size = file.size;
     ownsView = true;
     return 1;
 }

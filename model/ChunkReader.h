@@ -24,8 +24,9 @@ public:
     CChunkReader(const CChunkReader&) = delete;
     CChunkReader& operator=(const CChunkReader&) = delete;
 
-    // Maps the file read-only. 1 when the whole file is mapped, else 0 with nothing held.
-    int Open(const std::string& path);
+    // Maps the file read-only. 1 when the whole file is mapped, else 0 with nothing held;
+    // `report` (if given) says why, or what was noticed on the way.
+    int Open(const std::string& path, MapReport* report = nullptr);
 
     // Leaves the current chunk and enters the next; sets `child` (if given) to cover its
     // payload. Returns the chunk id as a signed int, or -1 when no 8-byte chunk head fits.
@@ -46,12 +47,13 @@ public:
     bool Truncated() const { return truncated; }
     const uint8_t* Begin() const { return data; }
     uint32_t Size() const { return size; }
-    const FileIdentity& Identity() const { return identity; } // of a root reader's file
+    const FileIdentity& Identity() const { return file.identity; } // of a root reader's file
+    // A root reader's file shrank while it was read: what was read from it is not to be kept.
+    bool Changed() const { return MappingChanged(file); }
 
 private:
     bool ownsView = false;
-    void* file = nullptr;
-    void* mapping = nullptr;
+    FileMapping file; // a root reader's
     uint32_t size = 0;
     const uint8_t* data = nullptr;
     uint32_t cursor = 0;
@@ -61,7 +63,6 @@ private:
     uint32_t chunkSize = 0;
     bool overrun = false;
     bool truncated = false;
-    FileIdentity identity;
 };
 
 // Unaligned little-endian loads. The file format and every platform we build for are

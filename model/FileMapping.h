@@ -12,20 +12,33 @@ struct FileIdentity {
 
 // The platform seam of the chunk reader: one read-only view of a whole file.
 // `file` and `mapping` are the native handles the view needs kept open (Win32); the POSIX
-// implementation keeps none, since a mapping outlives its descriptor.
+// implementation keeps none, since a mapping outlives its descriptor, but keeps `watch`, its
+// place in the table of mappings whose shrinking is caught.
 struct FileMapping {
     void* file = nullptr;
     void* mapping = nullptr;
     const uint8_t* view = nullptr;
     uint32_t size = 0;
     FileIdentity identity;
+    int watch = -1;
 };
 
-// Maps the file at `path` (a Windows path; on POSIX every '\' is taken as '/').
+// What MapFileReadOnly has to tell beside its result.
+struct MapReport {
+    std::string problem;   // why the file could not be mapped, in words ("is a FIFO (named pipe), not a file")
+    std::string ambiguity; // a name found ignoring case matched several names; which one was read
+};
+
+// Maps the file at `path` (a Windows path; on POSIX every '\' is taken as '/', and a path that
+// does not exist as spelt is looked up ignoring case). Opening never blocks.
 // All or nothing: on failure everything obtained so far is released and `mapping` is untouched.
 // Fails for a missing or unreadable file, anything that is not a regular file, an empty file
 // (the platform cannot map zero bytes) and a file of 4 GiB or more (the format's offsets are 32-bit).
-bool MapFileReadOnly(const std::string& path, FileMapping& mapping);
+bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report = nullptr);
+
+// True when the file shrank while mapped: the vanished part of the view reads as zeros
+// instead of ending the process, and what was read from the view cannot be trusted.
+bool MappingChanged(const FileMapping& mapping);
 
 // Releases a mapping made by MapFileReadOnly and clears it.
 void UnmapFile(FileMapping& mapping);

@@ -2,31 +2,52 @@
 
 #include <windows.h>
 
-bool MapFileReadOnly(const std::string& path, FileMapping& mapping)
+namespace {
+
+bool Fail(MapReport* report, const char* problem)
 {
+    if (report)
+        report->problem = problem;
+    return false;
+}
+
+} // namespace
+
+bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report)
+{
+    // Windows itself refuses to shrink a file while a view of it is mapped.
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || file == nullptr)
-        return false;
+        return Fail(report, GetLastError() == ERROR_ACCESS_DENIED ? "permission denied" : "no such file");
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return Fail(report, "is not a regular file");
+    }
 
     BY_HANDLE_FILE_INFORMATION information{};
     LARGE_INTEGER size{};
-    // An empty file cannot be mapped; one of 4 GiB or more does not fit the format's offsets.
-    if (!GetFileSizeEx(file, &size) || size.QuadPart <= 0 || size.HighPart != 0 ||
-        !GetFileInformationByHandle(file, &information)) {
+    const char* problem = nullptr;
+    if (!GetFileSizeEx(file, &size) || !GetFileInformationByHandle(file, &information))
+        problem = "cannot be read";
+    else if (size.QuadPart <= 0)
+        problem = "the file is empty"; // cannot be mapped
+    else if (size.HighPart != 0)
+        problem = "too large for the format (4 GiB at most)"; // past the format's 32-bit offsets
+    if (problem) {
         CloseHandle(file);
-        return false;
+        return Fail(report, problem);
     }
     HANDLE fileMapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, size.LowPart, nullptr);
     if (!fileMapping) {
         CloseHandle(file);
-        return false;
+        return Fail(report, "cannot be mapped");
     }
     const void* view = MapViewOfFile(fileMapping, FILE_MAP_READ, 0, 0, size.LowPart);
     if (!view) {
         CloseHandle(fileMapping);
         CloseHandle(file);
-        return false;
+        return Fail(report, "cannot be mapped");
     }
 
     mapping.file = file;
@@ -36,6 +57,11 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping)
     mapping.identity = {information.dwVolumeSerialNumber,
                         uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
     return true;
+}
+
+bool MappingChanged(const FileMapping&)
+{
+    return false;
 }
 
 void UnmapFile(FileMapping& mapping)

@@ -40,6 +40,8 @@ void CBrennicModel::ReadStaticVertexChunk(CChunkReader& chunk)
     const uint32_t count = chunk.ReadU32();
     if (chunk.Overrun() || count > chunk.Remaining() / vertexRecordSize)
         return Warn(chunk, "static vertex chunk holds fewer vertices than it counts; ignored");
+    if (!Store(chunk, count * vertexCost))
+        return;
     DecodeStaticVertices(chunk.Take(count * vertexRecordSize), count);
 }
 
@@ -55,6 +57,8 @@ void CBrennicModel::ReadSkinnedVertexChunk(CChunkReader& chunk)
     const uint32_t count = chunk.ReadU32();
     if (chunk.Overrun() || count > chunk.Remaining() / vertexRecordSize)
         return Warn(chunk, "skinned vertex chunk holds fewer vertices than it counts; ignored");
+    if (!Store(chunk, count * vertexCost))
+        return;
     DecodeSkinnedVertices(chunk.Take(count * vertexRecordSize), count);
 }
 

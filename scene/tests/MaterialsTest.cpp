@@ -32,6 +32,13 @@ TEST_F(MaterialsTest, TextureLookupTakesTheLargestSizePresent)
     EXPECT_EQ(holder.ResolveTexturePath("walls\\brick"), HostTexture("2048"));
 }
 
+TEST_F(MaterialsTest, TextureLookupIgnoresCaseAsTheGamesPlatformDoes)
+{
+    holder.contentRoot = HostContentRoot();
+    content.WriteTexture("Walls\\Brick", "1024", {0});
+    EXPECT_EQ(holder.ResolveTexturePath("walls\\brick"), HostTexture("1024")) << "found, and named as the mesh names it";
+}
+
 TEST_F(MaterialsTest, AFolderNamedLikeATextureCountsAsPresent)
 {
     holder.contentRoot = HostContentRoot();

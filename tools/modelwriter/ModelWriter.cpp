@@ -176,6 +176,47 @@ Bytes SubstitutionChunk(const std::string& items)
     return Chunk(29, ByteWriter().String(items).Take());
 }
 
+Bytes RepeatedReferences(const std::string& name, unsigned count)
+{
+    std::string list;
+    list.reserve((name.size() + 1) * count);
+    for (unsigned i = 0; i < count; ++i)
+        list += name + ",";
+    return ReferenceChunk({list});
+}
+
+namespace {
+MeshSpec SmallTriangle(const std::string& name, const std::string& texture)
+{
+    MeshSpec mesh;
+    mesh.name = name;
+    mesh.texture = texture;
+    mesh.staticVertices.resize(3);
+    mesh.staticVertices[1].position[0] = 1.0f;
+    mesh.staticVertices[2].position[1] = 1.0f;
+    mesh.indices = {0, 1, 2};
+    return mesh;
+}
+} // namespace
+
+Bytes TinyMeshes(unsigned count, const std::string& name, const std::string& texture)
+{
+    const Bytes mesh = MeshChunk(SmallTriangle(name, texture));
+    ByteWriter meshes;
+    for (unsigned i = 0; i < count; ++i)
+        meshes.Append(mesh);
+    return Chunk(9, meshes.Take());
+}
+
+Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name)
+{
+    MeshSpec mesh = SmallTriangle(name, "tex");
+    mesh.indices.resize(indexCount);
+    for (uint32_t i = 0; i < indexCount; ++i)
+        mesh.indices[i] = static_cast<uint16_t>(i % 3);
+    return MeshListChunk(std::vector<MeshSpec>{mesh});
+}
+
 Bytes DdsHeader(uint32_t width, uint32_t height)
 {
     constexpr uint32_t caps = 0x1, heightFlag = 0x2, widthFlag = 0x4, pitch = 0x8, pixelFormat = 0x1000;

@@ -95,6 +95,14 @@ Bytes MeshListChunk(const std::vector<MeshSpec>& meshes);
 Bytes ReferenceChunk(const std::vector<std::string>& lists);
 Bytes SubstitutionChunk(const std::string& items);
 
+// Files that make a loader store far more than it reads.
+// A reference chunk naming `name` `count` times in one list.
+Bytes RepeatedReferences(const std::string& name, unsigned count);
+// A mesh list of `count` one-triangle meshes, each named `name` with texture `texture`.
+Bytes TinyMeshes(unsigned count, const std::string& name, const std::string& texture = "tex");
+// A mesh list of one mesh of three vertices and `indexCount` indices over them.
+Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name = "heavy");
+
 // An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y).
 template <typename PixelFunction>
 Bytes Dds(uint32_t width, uint32_t height, PixelFunction pixel);

@@ -1,0 +1,23 @@
+#pragma once
+
+// Paths looked up as the game's own platform does, ignoring case, on a file system that does
+// not. POSIX only: Windows file systems ignore case already.
+
+#include <cstdint>
+#include <string>
+
+// The path itself when it exists as spelt; else the path with each missing component
+// replaced by the name in its folder that equals it ignoring ASCII case; else the path itself.
+// When a component matches several names, the first in byte order is taken and `ambiguity`
+// (if given) says which names and which one was taken. Folder listings are cached for the
+// process (bounded in size, re-read when a folder changes), so a batch of files lists each
+// folder once.
+std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity = nullptr);
+
+// True when the path is missing because one of its folders holds a name with a '\' in it
+// that the path's components, joined by '\', spell (ignoring case): a name the host's path
+// form cannot carry, since it takes every '\' as a separator.
+bool PathNeedsBackslashInName(const std::string& posixPath);
+
+// Folder listings read so far: how much work the lookups did.
+uint64_t FolderListingsRead();

@@ -1,0 +1,169 @@
+// The memory budget: files made to make the loader store far more than it reads are cut
+// early, and honest files never reach it. Memory is checked by counting what the model keeps.
+
+#include "BrennicModel.h"
+
+#include "TestSupport.h"
+
+using namespace modelwriter;
+
+namespace {
+
+using Files = std::vector<std::pair<std::string, Bytes>>;
+
+// The cost of what the model kept, counted from its meshes as the budget counts it.
+uint64_t KeptCost(const CBrennicModel& model)
+{
+    uint64_t cost = 0;
+    for (int i = 0; i < model.GetMeshCount(); ++i) {
+        const ModelMesh& mesh = *model.GetMesh(i);
+        cost += CBrennicModel::meshCost + mesh.vertexCount * CBrennicModel::vertexCost + mesh.indexCount * CBrennicModel::indexCost;
+        for (const std::string& name : mesh.names)
+            cost += name.size() * CBrennicModel::nameByteCost;
+    }
+    return cost;
+}
+
+bool EndedByBudget(const CBrennicModel& model)
+{
+    for (const LoadWarning& warning : model.Warnings())
+        if (warning.message.find("memory budget spent") != std::string::npos)
+            return true;
+    return false;
+}
+
+class LoadBudgetTest : public ContentTest {
+protected:
+    std::unique_ptr<CBrennicModel> LoadWith(const Bytes& main, const Files& meshes, CBrennicModel::StoreBudget budget = {})
+    {
+        for (const auto& [name, bytes] : meshes)
+            content.WriteMesh(name, bytes);
+        auto model = std::make_unique<CBrennicModel>();
+        model->budget = budget;
+        model->Load(HostPath(content.WriteModel("main", main)), false);
+        return model;
+    }
+};
+
+struct Amplifier {
+    const char* what;
+    Bytes main;
+    Files meshes;
+    int unbudgetedMeshes; // what the files hold, all references followed
+};
+
+std::vector<Amplifier> Amplifiers()
+{
+    return {
+        {"a 32 KB substitution for the mesh name, 4096 references to a file of two meshes",
+         Concat({SubstitutionChunk("m=" + std::string(32768, 'x')), RepeatedReferences("two", 4096)}),
+         {{"two", TinyMeshes(2, "m")}},
+         2 * 4096},
+        {"4096 references to a file of 100 tiny meshes", RepeatedReferences("hundred", 4096),
+         {{"hundred", TinyMeshes(100, "t")}},
+         100 * 4096},
+        {"10 references to a 20 MB mesh of indices", RepeatedReferences("heavy", 10),
+         {{"heavy", IndexHeavyMesh(10u << 20)}},
+         10},
+    };
+}
+
+TEST_F(LoadBudgetTest, FilesThatAmplifyAreCutEarlyWithAWarning)
+{
+    for (const Amplifier& amplifier : Amplifiers()) {
+        const auto model = LoadWith(amplifier.main, amplifier.meshes);
+        const CBrennicModel::StoreBudget budget;
+        EXPECT_TRUE(EndedByBudget(*model)) << amplifier.what;
+        EXPECT_LT(model->GetMeshCount(), amplifier.unbudgetedMeshes / 4) << amplifier.what;
+        EXPECT_LE(KeptCost(*model), model->StoredCost()) << amplifier.what;
+        EXPECT_LE(KeptCost(*model), budget.base + budget.perByteRead * model->BytesRead()) << amplifier.what;
+        EXPECT_LT(model->ReferenceCount(), 4096u / 4) << amplifier.what << ": the load ended, no more references followed";
+    }
+}
+
+TEST_F(LoadBudgetTest, WarningSaysWhichBudgetAndWhere)
+{
+    // A budget that holds the mesh's names and arrays but not the mesh.
+    CBrennicModel::StoreBudget budget;
+    budget.base = (3 + 4) * CBrennicModel::nameByteCost + 3 * CBrennicModel::vertexCost + 3 * CBrennicModel::indexCost;
+    budget.perByteRead = 0;
+    const auto model = LoadWith(MeshList({Triangle("kept")}), {}, budget);
+    EXPECT_EQ(model->GetMeshCount(), 0);
+    ASSERT_EQ(model->Warnings().size(), 1u);
+    const LoadWarning& warning = model->Warnings()[0];
+    EXPECT_EQ(warning.file, HostPath(content.ModelPath("main")));
+    EXPECT_EQ(warning.offset, 8u) << "the mesh chunk that did not fit";
+    EXPECT_NE(warning.message.find("0 bytes for each byte read, and 0 MiB"), std::string::npos) << warning.message;
+}
+
+TEST_F(LoadBudgetTest, MeshesBeforeTheCutStandAndTheMeshInProgressIsLeftOut)
+{
+    // Budget for the first mesh whole and a little of the second.
+    const Bytes meshes = MeshList({Triangle("one"), Triangle("two")});
+    CBrennicModel::StoreBudget budget;
+    budget.perByteRead = 0;
+    budget.base = CBrennicModel::meshCost + 3 * CBrennicModel::vertexCost + 3 * CBrennicModel::indexCost +
+                  (3 + 3) * CBrennicModel::nameByteCost + 10;
+    const auto model = LoadWith(meshes, {}, budget);
+    EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"one"}));
+    EXPECT_TRUE(EndedByBudget(*model));
+}
+
+// Meshes large enough that their bytes pay for them, so the budget's base plays no part.
+MeshSpec Grid(const std::string& name, int side, int indicesPerVertex)
+{
+    MeshSpec mesh = Triangle(name);
+    mesh.staticVertices.resize(size_t(side) * side);
+    const size_t vertexCount = mesh.staticVertices.size();
+    mesh.indices.clear();
+    for (size_t i = 0; i < vertexCount * indicesPerVertex / 2; ++i)
+        mesh.indices.push_back(uint16_t((i / 3 + (i % 3) * side) % vertexCount));
+    mesh.indices.resize(mesh.indices.size() / 3 * 3);
+    return mesh;
+}
+
+TEST_F(LoadBudgetTest, HonestFilesNeverReachTheBudget)
+{
+    // Faces with seams (1.5 indices a vertex, as the benchmark's model) and closed meshes
+    // whose vertices each stand in six triangles (6 a vertex), on their bytes alone.
+    CBrennicModel::StoreBudget bytesAlone;
+    bytesAlone.base = 0;
+    for (int indicesPerVertexTimesTwo : {3, 12}) {
+        const auto model = LoadWith(MeshList({Grid("a", 120, indicesPerVertexTimesTwo), Grid("b", 120, indicesPerVertexTimesTwo)}), {}, bytesAlone);
+        EXPECT_EQ(model->GetMeshCount(), 2) << indicesPerVertexTimesTwo;
+        EXPECT_EQ(model->WarningCount(), 0u) << indicesPerVertexTimesTwo;
+    }
+
+    // Many distinct files, and a file named twice in a diamond, with the default budget.
+    std::string names;
+    Files parts;
+    for (int i = 0; i < 1000; ++i) {
+        parts.push_back({"part" + std::to_string(i), MeshList({Triangle("part")})});
+        names += "part" + std::to_string(i) + ",";
+    }
+    auto model = LoadWith(ReferenceChunk({names}), parts);
+    EXPECT_EQ(model->GetMeshCount(), 1000);
+    EXPECT_EQ(model->WarningCount(), 0u);
+
+    const MeshSpec shared = Grid("shared", 200, 3);
+    model = LoadWith(ReferenceChunk({"left,right"}), {{"left", ReferenceChunk({"shared"})}, {"right", ReferenceChunk({"shared"})},
+                                                       {"shared", MeshList({shared})}});
+    EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"shared", "shared"}));
+    EXPECT_EQ(model->WarningCount(), 0u);
+}
+
+TEST_F(LoadBudgetTest, SubstitutionTableEntriesAreCharged)
+{
+    // Three bytes of the file make a table entry of a hundred and more.
+    std::string items;
+    for (int i = 0; i < 200000; ++i)
+        items += std::to_string(i) + "=,";
+    CBrennicModel::StoreBudget budget;
+    budget.base = 0;
+    const auto model = LoadWith(SubstitutionChunk(items), {}, budget);
+    EXPECT_TRUE(EndedByBudget(*model));
+    EXPECT_LT(model->substitutions.size(), 200000u);
+    EXPECT_LE(model->substitutions.size() * CBrennicModel::substitutionCost, budget.perByteRead * model->BytesRead());
+}
+
+} // namespace
