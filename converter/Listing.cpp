@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -104,6 +106,13 @@ void PrintWarnings(const CBrennicModel& model)
         std::printf("  ... and %zu more\n", model.WarningCount() - model.Warnings().size());
 }
 
+bool EqualIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
 bool IsFile(const std::string& file)
 {
     std::error_code error;
@@ -128,17 +137,44 @@ const char* OutcomeText(ReferenceNote::Outcome outcome)
 std::vector<std::string> LoadProblems(const CBrennicModel& model)
 {
     std::vector<std::string> problems;
-    for (const ReferenceNote& note : model.References())
-        if (note.outcome != ReferenceNote::Outcome::Loaded && note.outcome != ReferenceNote::Outcome::SkippedLod)
-            problems.push_back("referenced file " + ToDisplayPath(note.path) + " (" + OutcomeText(note.outcome) + ")");
+    for (const ReferenceNote& note : model.References()) {
+        if (note.outcome == ReferenceNote::Outcome::Loaded && OutsideContentFolder(note.path, model.contentRoot))
+            problems.push_back("referenced file " + ToDisplayPath(note.path) + " is outside the content folder " +
+                               ToDisplayPath(model.contentRoot));
+        if (note.outcome == ReferenceNote::Outcome::Loaded || note.outcome == ReferenceNote::Outcome::SkippedLod)
+            continue;
+        const std::string file = "referenced file " + ToDisplayPath(note.path);
+        // The loader's reason, when it says more than the outcome does.
+        if (note.problem.empty() || note.problem == "no such file")
+            problems.push_back(file + " (" + OutcomeText(note.outcome) + ")");
+        else
+            problems.push_back(file + ": " + note.problem + "; skipped");
+    }
     if (model.ReferenceCount() > model.References().size())
         problems.push_back("... and " + Plural(model.ReferenceCount() - model.References().size(), "more reference", "more references") +
                            " not listed");
     for (const LoadWarning& warning : model.Warnings())
-        problems.push_back(ChunkProblem(warning) + " (left out)");
+        problems.push_back(ChunkProblem(warning)); // each message says what became of the chunk
     if (model.WarningCount() > model.Warnings().size())
         problems.push_back("... and " + Plural(model.WarningCount() - model.Warnings().size(), "more damaged chunk", "more damaged chunks"));
     return problems;
+}
+
+bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot)
+{
+    if (contentRoot.empty())
+        return false; // no content folder to be outside of
+    const std::filesystem::path path = std::filesystem::path(ToDisplayPath(hostPath)).lexically_normal();
+    const std::filesystem::path root = std::filesystem::path(ToDisplayPath(contentRoot)).lexically_normal();
+    // Component by component, ignoring case as the game's platform does; the root ends in '/'.
+    auto part = path.begin();
+    for (auto folder = root.begin(); folder != root.end(); ++folder, ++part) {
+        if (folder->empty())
+            continue;
+        if (part == path.end() || !EqualIgnoringCase(part->string(), folder->string()))
+            return true;
+    }
+    return false;
 }
 
 std::string Printable(std::string text)

@@ -17,6 +17,10 @@ const char* OutcomeText(ReferenceNote::Outcome outcome);
 // not problems) and chunks left out as damaged.
 std::vector<std::string> LoadProblems(const CBrennicModel& model);
 
+// True when the host path lies outside the content folder `contentRoot` (a host path ending
+// in '\'), as "..\..\" in a name can make it: the format allows it, a converter warns.
+bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot);
+
 // Text safe to print: control bytes and line breaks from a file or path become '?'.
 std::string Printable(std::string text);
 

@@ -265,24 +265,27 @@ std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& prob
     return jobs;
 }
 
+// What the plug-in's load of the main file found, for the words of a failure.
+struct MainLoad {
+    bool seen = false;
+    std::string openProblem; // the loader's words when it could not open the file
+    size_t knownChunks = 0;
+    size_t missingReferences = 0;
+};
+
 // Why a file the plug-in could not import failed, in the user's words.
-std::string Diagnose(const std::string& input, const std::string& hostPath, bool includeLods)
+std::string Diagnose(const std::string& input, const MainLoad& load)
 {
-    std::error_code error;
-    if (!fs::exists(input, error))
-        return "no such file";
-    if (!fs::is_regular_file(input, error))
-        return "not a file";
-    if (fs::file_size(input, error) == 0)
-        return "the file is empty";
-    CBrennicModel model;
-    if (!model.Load(hostPath, includeLods) && model.KnownChunkCount() == 0)
+    if (!load.seen) { // the plug-in gave up before loading
+        std::error_code error;
+        return fs::exists(input, error) ? "the plug-in could not import it" : "no such file";
+    }
+    if (!load.openProblem.empty())
+        return load.openProblem;
+    if (load.knownChunks == 0)
         return "not a Brennic model file (no mesh, reference or substitution chunk in it)";
-    size_t missing = 0;
-    for (const ReferenceNote& note : model.References())
-        missing += note.outcome == ReferenceNote::Outcome::Missing;
     std::string reason = "holds no mesh with both vertices and triangles";
-    if (missing)
+    if (const size_t missing = load.missingReferences)
         reason += " (" + std::to_string(missing) + " referenced .mesh file" + (missing == 1 ? " is" : "s are") + " missing)";
     return reason;
 }
@@ -296,7 +299,8 @@ struct Converted {
 // the .mesh files it read are kept from the outputs.
 class LoadWatch {
 public:
-    LoadWatch(std::vector<std::string>& into, OutputFiles& outputs) : warnings(into), files(outputs)
+    LoadWatch(std::vector<std::string>& into, OutputFiles& outputs, MainLoad& main)
+        : warnings(into), files(outputs), mainLoad(main)
     {
         CBrennicModel::SetLoadObserver(&Observe, this);
     }
@@ -308,6 +312,13 @@ private:
     static void Observe(const CBrennicModel& model, const std::string&, void* context)
     {
         auto& watch = *static_cast<LoadWatch*>(context);
+        MainLoad& main = watch.mainLoad;
+        main.seen = true;
+        main.openProblem = model.OpenProblem();
+        main.knownChunks = model.KnownChunkCount();
+        main.missingReferences = 0;
+        for (const ReferenceNote& note : model.References())
+            main.missingReferences += note.outcome == ReferenceNote::Outcome::Missing;
         for (std::string& problem : LoadProblems(model))
             watch.warnings.push_back(std::move(problem));
         for (const ReferenceNote& note : model.References())
@@ -316,6 +327,7 @@ private:
     }
     std::vector<std::string>& warnings;
     OutputFiles& files;
+    MainLoad& mainLoad;
 };
 
 // One input: import through the plug-in, collect, write. Throws with the reason on failure;
@@ -333,16 +345,21 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     {
         standin::Scene scene; // gone before the files are written, as is its memory
         ImportOutcome outcome;
+        MainLoad mainLoad;
         {
-            const LoadWatch watch(warnings, files);
+            const LoadWatch watch(warnings, files, mainLoad);
             outcome = driver.Import(hostPath, options.includeLods, scene);
         }
         if (outcome.result != 1)
-            throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
+            throw std::runtime_error(Diagnose(job.input, mainLoad));
         if (options.verbosity >= 2 && !outcome.summary.empty())
             std::fprintf(stderr, "%s\n", Printable(outcome.summary).c_str());
         exported = CollectScene(scene);
     }
+    const std::string contentRoot = ContentRootOf(hostPath);
+    for (const ExportTexture& texture : exported.textures)
+        if (OutsideContentFolder(texture.path, contentRoot))
+            warnings.push_back("texture " + texture.path + " is outside the content folder " + ToDisplayPath(contentRoot));
     Converted counts;
     for (const ExportMesh& mesh : exported.meshes) {
         ++counts.nodes;

@@ -151,5 +151,22 @@ check "file size limit: says so" grep -q "cannot write limited/deeper/out.glb: .
 check "file size limit: nothing left" test ! -e limited
 check "no temporary left by any of these" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
 
+# -- Inputs that cannot be read say why in the loader's words, naming the file asked for
+mkdir -p odd && mkfifo odd/pipe.model && cp "$sample" 'odd/back\slash.model' && truncate -s 5G odd/huge.model
+long=odd/$(printf 'n%.0s' {1..250}).model
+refusals=(
+    "odd/pipe.model|is a FIFO (named pipe), not a file"
+    "odd/back\\slash.model|no such file: its name holds a '\\'"
+    "odd/huge.model|too large for the format (4 GiB at most)"
+    "$long|the name is too long for the file system"
+    "/dev/null|is a device, not a file"
+)
+for refusal in "${refusals[@]}"; do
+    input=${refusal%%|*} reason=${refusal#*|}
+    run "$input"
+    said=${out#"brennic-import: $input: $reason"} # what follows the reason; all of $out when it is not there
+    check "refused, in words: ${reason%% (*}" test $status -eq 1 -a "$said" != "$out" -a "$(wc -l <<<"$out")" -eq 1
+done
+
 echo "$passed passed, $failed failed"
 ((failed == 0))
