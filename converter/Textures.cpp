@@ -3,6 +3,7 @@
 #include "UniqueNames.h"
 
 #include "Dds.h"
+#include "PathLookup.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -49,34 +50,65 @@ std::string SizeText(uint64_t bytes)
     return bytes >= (uint64_t{1} << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
-// Reads exactly `size` bytes, after checking the open file is still the one stat'ed.
-bool ReadFile(const std::string& path, uint64_t size, std::vector<uint8_t>& bytes, std::string& problem)
+// Why a path cannot be stat'ed, in words.
+std::string StatProblem(const std::string& path, int error)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        problem = std::string("cannot be opened: ") + std::strerror(errno);
-        return false;
+    if ((error == ENOENT || error == ENOTDIR) && PathNeedsBackslashInName(path))
+        return "does not exist: its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR: return "does not exist";
+    case ENAMETOOLONG: return "has a name too long for the file system";
+    default: return std::string("cannot be read: ") + std::strerror(error);
     }
-    struct stat status {};
-    bool good = fstat(fd, &status) == 0 && uint64_t(status.st_size) == size;
-    if (!good)
-        problem = "changed while it was being read";
-    if (good) {
-        bytes.resize(size_t(size));
-        for (size_t done = 0; good && done < bytes.size();) {
-            const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+}
+
+// An open file, closed on every path.
+class OpenFile {
+public:
+    explicit OpenFile(const std::string& path) : fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {}
+    ~OpenFile()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+
+    // Open, and still the regular file of the size stat'ed.
+    bool Check(uint64_t size, std::string& problem) const
+    {
+        struct stat status {};
+        if (fd < 0)
+            problem = std::string("cannot be opened: ") + std::strerror(errno);
+        else if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || uint64_t(status.st_size) != size)
+            problem = "changed while it was being read";
+        return problem.empty();
+    }
+    // Appends `count` bytes from `offset` to `bytes`.
+    bool Read(uint64_t offset, size_t count, std::vector<uint8_t>& bytes, std::string& problem) const
+    {
+        const size_t start = bytes.size();
+        bytes.resize(start + count);
+        for (size_t done = 0; done < count;) {
+            const ssize_t got = pread(fd, bytes.data() + start + done, count - done, off_t(offset + done));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
                 problem = got < 0 ? std::string("cannot be read: ") + std::strerror(errno) : "ended before its stated size";
-                good = false;
+                return false;
             }
-            done += size_t(std::max<ssize_t>(got, 0));
+            done += size_t(got);
         }
+        return true;
     }
-    close(fd);
-    return good;
-}
+
+private:
+    int fd;
+};
+
+// The largest DDS header: magic, header and DX10 extension.
+constexpr size_t ddsHeaderBytes = 4 + 124 + 20;
 
 // The top level as PNG: RGB when every pixel is opaque, else RGBA. Null with `problem` in our
 // words when the bytes are no DDS texture we can read.
@@ -84,7 +116,7 @@ SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, TextureAlpha& alpha, 
                         std::vector<std::string>& notes)
 {
     dds::Image image;
-    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes))
+    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes, TextureCache::maxPixels))
         return nullptr;
     switch (dds::ClassifyAlpha(image)) {
     case dds::Alpha::Opaque: alpha = TextureAlpha::Opaque; break;
@@ -108,7 +140,7 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
 {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        problem = errno == ENOENT || errno == ENOTDIR ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
+        problem = StatProblem(path, errno);
         return nullptr;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -143,7 +175,9 @@ SharedBytes TextureCache::Bytes(File& file, std::string& problem)
     if (!file.bytes && file.readProblem.empty()) {
         auto bytes = std::make_shared<std::vector<uint8_t>>();
         ++reads;
-        if (ReadFile(file.path, file.size, *bytes, file.readProblem)) {
+        const OpenFile opened(file.path);
+        bytesRead += file.size;
+        if (opened.Check(file.size, file.readProblem) && opened.Read(0, size_t(file.size), *bytes, file.readProblem)) {
             file.bytes = std::move(bytes);
             Keep(file);
         }
@@ -155,22 +189,57 @@ SharedBytes TextureCache::Bytes(File& file, std::string& problem)
 SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes)
 {
     if (!file.decoded) {
-        const SharedBytes bytes = Bytes(file, problem);
-        if (!bytes)
-            return nullptr;
         file.decoded = true;
         ++decodes;
+        // The whole file when it is at hand already, else only what the decode reads.
+        SharedBytes bytes = file.bytes;
         std::string why;
-        file.png = DecodeToPng(*bytes, file.alpha, why, file.notes);
+        bool readFailed = false;
+        if (!bytes)
+            bytes = ReadTopLevel(file, why, readFailed);
+        if (bytes)
+            file.png = DecodeToPng(*bytes, file.alpha, why, file.notes);
         if (file.png)
             Keep(file);
         else
-            file.decodeProblem = "cannot be decoded as DDS (" + why + ")";
+            file.decodeProblem = readFailed ? why : "cannot be decoded as DDS (" + why + ")";
     }
     alpha = file.alpha;
     problem = file.decodeProblem;
     notes.insert(notes.end(), file.notes.begin(), file.notes.end());
     return file.png;
+}
+
+// The header first: a texture that claims more pixels than we decode, or more bytes than the
+// file holds, costs no more than its header. Then the bytes up to the top level's end.
+SharedBytes TextureCache::ReadTopLevel(const File& file, std::string& problem, bool& readFailed)
+{
+    ++reads;
+    const OpenFile opened(file.path);
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    const size_t headerBytes = size_t(std::min<uint64_t>(file.size, ddsHeaderBytes));
+    bytesRead += headerBytes;
+    readFailed = !opened.Check(file.size, problem) || !opened.Read(0, headerBytes, *bytes, problem);
+    if (readFailed)
+        return nullptr;
+    dds::Header header;
+    if (!dds::ReadHeader(bytes->data(), bytes->size(), header, problem))
+        return nullptr;
+    if (uint64_t{header.width} * header.height > maxPixels) {
+        problem = "the image is too large: " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                  " pixels, more than the " + std::to_string(maxPixels >> 20) + " Mi pixels we decode";
+        return nullptr;
+    }
+    if (header.topLevelEnd > file.size) {
+        problem = "the file is truncated: its " + std::to_string(header.width) + " x " + std::to_string(header.height) + " " +
+                  header.format + " image needs " + std::to_string(header.topLevelEnd) + " bytes, the file holds " +
+                  std::to_string(file.size);
+        return nullptr;
+    }
+    const size_t rest = size_t(header.topLevelEnd) - std::min(bytes->size(), size_t(header.topLevelEnd));
+    bytesRead += rest;
+    readFailed = !opened.Read(bytes->size(), rest, *bytes, problem);
+    return readFailed ? nullptr : bytes;
 }
 
 void TextureCache::Keep(File& file)
@@ -249,9 +318,14 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
     UniqueNames pngNames;
 
     std::vector<TextureReference> references;
+    std::map<const TextureCache::File*, size_t> firstReference;
     for (const ExportTexture& texture : scene.textures) {
+        // Found whatever the case of its name, as the game's platform finds it.
+        std::string ambiguity;
+        const fs::path source = Absolute(ResolvePathIgnoringCase(Absolute(texture.path).string(), &ambiguity));
+        if (!ambiguity.empty())
+            warnings.push_back("texture " + texture.path + " found ignoring case: " + ambiguity);
         TextureReference reference;
-        const fs::path source = Absolute(texture.path);
         reference.dds = RelativePath(source.string(), folder.string());
         references.push_back(reference);
         TextureReference& made = references.back();
@@ -263,6 +337,12 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         TextureCache::File* file = cache.Find(source.string(), problem);
         if (!file) {
             warn(problem, "");
+            continue;
+        }
+        // The same file under another spelling is the same image, written once.
+        const auto [first, isNew] = firstReference.try_emplace(file, references.size() - 1);
+        if (!isNew) {
+            made = references[first->second];
             continue;
         }
         if (options.copyTextures || (embed && options.keepDds)) {

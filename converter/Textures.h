@@ -27,6 +27,8 @@ class TextureCache {
 public:
     // A .dds larger than this is refused before it is read: no texture we decode comes close.
     static constexpr uint64_t maxFileSize = uint64_t{2} << 30;
+    // A texture of more pixels is refused after its header is read (16384 x 16384 is decoded).
+    static constexpr uint64_t maxPixels = uint64_t{1} << 28;
 
     struct File;
 
@@ -51,8 +53,10 @@ public:
     // For tests: files read and decoded so far.
     size_t Reads() const { return reads; }
     size_t Decodes() const { return decodes; }
+    uint64_t BytesRead() const { return bytesRead; }
 
 private:
+    SharedBytes ReadTopLevel(const File& file, std::string& problem, bool& readFailed);
     void Keep(File& file);
 
     std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<File>> files; // by device and inode
@@ -61,6 +65,7 @@ private:
     std::deque<File*> kept; // holding bytes or a PNG, oldest first
     uint64_t keptBytes = 0, keptLimit;
     size_t reads = 0, decodes = 0;
+    uint64_t bytesRead = 0;
 };
 
 struct TextureReference {

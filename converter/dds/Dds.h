@@ -24,6 +24,7 @@ struct Header {
     uint32_t width = 0, height = 0;
     std::string format; // e.g. "BC7 sRGB", "A8R8G8B8"
     bool cubeMap = false;
+    uint64_t topLevelEnd = 0; // bytes from the file's start to the top level's end: all a decode reads
 };
 
 // Reads the header (and DX10 extension) only: for checks before reading or decoding a file.

@@ -268,6 +268,8 @@ bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& 
     if (!detail::ReadLayout(bytes, size, layout, problem))
         return false;
     header = layout.header;
+    const uint64_t pixelBytes = detail::TopLevelBytes(layout.format, header.width, header.height);
+    header.topLevelEnd = pixelBytes > UINT64_MAX - layout.dataOffset ? UINT64_MAX : layout.dataOffset + pixelBytes;
     return true;
 }
 
