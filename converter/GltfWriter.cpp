@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <stdexcept>
 
 using nlohmann::json;
@@ -44,6 +46,7 @@ class GltfBuilder {
 public:
     json root = json::object();
     std::vector<uint8_t> bin;
+    std::map<std::pair<const void*, std::string>, size_t> images; // by bytes embedded, else by URI
 
     // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled at
     // once (the next view may move the buffer); `view` is the view's index. Images have no target.
@@ -59,13 +62,17 @@ public:
     }
 
     // An image in the buffer (for .glb) or a file beside the output.
+    // Textures that share bytes or a file share the image.
     size_t Image(const SharedBytes& embedded, const std::string& uri, const char* mimeType)
     {
+        const auto [known, isNew] = images.try_emplace({embedded.get(), embedded ? std::string() : uri}, 0);
+        if (!isNew)
+            return known->second;
         if (!embedded)
-            return Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
+            return known->second = Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
         size_t view = 0;
         std::memcpy(View(embedded->size(), 0, view), embedded->data(), embedded->size());
-        return Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
+        return known->second = Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
     }
 
     // Each attribute goes from the vertices straight into its view.
@@ -178,8 +185,13 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     size_t binSize = 0;
     for (const ExportMesh& mesh : scene.meshes)
         binSize += 32 * mesh.vertices.size() + 4 * mesh.indices.size() + 4;
-    for (const TextureReference& texture : textures)
-        binSize += (texture.pngBytes && binary ? texture.pngBytes->size() + 4 : 0) + (texture.ddsBytes ? texture.ddsBytes->size() + 4 : 0);
+    std::set<const void*> counted; // textures that share bytes share them in the buffer
+    for (const TextureReference& texture : textures) {
+        if (texture.pngBytes && binary && counted.insert(texture.pngBytes.get()).second)
+            binSize += texture.pngBytes->size() + 4;
+        if (texture.ddsBytes && counted.insert(texture.ddsBytes.get()).second)
+            binSize += texture.ddsBytes->size() + 4;
+    }
     gltf.bin.reserve(binSize);
 
     // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.

@@ -11,6 +11,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A path as one word of an MTL line: SafeName's rule, with the folders' '/' kept.
+std::string SafePath(const std::string& path)
+{
+    std::string safe;
+    size_t begin = 0;
+    for (size_t slash; (slash = path.find('/', begin)) != std::string::npos; begin = slash + 1)
+        safe += SafeName(path.substr(begin, slash - begin), "") + "/";
+    return safe + SafeName(path.substr(begin), "texture");
+}
 
 } // namespace
 
@@ -42,7 +51,7 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
             mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\nd 1\n";
             if (scene.materials[m].texture >= 0) {
                 const TextureReference& texture = textures[size_t(scene.materials[m].texture)];
-                const std::string& path = texture.png.empty() ? texture.dds : texture.png;
+                const std::string path = SafePath(texture.png.empty() ? texture.dds : texture.png);
                 mtl << "map_Kd " << path << '\n';
                 if (texture.alpha != TextureAlpha::Opaque)
                     mtl << "map_d " << path << '\n';
