@@ -139,7 +139,7 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
     std::vector<std::string> problems;
     for (const ReferenceNote& note : model.References()) {
         if (note.outcome == ReferenceNote::Outcome::Loaded && OutsideContentFolder(note.path, model.contentRoot))
-            problems.push_back("referenced file " + ToDisplayPath(note.path) + " is outside the content folder " +
+            problems.push_back("referenced file " + NormalPath(note.path) + " is outside the content folder " +
                                ToDisplayPath(model.contentRoot));
         if (note.outcome == ReferenceNote::Outcome::Loaded || note.outcome == ReferenceNote::Outcome::SkippedLod)
             continue;
@@ -160,12 +160,16 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
     return problems;
 }
 
+std::string NormalPath(const std::string& hostPath)
+{
+    return std::filesystem::path(ToDisplayPath(hostPath)).lexically_normal().string();
+}
+
 bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot)
 {
     if (contentRoot.empty())
         return false; // no content folder to be outside of
-    const std::filesystem::path path = std::filesystem::path(ToDisplayPath(hostPath)).lexically_normal();
-    const std::filesystem::path root = std::filesystem::path(ToDisplayPath(contentRoot)).lexically_normal();
+    const std::filesystem::path path = NormalPath(hostPath), root = NormalPath(contentRoot);
     // Component by component, ignoring case as the game's platform does; the root ends in '/'.
     auto part = path.begin();
     for (auto folder = root.begin(); folder != root.end(); ++folder, ++part) {

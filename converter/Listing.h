@@ -21,6 +21,9 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model);
 // in '\'), as "..\..\" in a name can make it: the format allows it, a converter warns.
 bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot);
 
+// A host path as shown to the user, its "." and ".." taken out.
+std::string NormalPath(const std::string& hostPath);
+
 // Text safe to print: control bytes and line breaks from a file or path become '?'.
 std::string Printable(std::string text);
 

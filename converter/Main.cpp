@@ -359,7 +359,7 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     const std::string contentRoot = ContentRootOf(hostPath);
     for (const ExportTexture& texture : exported.textures)
         if (OutsideContentFolder(texture.path, contentRoot))
-            warnings.push_back("texture " + texture.path + " is outside the content folder " + ToDisplayPath(contentRoot));
+            warnings.push_back("texture " + NormalPath(texture.path) + " is outside the content folder " + ToDisplayPath(contentRoot));
     Converted counts;
     for (const ExportMesh& mesh : exported.meshes) {
         ++counts.nodes;
