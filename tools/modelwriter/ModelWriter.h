@@ -95,7 +95,8 @@ Bytes MeshListChunk(const std::vector<MeshSpec>& meshes);
 Bytes ReferenceChunk(const std::vector<std::string>& lists);
 Bytes SubstitutionChunk(const std::string& items);
 
-// An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y).
+// An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y). DdsWriter.h writes the
+// other encodings.
 template <typename PixelFunction>
 Bytes Dds(uint32_t width, uint32_t height, PixelFunction pixel);
 Bytes DdsHeader(uint32_t width, uint32_t height);
