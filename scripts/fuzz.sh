@@ -1,19 +1,48 @@
 #!/usr/bin/env bash
-# Builds the fuzz preset and runs the model loader fuzzer for a bounded time.
+# Builds the fuzz preset and runs one fuzzer for a bounded time.
 #
-#   scripts/fuzz.sh [SECONDS]    (default 60)
+#   scripts/fuzz.sh [TARGET] [SECONDS]    (TARGET: model, the default, or dds; SECONDS: 60)
 #
-# The corpus grows in build/fuzz/corpus across runs; reproducers land in build/fuzz/artifacts.
-# Exits with libFuzzer's status, so non-zero means it found a crash, leak or timeout.
+# model fuzzes the model loader and scene building, dds the DDS decoder and the PNG codec. Each
+# target's corpus grows in build/fuzz/corpus-TARGET across runs; reproducers land in
+# build/fuzz/artifacts, named after the target. Exits with libFuzzer's status, so non-zero
+# means it found a crash, leak or timeout.
 set -euo pipefail
 
-seconds=${1:-60}
-if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
-    echo "usage: $0 [SECONDS]" >&2
+usage() {
+    echo "usage: $0 [model|dds] [SECONDS]" >&2
     exit 2
+}
+
+target=model
+if (($# > 0)) && ! [[ $1 =~ ^[0-9]+$ ]]; then
+    target=$1
+    shift
+fi
+seconds=${1:-60}
+if (($# > 1)) || ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
+    usage
 fi
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=$root/build/fuzz
+case $target in
+model)
+    fuzzer=fuzz_model_load
+    seeder=brennic-fuzz-seeds
+    options=(-max_len=4096 -dict="$root/fuzz/model.dict")
+    corpus=$build/corpus # the name it had when it was the only target
+    ;;
+dds)
+    fuzzer=fuzz_dds
+    seeder=brennic-fuzz-dds-seeds
+    options=(-max_len=8192 -dict="$root/fuzz/dds.dict")
+    corpus=$build/corpus-dds
+    ;;
+*)
+    usage
+    ;;
+esac
 cd "$root"
 
 if ! command -v clang++ >/dev/null; then
@@ -24,12 +53,10 @@ fi
 cmake --preset fuzz
 cmake --build --preset fuzz
 
-build=$root/build/fuzz
-seeds=$build/corpus-seeds
-corpus=$build/corpus
+seeds=$build/corpus-seeds-$target
 artifacts=$build/artifacts
 rm -rf "$seeds"
-"$build/fuzz/brennic-fuzz-seeds" "$seeds"
+"$build/fuzz/$seeder" "$seeds"
 mkdir -p "$corpus" "$artifacts"
 
 # UBSan stops at the first report (the build sets no recovery); make it say where.
@@ -37,13 +64,12 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 
 # New inputs go to the first folder; the seeds are only read.
 status=0
-"$build/fuzz/fuzz_model_load" \
+"$build/fuzz/$fuzzer" \
     -max_total_time="$seconds" \
-    -max_len=4096 \
+    "${options[@]}" \
     -timeout=10 \
     -rss_limit_mb=2048 \
-    -dict="$root/fuzz/model.dict" \
-    -artifact_prefix="$artifacts/" \
+    -artifact_prefix="$artifacts/$target-" \
     -print_final_stats=1 \
     "$corpus" "$seeds" || status=$?
 

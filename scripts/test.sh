@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds and runs the test suite in the debug build,
-# fuzzes the loader briefly, checks the Windows module (binutils, then Wine in a real
-# window), then builds and runs the suite under AddressSanitizer + UndefinedBehaviorSanitizer
-# (leak checks included).
-#   scripts/test.sh            (FUZZ_SECONDS=0 skips the fuzzing run; default 30)
+# fuzzes the loader and the DDS decoder briefly, checks the Windows module (binutils, then Wine
+# in a real window), then builds and runs the suite under AddressSanitizer +
+# UndefinedBehaviorSanitizer (leak checks included).
+#   scripts/test.sh            (FUZZ_SECONDS, split between the two fuzzers; 0 skips them; default 30)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -19,9 +19,15 @@ run_suite() {
 run_suite dev
 
 fuzz_seconds=${FUZZ_SECONDS:-30}
-if ((fuzz_seconds > 0)); then
-    echo "== fuzzing the loader for $fuzz_seconds s"
-    scripts/fuzz.sh "$fuzz_seconds"
+model_seconds=$(((fuzz_seconds + 1) / 2))
+dds_seconds=$((fuzz_seconds / 2))
+if ((model_seconds > 0)); then
+    echo "== fuzzing the loader for $model_seconds s"
+    scripts/fuzz.sh model "$model_seconds"
+fi
+if ((dds_seconds > 0)); then
+    echo "== fuzzing the DDS decoder for $dds_seconds s"
+    scripts/fuzz.sh dds "$dds_seconds"
 fi
 
 echo "== the Windows module"

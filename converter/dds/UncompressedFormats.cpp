@@ -18,7 +18,7 @@ public:
         while (((mask >> shift) & 1) == 0)
             ++shift;
         max = mask >> shift;
-        while ((max >> bits) != 0)
+        while ((uint64_t{max} >> bits) != 0) // a full-word mask has 32
             ++bits;
         if (max <= 255)
             for (uint32_t v = 0; v <= max; ++v)

@@ -1,4 +1,5 @@
 #include "ModelWriter.h"
+#include "DdsWriter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -219,18 +220,7 @@ Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name)
 
 Bytes DdsHeader(uint32_t width, uint32_t height)
 {
-    constexpr uint32_t caps = 0x1, heightFlag = 0x2, widthFlag = 0x4, pitch = 0x8, pixelFormat = 0x1000;
-    constexpr uint32_t alphaPixels = 0x1, rgb = 0x40, texture = 0x1000;
-    ByteWriter out;
-    out.Append("DDS ", 4);
-    out.U32(124).U32(caps | heightFlag | widthFlag | pitch | pixelFormat).U32(height).U32(width)
-        .U32(width * 4).U32(0).U32(0);
-    for (int i = 0; i < 11; ++i)
-        out.U32(0);
-    out.U32(32).U32(rgb | alphaPixels).U32(0).U32(32)
-        .U32(0x00FF0000).U32(0x0000FF00).U32(0x000000FF).U32(0xFF000000);
-    out.U32(texture).U32(0).U32(0).U32(0).U32(0);
-    return out.Take();
+    return DdsFileHeader(width, height, DdsSpec{}); // A8R8G8B8, one level
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes)

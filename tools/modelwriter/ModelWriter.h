@@ -103,7 +103,8 @@ Bytes TinyMeshes(unsigned count, const std::string& name, const std::string& tex
 // A mesh list of one mesh of three vertices and `indexCount` indices over them.
 Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name = "heavy");
 
-// An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y).
+// An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y). DdsWriter.h writes the
+// other encodings.
 template <typename PixelFunction>
 Bytes Dds(uint32_t width, uint32_t height, PixelFunction pixel);
 Bytes DdsHeader(uint32_t width, uint32_t height);

@@ -268,6 +268,24 @@ TEST(DecodeTruncated, EveryPrefixFailsCleanly)
         }
 }
 
+// Masks wider than 8 bits round to the nearest level, up to a mask of the whole pixel word.
+TEST(DecodeMasks, WideFieldsRoundToTheNearestLevel)
+{
+    Bytes file = modelwriter::WriteDdsData(3, 1, Spec(DdsEncoding::A8R8G8B8),
+                                           {0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0x7F, 0x00});
+    const uint32_t masks[] = {0xFFFFFFFF, 0, 0x00FFFF00, 0}; // red, green, blue, alpha
+    for (int m = 0; m < 4; ++m)
+        for (int i = 0; i < 4; ++i)
+            file[92 + 4 * m + i] = uint8_t(masks[m] >> (8 * i));
+    dds::Image image;
+    std::string problem;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(dds::Decode(file.data(), file.size(), image, problem, notes)) << problem;
+    // Red 2^31 of 2^32 - 1 is 127.50000003 of 255; blue 0x7FFF of 0xFFFF is 127.498.
+    const std::vector<uint8_t> expected = {128, 0, 0, 255, 255, 0, 255, 255, 0, 0, 127, 255};
+    EXPECT_EQ(image.rgba, expected);
+}
+
 TEST(ClassifyAlpha, TellsOpaqueCutoutAndBlended)
 {
     const dds::Image opaque{2, 1, {1, 2, 3, 255, 4, 5, 6, 255}};
