@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Builds the fuzz preset and runs one fuzzer for a bounded time.
 #
-#   scripts/fuzz.sh [TARGET] [SECONDS]    (TARGET: model, the default, or dds; SECONDS: 60)
+#   scripts/fuzz.sh [TARGET] [SECONDS]    (TARGET: model, the default, dds or convert; SECONDS: 60)
 #
-# model fuzzes the model loader and scene building, dds the DDS decoder and the PNG codec. Each
+# model fuzzes the model loader and scene building, dds the DDS decoder and the PNG codec,
+# convert a whole conversion (import, textures, glTF and OBJ writers) of a model and a .dds. Each
 # target's corpus grows in build/fuzz/corpus-TARGET across runs; reproducers land in
 # build/fuzz/artifacts, named after the target. Exits with libFuzzer's status, so non-zero
 # means it found a crash, leak or timeout.
 set -euo pipefail
 
 usage() {
-    echo "usage: $0 [model|dds] [SECONDS]" >&2
+    echo "usage: $0 [model|dds|convert] [SECONDS]" >&2
     exit 2
 }
 
@@ -30,7 +31,7 @@ case $target in
 model)
     fuzzer=fuzz_model_load
     seeder=brennic-fuzz-seeds
-    options=(-max_len=4096 -dict="$root/fuzz/model.dict")
+    options=(-max_len=262144 -dict="$root/fuzz/model.dict") # room for files that amplify
     corpus=$build/corpus # the name it had when it was the only target
     ;;
 dds)
@@ -38,6 +39,12 @@ dds)
     seeder=brennic-fuzz-dds-seeds
     options=(-max_len=8192 -dict="$root/fuzz/dds.dict")
     corpus=$build/corpus-dds
+    ;;
+convert)
+    fuzzer=fuzz_convert
+    seeder=brennic-fuzz-convert-seeds
+    options=(-max_len=262144 -dict="$root/fuzz/model.dict")
+    corpus=$build/corpus-convert
     ;;
 *)
     usage

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds and runs the test suite in the debug build,
-# fuzzes the loader and the DDS decoder briefly, checks the Windows module (binutils, then Wine
-# in a real window), then builds and runs the suite under AddressSanitizer +
+# fuzzes the loader, the DDS decoder and the whole conversion briefly, checks the Windows module
+# (binutils, then Wine in a real window), then builds and runs the suite under AddressSanitizer +
 # UndefinedBehaviorSanitizer (leak checks included).
-#   scripts/test.sh            (FUZZ_SECONDS, split between the two fuzzers; 0 skips them; default 30)
+#   scripts/test.sh            (FUZZ_SECONDS, split between the three fuzzers; 0 skips them; default 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,17 +18,14 @@ run_suite() {
 
 run_suite dev
 
-fuzz_seconds=${FUZZ_SECONDS:-30}
-model_seconds=$(((fuzz_seconds + 1) / 2))
-dds_seconds=$((fuzz_seconds / 2))
-if ((model_seconds > 0)); then
-    echo "== fuzzing the loader for $model_seconds s"
-    scripts/fuzz.sh model "$model_seconds"
-fi
-if ((dds_seconds > 0)); then
-    echo "== fuzzing the DDS decoder for $dds_seconds s"
-    scripts/fuzz.sh dds "$dds_seconds"
-fi
+# Each fuzz target runs a third of FUZZ_SECONDS.
+fuzz_seconds=${FUZZ_SECONDS:-60}
+for target in model dds convert; do
+    if ((fuzz_seconds / 3 > 0)); then
+        echo "== fuzzing $target for $((fuzz_seconds / 3)) s"
+        scripts/fuzz.sh "$target" "$((fuzz_seconds / 3))"
+    fi
+done
 
 echo "== the Windows module"
 scripts/windows-checks.sh
