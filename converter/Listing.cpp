@@ -113,12 +113,6 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
            });
 }
 
-bool IsFile(const std::string& file)
-{
-    std::error_code error;
-    return std::filesystem::is_regular_file(file, error);
-}
-
 } // namespace
 
 const char* OutcomeText(ReferenceNote::Outcome outcome)
@@ -191,12 +185,12 @@ std::string Printable(std::string text)
 
 int ListModel(const std::string& file, bool includeLods)
 {
-    if (!IsFile(file)) {
-        std::fprintf(stderr, "brennic-import: %s: no such file\n", Printable(file).c_str());
-        return 1;
-    }
     const Inspection inspection(file, includeLods);
     const CBrennicModel& model = inspection.Model();
+    if (!model.OpenProblem().empty()) { // not opened: a FIFO, missing, too large ...
+        std::fprintf(stderr, "brennic-import: %s: %s\n", Printable(file).c_str(), Printable(model.OpenProblem()).c_str());
+        return 1;
+    }
     const std::string shown = Printable(file);
 
     uint64_t vertices = 0, triangles = 0, weldedVertices = 0, faces = 0;
@@ -242,13 +236,13 @@ int ListModel(const std::string& file, bool includeLods)
 int ListModelJson(const std::string& file, bool includeLods, json& models)
 {
     json entry = {{"file", file}};
-    if (!IsFile(file)) {
-        entry["error"] = "no such file";
+    const Inspection inspection(file, includeLods);
+    const CBrennicModel& model = inspection.Model();
+    if (!model.OpenProblem().empty()) {
+        entry["error"] = model.OpenProblem();
         models.push_back(std::move(entry));
         return 1;
     }
-    const Inspection inspection(file, includeLods);
-    const CBrennicModel& model = inspection.Model();
     json meshes = json::array(), textures = json::array(), references = json::array(), warnings = json::array();
     std::set<std::string> texturesSeen;
     for (int i = 0; i < model.GetMeshCount(); ++i) {

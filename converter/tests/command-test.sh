@@ -166,6 +166,8 @@ for refusal in "${refusals[@]}"; do
     run "$input"
     said=${out#"brennic-import: $input: $reason"} # what follows the reason; all of $out when it is not there
     check "refused, in words: ${reason%% (*}" test $status -eq 1 -a "$said" != "$out" -a "$(wc -l <<<"$out")" -eq 1
+    run --list "$input"
+    check "--list says the same" test $status -eq 1 -a "${out#"brennic-import: $input: $reason"}" != "$out"
 done
 
 echo "$passed passed, $failed failed"
