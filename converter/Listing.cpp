@@ -2,6 +2,7 @@
 #include "Listing.h"
 
 #include "ModelHolder.h"
+#include "PathLookup.h"
 #include "PluginDriver.h"
 #include "StandInHost.h"
 
@@ -73,7 +74,7 @@ struct Inspection {
     {
         const std::string path = ToDisplayPath(holder.ResolveTexturePath(Model().GetMesh(mesh)->names[0]));
         std::error_code error;
-        found = std::filesystem::is_regular_file(path, error);
+        found = std::filesystem::is_regular_file(ResolvePathIgnoringCase(path), error); // as the game finds it
         return path;
     }
 };

@@ -155,6 +155,18 @@ TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsReadAndDecodedOnceAnd
     EXPECT_EQ(pngs, 1u) << "one PNG beside the .gltf";
 }
 
+TEST_F(UntrustedInputTest, ATextureFoundIgnoringCaseAmongTwoSaysWhichItTook)
+{
+    const std::string taken = content.WriteTexture("Crate", "512", Pixels(2));
+    content.WriteTexture("crate", "512", Pixels(4));
+    TextureCache cache;
+    const std::string glb = Write(TexturedTriangle(content.TexturePath("CRATE", "512")), OutputFormat::Glb, "crate.glb", cache);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("CRATE.512.dds found ignoring case: 'CRATE.512.dds' in "), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("took 'Crate.512.dds'"), std::string::npos) << warnings[0];
+    EXPECT_EQ(cache.BytesRead(), fs::file_size(taken)) << "the first in byte order, read";
+}
+
 // Header and pixels as the file claims them, in a file made sparse to `fileSize`.
 struct DdsClaim {
     const char* what;
