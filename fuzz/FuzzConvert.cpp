@@ -77,8 +77,10 @@ void WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
 
 Content* WriteContent()
 {
-    char pattern[] = "/tmp/brennic-fuzz-convert-XXXXXX";
-    if (!mkdtemp(pattern))
+    // In memory where there is a tmpfs: every run writes its outputs, and a disk makes that the bulk of the run.
+    std::error_code error;
+    std::string pattern = (std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp") + std::string("/brennic-fuzz-convert-XXXXXX");
+    if (!mkdtemp(pattern.data()))
         Fail("fuzz_convert: mkdtemp");
     auto* made = new Content;
     made->folder = pattern;
