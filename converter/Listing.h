@@ -13,8 +13,9 @@
 
 // What became of a reference, in a few words ("missing, skipped"); null for a loaded file.
 const char* OutcomeText(ReferenceNote::Outcome outcome);
-// The load's problems, one line each: references not loaded (LODs left out on request are
-// not problems) and chunks left out as damaged.
+// The load's problems, one line each: references not loaded, with the loader's reason (LODs
+// left out on request are not problems), files read from outside the content folder, and what
+// the loader noted in the data (damaged chunks, a budget that ended the load).
 std::vector<std::string> LoadProblems(const CBrennicModel& model);
 
 // True when the host path lies outside the content folder `contentRoot` (a host path ending
