@@ -3,6 +3,7 @@
 #include "BrennicModel.h"
 #include "Listing.h"
 #include "PluginDriver.h"
+#include "Workers.h"
 #include "Writers.h"
 
 #include <algorithm>
@@ -35,6 +36,8 @@ const char usage[] =
     "  --copy-textures       copy the textures beside the output (default: refer to them\n"
     "                        where they lie)\n"
     "  --list                list each model's meshes and the files it reads; write nothing\n"
+    "  -j, --jobs N          convert N models at a time, in as many processes (default: one\n"
+    "                        per processor)\n"
     "  -q, --quiet           report errors only\n"
     "  -v, --verbose         also report the import's summary and each mesh written\n"
     "  -h, --help            show this help\n"
@@ -56,6 +59,7 @@ struct Options {
     bool copyTextures = false;
     bool list = false;
     int verbosity = 1; // 0 quiet, 1 normal, 2 verbose
+    unsigned jobs = ProcessorCount();
 };
 
 struct Job {
@@ -95,7 +99,13 @@ Options ParseArguments(int argc, char** argv)
             options.copyTextures = true;
         else if (arg == "--list")
             options.list = true;
-        else if (arg == "-q" || arg == "--quiet")
+        else if (arg == "-j" || arg == "--jobs") {
+            const std::string count = value();
+            const bool number = !count.empty() && count.size() <= 3 && count.find_first_not_of("0123456789") == std::string::npos;
+            options.jobs = number ? static_cast<unsigned>(std::stoul(count)) : 0;
+            if (options.jobs == 0)
+                UsageError(arg + " needs a number of processes from 1 to 999");
+        } else if (arg == "-q" || arg == "--quiet")
             options.verbosity = 0;
         else if (arg == "-v" || arg == "--verbose")
             options.verbosity = 2;
@@ -255,15 +265,18 @@ int ConvertAll(const Options& options)
     for (const std::string& problem : problems)
         std::fprintf(stderr, "brennic-import: %s\n", problem.c_str());
 
-    PluginDriver driver;
-    size_t converted = 0;
-    for (size_t i = 0; i < jobs.size(); ++i) {
+    PluginDriver driver; // no import yet: each worker process starts from the same clean state
+    const auto progressOf = [&](size_t i) {
+        return jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : std::string();
+    };
+    const auto convertOne = [&](size_t i) {
         const Job& job = jobs[i];
-        const std::string progress = jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : "";
+        const std::string progress = progressOf(i);
         std::vector<std::string> warnings;
+        bool converted = false;
         try {
             const Converted counts = Convert(driver, job, options, warnings);
-            ++converted;
+            converted = true;
             if (options.verbosity >= 1)
                 std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), job.input.c_str(),
                              job.output.c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices, counts.triangles);
@@ -278,7 +291,12 @@ int ConvertAll(const Options& options)
         if (options.verbosity >= 1)
             for (const std::string& warning : warnings)
                 std::fprintf(stderr, "  warning: %s\n", warning.c_str());
-    }
+        return converted;
+    };
+    const auto lost = [&](size_t i, const std::string& why) {
+        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), jobs[i].input.c_str(), why.c_str());
+    };
+    const size_t converted = RunJobs(jobs.size(), options.jobs, convertOne, lost);
     const size_t attempted = jobs.size() + problems.size();
     if (attempted > 1 && options.verbosity >= 1)
         std::fprintf(stderr, "converted %zu of %zu\n", converted, attempted);
