@@ -6,8 +6,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,6 +31,11 @@ struct Batch {
     unsigned workers;
     bool inWorkers;
 };
+
+void PrintTo(const Batch& batch, std::ostream* out)
+{
+    *out << batch.count << " jobs on " << batch.workers << " workers";
+}
 
 class WorkersReport : public testing::TestWithParam<Batch> {};
 
