@@ -1,5 +1,6 @@
 #include "Workers.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
