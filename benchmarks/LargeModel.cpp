@@ -13,7 +13,7 @@ namespace bench::large {
 namespace {
 
 constexpr int boneCount = 4;
-constexpr uint32_t textureSide = 128; // small: the conversion's texture work, not ImageMagick's, is timed
+constexpr uint32_t textureSide = 128; // small: the conversion's geometry, not texture decoding, is timed
 
 // The skinned form's position step, by which the loader scales its quantised positions. Its
 // texture coordinates need none here: 0 and 1 are exact in both forms.

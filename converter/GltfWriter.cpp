@@ -1,6 +1,7 @@
 // glTF 2.0: one node per mesh, one primitive each, separate attribute and index views in one
-// buffer. Each texture's image is the PNG made from the .dds, which any viewer reads; the
-// .dds itself is offered through MSFT_texture_dds to viewers that take it.
+// buffer. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
+// .glb, beside a .gltf. On request the .dds itself is offered through MSFT_texture_dds to
+// viewers that take it, and so is a texture that gave no PNG, to keep the reference.
 #include "Textures.h"
 #include "WritableVertices.h"
 #include "Writers.h"
@@ -8,9 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -47,13 +46,26 @@ public:
     std::vector<uint8_t> bin;
 
     // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled at
-    // once (the next view may move the buffer); `view` is the view's index.
+    // once (the next view may move the buffer); `view` is the view's index. Images have no target.
     uint8_t* View(size_t size, int target, size_t& view)
     {
         const size_t offset = (bin.size() + 3) & ~size_t(3);
         bin.resize(offset + size, 0);
-        view = Push("bufferViews", {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}, {"target", target}});
+        json entry = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
+        if (target)
+            entry["target"] = target;
+        view = Push("bufferViews", std::move(entry));
         return bin.data() + offset;
+    }
+
+    // An image in the buffer (for .glb) or a file beside the output.
+    size_t Image(const SharedBytes& embedded, const std::string& uri, const char* mimeType)
+    {
+        if (!embedded)
+            return Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
+        size_t view = 0;
+        std::memcpy(View(embedded->size(), 0, view), embedded->data(), embedded->size());
+        return Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
     }
 
     // Each attribute goes from the vertices straight into its view.
@@ -132,7 +144,7 @@ const char* AlphaMode(TextureAlpha alpha)
 }
 
 // Header, JSON chunk and BIN chunk, written straight to the file (no copy of the buffer).
-void WriteGlb(const std::string& path, const std::string& text, const std::vector<uint8_t>& bin)
+void WriteGlb(OutputFile& file, const std::string& text, const std::vector<uint8_t>& bin)
 {
     const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
     const uint64_t total = 12 + 8 + padded(text.size()) + (bin.empty() ? 0 : 8 + padded(bin.size()));
@@ -142,16 +154,15 @@ void WriteGlb(const std::string& path, const std::string& text, const std::vecto
     const uint32_t binHeader[2] = {uint32_t(padded(bin.size())), 0x004E4942 /* BIN */};
     const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    bool written = std::fwrite(header, sizeof header, 1, file) == 1 && std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                   std::fwrite(spaces, 1, padded(text.size()) - text.size(), file) == padded(text.size()) - text.size();
-    if (written && !bin.empty())
-        written = std::fwrite(binHeader, sizeof binHeader, 1, file) == 1 && std::fwrite(bin.data(), 1, bin.size(), file) == bin.size() &&
-                  std::fwrite(zeros, 1, padded(bin.size()) - bin.size(), file) == padded(bin.size()) - bin.size();
-    if (std::fclose(file) != 0 || !written)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    file.Write(header, sizeof header);
+    file.Write(text.data(), text.size());
+    file.Write(spaces, padded(text.size()) - text.size());
+    if (!bin.empty()) {
+        file.Write(binHeader, sizeof binHeader);
+        file.Write(bin.data(), bin.size());
+        file.Write(zeros, padded(bin.size()) - bin.size());
+    }
+    file.Close();
 }
 
 } // namespace
@@ -159,41 +170,16 @@ void WriteGlb(const std::string& path, const std::string& text, const std::vecto
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings)
 {
-    const std::vector<TextureReference> textures = PrepareTextures(scene, options, true, files, warnings);
+    const std::vector<TextureReference> textures = PrepareTextures(scene, options, binary, files, warnings);
 
     GltfBuilder gltf;
     gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
 
-    for (const TextureReference& texture : textures) {
-        json entry = {{"sampler", 0}};
-        if (!texture.png.empty())
-            entry["source"] = gltf.Push("images", {{"uri", UriReference(texture.png)}, {"mimeType", "image/png"}});
-        const size_t dds = gltf.Push("images", {{"uri", UriReference(texture.dds)}, {"mimeType", "image/vnd-ms.dds"}});
-        entry["extensions"][ddsExtension]["source"] = dds;
-        gltf.Push("textures", std::move(entry));
-    }
-    if (!textures.empty()) {
-        gltf.Push("samplers", {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
-        gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
-    }
-
-    // A game's diffuse map over a dielectric surface: not metal, fully rough.
-    for (const ExportMaterial& material : scene.materials) {
-        json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
-        TextureAlpha alpha = TextureAlpha::Opaque;
-        if (material.texture >= 0) {
-            pbr["baseColorTexture"] = {{"index", material.texture}};
-            alpha = textures[size_t(material.texture)].alpha;
-        }
-        json entry = {{"name", material.name}, {"pbrMetallicRoughness", pbr}, {"alphaMode", AlphaMode(alpha)}, {"doubleSided", false}};
-        if (alpha == TextureAlpha::Cutout)
-            entry["alphaCutoff"] = 0.5;
-        gltf.Push("materials", std::move(entry));
-    }
-
     size_t binSize = 0;
     for (const ExportMesh& mesh : scene.meshes)
         binSize += 32 * mesh.vertices.size() + 4 * mesh.indices.size() + 4;
+    for (const TextureReference& texture : textures)
+        binSize += (texture.pngBytes && binary ? texture.pngBytes->size() + 4 : 0) + (texture.ddsBytes ? texture.ddsBytes->size() + 4 : 0);
     gltf.bin.reserve(binSize);
 
     // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
@@ -209,23 +195,52 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         sceneEntry["nodes"] = std::move(sceneNodes);
     gltf.root["scene"] = 0;
 
+    // Images after the geometry, so a .glb's buffer starts as its .gltf's does.
+    bool ddsUsed = false;
+    for (const TextureReference& texture : textures) {
+        json entry = {{"sampler", 0}};
+        if (texture.pngBytes)
+            entry["source"] = gltf.Image(binary ? texture.pngBytes : nullptr, texture.png, "image/png");
+        if (options.keepDds || !texture.pngBytes) {
+            entry["extensions"][ddsExtension]["source"] = gltf.Image(texture.ddsBytes, texture.dds, "image/vnd-ms.dds");
+            ddsUsed = true;
+        }
+        gltf.Push("textures", std::move(entry));
+    }
+    if (!textures.empty())
+        gltf.Push("samplers", {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
+    if (ddsUsed)
+        gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
+
+    // A game's diffuse map over a dielectric surface: not metal, fully rough.
+    for (const ExportMaterial& material : scene.materials) {
+        json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
+        TextureAlpha alpha = TextureAlpha::Opaque;
+        if (material.texture >= 0) {
+            pbr["baseColorTexture"] = {{"index", material.texture}};
+            alpha = textures[size_t(material.texture)].alpha;
+        }
+        json entry = {{"name", material.name}, {"pbrMetallicRoughness", pbr}, {"alphaMode", AlphaMode(alpha)}, {"doubleSided", false}};
+        if (alpha == TextureAlpha::Cutout)
+            entry["alphaCutoff"] = 0.5;
+        gltf.Push("materials", std::move(entry));
+    }
+
     const fs::path output(options.outputPath);
     if (!gltf.bin.empty()) {
         json buffer = {{"byteLength", gltf.bin.size()}};
         if (!binary) {
             const fs::path binPath = fs::path(output).replace_extension(".bin");
             buffer["uri"] = UriReference(binPath.filename().string());
-            WriteBytes(files.Add(binPath.string()), gltf.bin.data(), gltf.bin.size());
+            files.Write(binPath.string(), gltf.bin.data(), gltf.bin.size());
         }
         gltf.Push("buffers", std::move(buffer));
     }
 
     // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
-    const std::string mainFile = files.Add(options.outputPath);
-    if (binary) {
-        WriteGlb(mainFile, text, gltf.bin);
-    } else {
-        WriteText(mainFile, text);
-    }
+    if (binary)
+        WriteGlb(files.Create(options.outputPath), text, gltf.bin);
+    else
+        files.Write(options.outputPath, text.data(), text.size());
 }

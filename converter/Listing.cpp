@@ -1,13 +1,17 @@
 // brennic-import --list: what a model holds and what the plug-in makes of it.
 #include "Listing.h"
 
-#include "BrennicModel.h"
 #include "ModelHolder.h"
 #include "PluginDriver.h"
 #include "StandInHost.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <filesystem>
+#include <set>
+
+using nlohmann::json;
 
 namespace {
 
@@ -20,21 +24,68 @@ const char* FormName(VertexForm form)
     }
 }
 
+const char* OutcomeName(ReferenceNote::Outcome outcome)
+{
+    switch (outcome) {
+    case ReferenceNote::Outcome::Loaded: return "loaded";
+    case ReferenceNote::Outcome::Missing: return "missing";
+    case ReferenceNote::Outcome::SkippedLod: return "lod-not-loaded";
+    case ReferenceNote::Outcome::SkippedCycle: return "cycle";
+    case ReferenceNote::Outcome::SkippedTooDeep: return "too-deep";
+    case ReferenceNote::Outcome::SkippedOverBudget: return "over-budget";
+    }
+    return "";
+}
+
+std::string ChunkProblem(const LoadWarning& warning)
+{
+    return ToDisplayPath(warning.file) + ", chunk at byte " + std::to_string(warning.offset) + ": " + warning.message;
+}
+
+std::string Plural(size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// One model, loaded and built as the plug-in does.
+struct Inspection {
+    ModelHolder holder;
+    standin::Scene scene;
+    int loaded = 0;
+
+    Inspection(const std::string& file, bool includeLods)
+    {
+        loaded = holder.Load(ToHostPath(file), includeLods);
+        if (loaded)
+            holder.BuildScene(&scene);
+    }
+    const CBrennicModel& Model() const { return *holder.model; }
+    // The scene's node for each mesh, when the build kept them one to one.
+    const Mesh* Built(int mesh) const
+    {
+        if (scene.Nodes().size() != size_t(Model().GetMeshCount()))
+            return nullptr;
+        return &scene.Nodes()[size_t(mesh)]->GetTriObject()->GetMesh();
+    }
+    std::string Texture(int mesh, bool& found) const
+    {
+        const std::string path = ToDisplayPath(holder.ResolveTexturePath(Model().GetMesh(mesh)->names[0]));
+        std::error_code error;
+        found = std::filesystem::is_regular_file(path, error);
+        return path;
+    }
+};
+
 void PrintReferences(const CBrennicModel& model, const std::string& mainFile)
 {
-    std::printf("\nfiles read:\n  %s\n", mainFile.c_str());
+    std::printf("\nfiles read:\n  %s\n", Printable(mainFile).c_str());
     int lodsSkipped = 0;
     for (const ReferenceNote& note : model.References()) {
         const std::string indent(2 * note.depth + 2, ' ');
-        const std::string path = ToDisplayPath(note.path);
-        switch (note.outcome) {
-        case ReferenceNote::Outcome::Loaded: std::printf("%s%s\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::Missing: std::printf("%s%s  (missing, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedLod: std::printf("%s%s  (LOD, not loaded)\n", indent.c_str(), path.c_str()); ++lodsSkipped; break;
-        case ReferenceNote::Outcome::SkippedCycle: std::printf("%s%s  (already being read: reference cycle, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedTooDeep: std::printf("%s%s  (references nested too deeply, skipped)\n", indent.c_str(), path.c_str()); break;
-        case ReferenceNote::Outcome::SkippedOverBudget: std::printf("%s%s  (too many referenced files, skipped)\n", indent.c_str(), path.c_str()); break;
-        }
+        const std::string path = Printable(ToDisplayPath(note.path));
+        const char* outcome = OutcomeText(note.outcome);
+        std::printf("%s%s%s%s%s\n", indent.c_str(), path.c_str(), outcome ? "  (" : "", outcome ? outcome : "", outcome ? ")" : "");
+        lodsSkipped += note.outcome == ReferenceNote::Outcome::SkippedLod;
     }
     if (model.ReferenceCount() > model.References().size())
         std::printf("  ... and %zu more references\n", model.ReferenceCount() - model.References().size());
@@ -46,74 +97,146 @@ void PrintWarnings(const CBrennicModel& model)
 {
     if (model.WarningCount() == 0)
         return;
-    std::printf("\n%zu problem%s in the data (the parts concerned were left out):\n", model.WarningCount(),
-                model.WarningCount() == 1 ? "" : "s");
+    std::printf("\n%s in the data (the parts concerned were left out):\n", Plural(model.WarningCount(), "problem", "problems").c_str());
     for (const LoadWarning& warning : model.Warnings())
-        std::printf("  %s, chunk at byte %u: %s\n", ToDisplayPath(warning.file).c_str(), warning.offset, warning.message.c_str());
+        std::printf("  %s\n", Printable(ChunkProblem(warning)).c_str());
     if (model.WarningCount() > model.Warnings().size())
         std::printf("  ... and %zu more\n", model.WarningCount() - model.Warnings().size());
 }
 
-// The texture the material points at, as a user would look for it.
-std::string TextureColumn(const ModelHolder& holder, const ModelMesh& mesh)
+bool IsFile(const std::string& file)
 {
-    const std::string path = ToDisplayPath(holder.ResolveTexturePath(mesh.names[0]));
     std::error_code error;
-    return std::filesystem::exists(path, error) ? path : path + " (missing)";
+    return std::filesystem::is_regular_file(file, error);
 }
 
 } // namespace
 
+const char* OutcomeText(ReferenceNote::Outcome outcome)
+{
+    switch (outcome) {
+    case ReferenceNote::Outcome::Loaded: return nullptr;
+    case ReferenceNote::Outcome::Missing: return "missing, skipped";
+    case ReferenceNote::Outcome::SkippedLod: return "LOD, not loaded";
+    case ReferenceNote::Outcome::SkippedCycle: return "already being read: reference cycle, skipped";
+    case ReferenceNote::Outcome::SkippedTooDeep: return "references nested too deeply, skipped";
+    case ReferenceNote::Outcome::SkippedOverBudget: return "too many referenced files, skipped";
+    }
+    return nullptr;
+}
+
+std::vector<std::string> LoadProblems(const CBrennicModel& model)
+{
+    std::vector<std::string> problems;
+    for (const ReferenceNote& note : model.References())
+        if (note.outcome != ReferenceNote::Outcome::Loaded && note.outcome != ReferenceNote::Outcome::SkippedLod)
+            problems.push_back("referenced file " + ToDisplayPath(note.path) + " (" + OutcomeText(note.outcome) + ")");
+    if (model.ReferenceCount() > model.References().size())
+        problems.push_back("... and " + Plural(model.ReferenceCount() - model.References().size(), "more reference", "more references") +
+                           " not listed");
+    for (const LoadWarning& warning : model.Warnings())
+        problems.push_back(ChunkProblem(warning) + " (left out)");
+    if (model.WarningCount() > model.Warnings().size())
+        problems.push_back("... and " + Plural(model.WarningCount() - model.Warnings().size(), "more damaged chunk", "more damaged chunks"));
+    return problems;
+}
+
+std::string Printable(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7F')
+            c = '?';
+    return text;
+}
+
 int ListModel(const std::string& file, bool includeLods)
 {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
-        std::fprintf(stderr, "brennic-import: %s: no such file\n", file.c_str());
+    if (!IsFile(file)) {
+        std::fprintf(stderr, "brennic-import: %s: no such file\n", Printable(file).c_str());
         return 1;
     }
-    const std::string hostPath = ToHostPath(file);
-    ModelHolder holder;
-    const int loaded = holder.Load(hostPath, includeLods);
-    const CBrennicModel& model = *holder.model;
-    standin::Scene scene;
-    if (loaded)
-        holder.BuildScene(&scene);
+    const Inspection inspection(file, includeLods);
+    const CBrennicModel& model = inspection.Model();
+    const std::string shown = Printable(file);
 
     uint64_t vertices = 0, triangles = 0, weldedVertices = 0, faces = 0;
     for (int i = 0; i < model.GetMeshCount(); ++i) {
         vertices += model.GetMesh(i)->vertexCount;
         triangles += model.GetMesh(i)->indexCount / 3;
     }
-    for (standin::Node* node : scene.Nodes()) {
+    for (standin::Node* node : inspection.scene.Nodes()) {
         weldedVertices += uint64_t(node->GetTriObject()->GetMesh().numVerts);
         faces += uint64_t(node->GetTriObject()->GetMesh().numFaces);
     }
-    std::printf("%s: %d mesh%s, %llu vertices, %llu triangles\n", file.c_str(), model.GetMeshCount(),
+    std::printf("%s: %d mesh%s, %llu vertices, %llu triangles\n", shown.c_str(), model.GetMeshCount(),
                 model.GetMeshCount() == 1 ? "" : "es", static_cast<unsigned long long>(vertices),
                 static_cast<unsigned long long>(triangles));
-    if (loaded)
-        std::printf("scene: %zu node%s, %llu vertices after the weld, %llu faces\n", scene.Nodes().size(),
-                    scene.Nodes().size() == 1 ? "" : "s", static_cast<unsigned long long>(weldedVertices),
+    if (inspection.loaded)
+        std::printf("scene: %zu node%s, %llu vertices after the weld, %llu faces\n", inspection.scene.Nodes().size(),
+                    inspection.scene.Nodes().size() == 1 ? "" : "s", static_cast<unsigned long long>(weldedVertices),
                     static_cast<unsigned long long>(faces));
-    if (scene.Nodes().size() == size_t(model.GetMeshCount()) && !scene.Nodes().empty()) {
+    if (model.GetMeshCount() > 0 && inspection.Built(0)) {
         std::printf("\n  %-4s %-24s %-8s %9s %10s %7s %7s  %s\n", "#", "mesh", "form", "vertices", "triangles",
                     "welded", "faces", "texture");
         for (int i = 0; i < model.GetMeshCount(); ++i) {
             const ModelMesh& mesh = *model.GetMesh(i);
-            const Mesh& built = scene.Nodes()[size_t(i)]->GetTriObject()->GetMesh();
-            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s\n", i, mesh.names[1].c_str(), FormName(mesh.vertexForm),
-                        mesh.vertexCount, mesh.indexCount / 3, built.numVerts, built.numFaces,
-                        TextureColumn(holder, mesh).c_str());
+            const Mesh& built = *inspection.Built(i);
+            bool found = false;
+            const std::string texture = inspection.Texture(i, found);
+            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s%s\n", i, Printable(mesh.names[1]).c_str(), FormName(mesh.vertexForm),
+                        mesh.vertexCount, mesh.indexCount / 3, built.numVerts, built.numFaces, Printable(texture).c_str(),
+                        found ? "" : " (missing)");
         }
     }
-    PrintReferences(model, ToDisplayPath(hostPath));
+    PrintReferences(model, ToDisplayPath(ToHostPath(file)));
     PrintWarnings(model);
 
-    if (!loaded) {
+    if (!inspection.loaded) {
         std::fprintf(stderr, "brennic-import: %s: no mesh with both vertices and triangles; is it a Brennic .model or .mesh file?\n",
-                     file.c_str());
+                     shown.c_str());
         return 1;
     }
     return 0;
 }
 
+int ListModelJson(const std::string& file, bool includeLods, json& models)
+{
+    json entry = {{"file", file}};
+    if (!IsFile(file)) {
+        entry["error"] = "no such file";
+        models.push_back(std::move(entry));
+        return 1;
+    }
+    const Inspection inspection(file, includeLods);
+    const CBrennicModel& model = inspection.Model();
+    json meshes = json::array(), textures = json::array(), references = json::array(), warnings = json::array();
+    std::set<std::string> texturesSeen;
+    for (int i = 0; i < model.GetMeshCount(); ++i) {
+        const ModelMesh& mesh = *model.GetMesh(i);
+        bool found = false;
+        const std::string texture = inspection.Texture(i, found);
+        json item = {{"name", mesh.names[1]}, {"form", FormName(mesh.vertexForm)}, {"vertices", mesh.vertexCount},
+                     {"triangles", mesh.indexCount / 3}, {"texture", texture}};
+        if (const Mesh* built = inspection.Built(i)) {
+            item["weldedVertices"] = built->numVerts;
+            item["faces"] = built->numFaces;
+        }
+        meshes.push_back(std::move(item));
+        if (texturesSeen.insert(texture).second)
+            textures.push_back({{"path", texture}, {"found", found}});
+    }
+    for (const ReferenceNote& note : model.References())
+        references.push_back({{"path", ToDisplayPath(note.path)}, {"depth", note.depth}, {"outcome", OutcomeName(note.outcome)}});
+    for (const LoadWarning& warning : model.Warnings())
+        warnings.push_back({{"file", ToDisplayPath(warning.file)}, {"offset", warning.offset}, {"message", warning.message}});
+    entry["meshes"] = std::move(meshes);
+    entry["textures"] = std::move(textures);
+    entry["references"] = std::move(references);
+    entry["referencesNotListed"] = model.ReferenceCount() - model.References().size();
+    entry["warnings"] = std::move(warnings);
+    entry["warningsNotListed"] = model.WarningCount() - model.Warnings().size();
+    if (!inspection.loaded)
+        entry["error"] = "no mesh with both vertices and triangles";
+    models.push_back(std::move(entry));
+    return inspection.loaded ? 0 : 1;
+}

@@ -3,8 +3,12 @@
 #include "BrennicModel.h"
 #include "Listing.h"
 #include "PluginDriver.h"
+#include "SignalCleanup.h"
+#include "Textures.h"
 #include "Workers.h"
 #include "Writers.h"
+
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +16,10 @@
 #include <exception>
 #include <filesystem>
 #include <malloc.h>
+#include <memory>
+#include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,27 +36,38 @@ const char usage[] =
     "\n"
     "INPUT is a model file or a folder, searched for .model files.\n"
     "\n"
-    "  -o, --output PATH     where to write: a file for one input, a folder for several\n"
+    "  -o, --output PATH     where to write: a file for one input file, else a folder\n"
     "                        (default: beside each input, named after it)\n"
     "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
     "  --include-lods        also import the LOD meshes the model refers to\n"
-    "  --copy-textures       copy the textures beside the output (default: refer to them\n"
-    "                        where they lie)\n"
+    "  --keep-dds            glTF: also offer each .dds through MSFT_texture_dds (inside a\n"
+    "                        .glb, referred to where it lies from a .gltf)\n"
+    "  --copy-textures       copy the .dds files beside the output; a .gltf with --keep-dds\n"
+    "                        refers to the copies. Different files never share a copy's name\n"
+    "  --strict              fail an input on any warning, writing nothing for it\n"
     "  --list                list each model's meshes and the files it reads; write nothing\n"
+    "  --json                with --list: one JSON document for all models, for scripts\n"
     "  -j, --jobs N          convert N models at a time, in as many processes (default: one\n"
     "                        per processor)\n"
     "  -q, --quiet           report errors only\n"
     "  -v, --verbose         also report the import's summary and each mesh written\n"
+    "  --version             show the version\n"
     "  -h, --help            show this help\n"
+    "\n"
+    "Options taking a value also take it as --option=value; '--' ends the options.\n"
     "\n"
     "Models keep the game's folder layout: references and textures are found under the\n"
     "folder named 'content' in the model's path (content/meshes/..., content/textures/...).\n"
-    "glTF files refer to the .dds textures and carry a PNG copy of each, which every viewer\n"
-    "can show. The exit status is 0 only when every input was converted.\n"
+    "Every texture becomes a PNG: inside a .glb, in <name>_textures/ beside a .gltf or .obj.\n"
+    "A missing or undecodable texture, a missing referenced .mesh, a reference or chunk the\n"
+    "loader had to skip: each is a warning on stderr, and the output keeps what it can.\n"
+    "The exit status is 0 only when every input was converted, 1 when one failed, 2 for a\n"
+    "usage error.\n"
     "\n"
     "examples:\n"
     "  brennic-import content/meshes/props/storage.model          writes storage.glb beside it\n"
-    "  brennic-import -o out --format obj content/meshes          every .model under it, as OBJ\n";
+    "  brennic-import -o out --format obj content/meshes          every .model under it, as OBJ\n"
+    "  brennic-import --list --json content/meshes                what each model holds, as JSON\n";
 
 struct Options {
     std::vector<std::string> inputs;
@@ -57,7 +75,12 @@ struct Options {
     std::string format; // empty: from the output's extension
     bool includeLods = false;
     bool copyTextures = false;
+    bool keepDds = false;
+    bool strict = false;
     bool list = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
     int verbosity = 1; // 0 quiet, 1 normal, 2 verbose
     unsigned jobs = ProcessorCount();
 };
@@ -68,54 +91,88 @@ struct Job {
     OutputFormat format;
 };
 
-[[noreturn]] void UsageError(const std::string& message)
-{
-    std::fprintf(stderr, "brennic-import: %s\n(brennic-import --help shows how to use it)\n", message.c_str());
-    std::exit(2);
-}
+// A command line that cannot be run: main says so and exits with 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
 Options ParseArguments(int argc, char** argv)
 {
     Options options;
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            options.inputs.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // --option=value
+        std::optional<std::string> attached;
+        if (const size_t equals = arg.find('='); arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            attached = arg.substr(equals + 1);
+            arg.resize(equals);
+        }
+        const auto value = [&]() -> std::string {
+            if (attached)
+                return *attached;
             if (i + 1 >= argc)
-                UsageError(arg + " needs a value");
+                throw UsageError(arg + " needs a value");
             return argv[++i];
         };
-        if (arg == "-h" || arg == "--help") {
-            std::fputs(usage, stdout);
-            std::exit(0);
-        } else if (arg == "-o" || arg == "--output")
+        const auto flag = [&](bool& set) {
+            if (attached)
+                throw UsageError(arg + " takes no value");
+            set = true;
+        };
+        if (arg == "-o" || arg == "--output")
             options.output = value();
         else if (arg == "--format") {
             options.format = value();
             if (options.format != "glb" && options.format != "gltf" && options.format != "obj")
-                UsageError("unknown format '" + options.format + "': glb, gltf or obj");
-        } else if (arg == "--include-lods")
-            options.includeLods = true;
+                throw UsageError("unknown format '" + Printable(options.format) + "': glb, gltf or obj");
+        } else if (arg == "-h" || arg == "--help")
+            flag(options.help);
+        else if (arg == "--version")
+            flag(options.version);
+        else if (arg == "--include-lods")
+            flag(options.includeLods);
         else if (arg == "--copy-textures")
-            options.copyTextures = true;
+            flag(options.copyTextures);
+        else if (arg == "--keep-dds")
+            flag(options.keepDds);
+        else if (arg == "--strict")
+            flag(options.strict);
         else if (arg == "--list")
-            options.list = true;
+            flag(options.list);
+        else if (arg == "--json")
+            flag(options.json);
         else if (arg == "-j" || arg == "--jobs") {
             const std::string count = value();
             const bool number = !count.empty() && count.size() <= 3 && count.find_first_not_of("0123456789") == std::string::npos;
             options.jobs = number ? static_cast<unsigned>(std::stoul(count)) : 0;
             if (options.jobs == 0)
-                UsageError(arg + " needs a number of processes from 1 to 999");
-        } else if (arg == "-q" || arg == "--quiet")
+                throw UsageError(arg + " needs a number of processes from 1 to 999");
+        } else if (arg == "-q" || arg == "--quiet") {
+            bool quiet = false;
+            flag(quiet);
             options.verbosity = 0;
-        else if (arg == "-v" || arg == "--verbose")
+        } else if (arg == "-v" || arg == "--verbose") {
+            bool verbose = false;
+            flag(verbose);
             options.verbosity = 2;
-        else if (arg.size() > 1 && arg[0] == '-')
-            UsageError("unknown option " + arg);
-        else
-            options.inputs.push_back(arg);
+        } else
+            throw UsageError("unknown option " + Printable(arg));
     }
+    if (options.help || options.version)
+        return options;
     if (options.inputs.empty())
-        UsageError("no input given");
+        throw UsageError("no input given");
+    if (options.json && !options.list)
+        throw UsageError("--json goes with --list");
     return options;
 }
 
@@ -129,48 +186,70 @@ const char* Extension(OutputFormat format)
     return format == OutputFormat::Obj ? ".obj" : format == OutputFormat::Gltf ? ".gltf" : ".glb";
 }
 
-bool IsModelFile(const fs::path& path)
+std::string LowerExtension(const fs::path& path)
 {
     std::string extension = path.extension().string();
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return extension == ".model";
+    return extension;
 }
 
-// Inputs become jobs: a folder its .model files, each output named after its input.
+// "glb", "gltf" or "obj" for an output file's name; empty for any other.
+std::string FormatOfName(const fs::path& path)
+{
+    const std::string extension = LowerExtension(path);
+    return extension == ".obj" || extension == ".gltf" || extension == ".glb" ? extension.substr(1) : "";
+}
+
+struct Source {
+    fs::path file;
+    fs::path relative; // below an output folder
+};
+
+// The model files the inputs name: a folder's .model files, sorted, below it.
+std::vector<Source> FindModels(const std::vector<std::string>& inputs, std::vector<std::string>& problems)
+{
+    std::vector<Source> sources;
+    for (const std::string& input : inputs) {
+        std::error_code error;
+        if (!fs::is_directory(input, error)) {
+            sources.push_back({input, fs::path(input).filename()});
+            continue;
+        }
+        std::vector<fs::path> found;
+        for (auto entry = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, error);
+             !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
+            if (entry->is_regular_file(error) && LowerExtension(entry->path()) == ".model")
+                found.push_back(entry->path());
+        std::sort(found.begin(), found.end());
+        if (error)
+            problems.push_back(input + ": cannot read the whole folder: " + error.message());
+        else if (found.empty())
+            problems.push_back(input + ": no .model files in this folder");
+        for (const fs::path& file : found)
+            sources.push_back({file, fs::relative(file, input)});
+    }
+    return sources;
+}
+
+// Inputs become jobs, each output named after its input. Throws UsageError.
 std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& problems)
 {
-    struct Source {
-        fs::path file;
-        fs::path relative; // below the output folder
-    };
-    std::vector<Source> sources;
-    for (const std::string& input : options.inputs) {
-        std::error_code error;
-        if (fs::is_directory(input, error)) {
-            std::vector<fs::path> found;
-            for (auto entry = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, error);
-                 !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
-                if (entry->is_regular_file(error) && IsModelFile(entry->path()))
-                    found.push_back(entry->path());
-            std::sort(found.begin(), found.end());
-            if (found.empty())
-                problems.push_back(input + ": no .model files in this folder");
-            for (const fs::path& file : found)
-                sources.push_back({file, fs::relative(file, input)});
-        } else {
-            sources.push_back({input, fs::path(input).filename()});
-        }
-    }
-
-    const bool oneFile = sources.size() == 1 && !fs::is_directory(options.inputs[0]);
-    const bool outputIsFile = oneFile && !options.output.empty() && !fs::is_directory(options.output) &&
-                              !fs::path(options.output).extension().empty();
+    const std::vector<Source> sources = FindModels(options.inputs, problems);
+    std::error_code error;
+    const bool folderInput = std::any_of(options.inputs.begin(), options.inputs.end(),
+                                         [&](const std::string& input) { return fs::is_directory(input, error); });
+    const bool outputFolder = !options.output.empty() && fs::is_directory(options.output, error);
+    const std::string outputFormat = options.output.empty() || outputFolder ? "" : FormatOfName(options.output);
+    const bool severalOutputs = folderInput || options.inputs.size() > 1;
+    const bool outputIsFile = !severalOutputs && !options.output.empty() && !outputFolder && fs::path(options.output).has_extension();
+    if (severalOutputs && !outputFormat.empty())
+        throw UsageError("-o " + Printable(options.output) + " names one file, but " +
+                         (folderInput ? "a folder" : "several inputs") + " can give several outputs: give -o a folder");
     std::string formatName = options.format;
     if (formatName.empty() && outputIsFile) {
-        const std::string extension = fs::path(options.output).extension().string();
-        formatName = extension == ".obj" ? "obj" : extension == ".gltf" ? "gltf" : extension == ".glb" ? "glb" : "";
+        formatName = outputFormat;
         if (formatName.empty())
-            UsageError("cannot tell the format from '" + options.output + "': give --format glb, gltf or obj");
+            throw UsageError("cannot tell the format from '" + Printable(options.output) + "': give --format glb, gltf or obj");
     }
     const OutputFormat format = FormatNamed(formatName);
 
@@ -223,18 +302,55 @@ struct Converted {
     std::vector<std::string> details; // per mesh, for --verbose
 };
 
-// One input: import through the plug-in, collect, write. Throws with the reason on failure.
-Converted Convert(PluginDriver& driver, const Job& job, const Options& options, std::vector<std::string>& warnings)
+// While it lives, each load the plug-in finishes reports what it left out as warnings, and
+// the .mesh files it read are kept from the outputs.
+class LoadWatch {
+public:
+    LoadWatch(std::vector<std::string>& into, OutputFiles& outputs) : warnings(into), files(outputs)
+    {
+        CBrennicModel::SetLoadObserver(&Observe, this);
+    }
+    ~LoadWatch() { CBrennicModel::SetLoadObserver(nullptr, nullptr); }
+    LoadWatch(const LoadWatch&) = delete;
+    LoadWatch& operator=(const LoadWatch&) = delete;
+
+private:
+    static void Observe(const CBrennicModel& model, const std::string&, void* context)
+    {
+        auto& watch = *static_cast<LoadWatch*>(context);
+        for (std::string& problem : LoadProblems(model))
+            watch.warnings.push_back(std::move(problem));
+        for (const ReferenceNote& note : model.References())
+            if (note.outcome == ReferenceNote::Outcome::Loaded)
+                watch.files.ProtectFile(ToDisplayPath(note.path));
+    }
+    std::vector<std::string>& warnings;
+    OutputFiles& files;
+};
+
+// One input: import through the plug-in, collect, write. Throws with the reason on failure;
+// with --strict a warning is a failure, and nothing is written.
+Converted Convert(PluginDriver& driver, const Job& job, const Options& options, TextureCache& textures,
+                  std::vector<std::string>& warnings)
 {
+    // No output may replace a file the conversion reads: the input, its .mesh files, its textures.
+    OutputFiles files(job.output);
+    files.ProtectFile(job.input);
+    files.CheckOutput(job.output);
+
     const std::string hostPath = ToHostPath(job.input);
     ExportScene exported;
     {
         standin::Scene scene; // gone before the files are written, as is its memory
-        const ImportOutcome outcome = driver.Import(hostPath, options.includeLods, scene);
+        ImportOutcome outcome;
+        {
+            const LoadWatch watch(warnings, files);
+            outcome = driver.Import(hostPath, options.includeLods, scene);
+        }
         if (outcome.result != 1)
             throw std::runtime_error(Diagnose(job.input, hostPath, options.includeLods));
         if (options.verbosity >= 2 && !outcome.summary.empty())
-            std::fprintf(stderr, "%s\n", outcome.summary.c_str());
+            std::fprintf(stderr, "%s\n", Printable(outcome.summary).c_str());
         exported = CollectScene(scene);
     }
     Converted counts;
@@ -247,13 +363,21 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     }
     if (counts.triangles == 0)
         throw std::runtime_error("the import made no triangles to write");
+    for (const ExportTexture& texture : exported.textures)
+        files.ProtectFile(texture.path);
 
-    OutputFiles files;
-    const WriteOptions writeOptions{job.output, options.copyTextures};
+    WriteOptions writeOptions;
+    writeOptions.outputPath = job.output;
+    writeOptions.copyTextures = options.copyTextures;
+    writeOptions.keepDds = options.keepDds;
+    writeOptions.textures = &textures;
     if (job.format == OutputFormat::Obj)
         WriteObj(exported, writeOptions, files, warnings);
     else
         WriteGltf(exported, writeOptions, job.format == OutputFormat::Glb, files, warnings);
+    if (options.strict && !warnings.empty())
+        throw std::runtime_error(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
+                                 " with --strict: nothing written");
     files.Commit();
     return counts;
 }
@@ -263,44 +387,76 @@ int ConvertAll(const Options& options)
     std::vector<std::string> problems;
     const std::vector<Job> jobs = PlanJobs(options, problems);
     for (const std::string& problem : problems)
-        std::fprintf(stderr, "brennic-import: %s\n", problem.c_str());
+        std::fprintf(stderr, "brennic-import: %s\n", Printable(problem).c_str());
 
     PluginDriver driver; // no import yet: each worker process starts from the same clean state
+    TextureCache textures; // a texture named by several models is decoded once (per worker)
     const auto progressOf = [&](size_t i) {
         return jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : std::string();
     };
     const auto convertOne = [&](size_t i) {
         const Job& job = jobs[i];
         const std::string progress = progressOf(i);
+        const std::string input = Printable(job.input);
         std::vector<std::string> warnings;
         bool converted = false;
         try {
-            const Converted counts = Convert(driver, job, options, warnings);
+            const Converted counts = Convert(driver, job, options, textures, warnings);
             converted = true;
             if (options.verbosity >= 1)
-                std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), job.input.c_str(),
-                             job.output.c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices, counts.triangles);
+                std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), input.c_str(),
+                             Printable(job.output).c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices,
+                             counts.triangles);
             if (options.verbosity >= 2)
                 for (const std::string& detail : counts.details)
-                    std::fprintf(stderr, "  %s\n", detail.c_str());
+                    std::fprintf(stderr, "  %s\n", Printable(detail).c_str());
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), job.input.c_str());
+            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), input.c_str());
+        } catch (const fs::filesystem_error& error) {
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(), Printable(Describe(error)).c_str());
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), job.input.c_str(), error.what());
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(), Printable(error.what()).c_str());
         }
         if (options.verbosity >= 1)
             for (const std::string& warning : warnings)
-                std::fprintf(stderr, "  warning: %s\n", warning.c_str());
+                std::fprintf(stderr, "  warning: %s\n", Printable(warning).c_str());
         return converted;
     };
     const auto lost = [&](size_t i, const std::string& why) {
-        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), jobs[i].input.c_str(), why.c_str());
+        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), Printable(jobs[i].input).c_str(), why.c_str());
     };
     const size_t converted = RunJobs(jobs.size(), options.jobs, convertOne, lost);
     const size_t attempted = jobs.size() + problems.size();
     if (attempted > 1 && options.verbosity >= 1)
         std::fprintf(stderr, "converted %zu of %zu\n", converted, attempted);
     return converted == attempted && attempted > 0 ? 0 : 1;
+}
+
+// --list: each model named or found in a folder, as text or as one JSON document.
+int ListAll(const Options& options)
+{
+    std::vector<std::string> problems;
+    const std::vector<Source> sources = FindModels(options.inputs, problems);
+    int status = problems.empty() ? 0 : 1;
+    if (!options.json) {
+        for (const std::string& problem : problems)
+            std::fprintf(stderr, "brennic-import: %s\n", Printable(problem).c_str());
+        for (size_t i = 0; i < sources.size(); ++i) {
+            if (i)
+                std::printf("\n");
+            status |= ListModel(sources[i].file.string(), options.includeLods);
+        }
+        return status;
+    }
+    nlohmann::json models = nlohmann::json::array();
+    for (const Source& source : sources)
+        status |= ListModelJson(source.file.string(), options.includeLods, models);
+    const nlohmann::json document = {{"generator", std::string("brennic-import ") + BRENNIC_VERSION},
+                                     {"models", std::move(models)},
+                                     {"problems", problems}};
+    // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
+    std::printf("%s\n", document.dump(1, '\t', false, nlohmann::json::error_handler_t::replace).c_str());
+    return status;
 }
 
 } // namespace
@@ -313,17 +469,26 @@ int main(int argc, char** argv)
     mallopt(M_TRIM_THRESHOLD, -1);
     mallopt(M_TOP_PAD, 64 << 20);
 
-    const Options options = ParseArguments(argc, argv);
     try {
-        if (options.list) {
-            int status = 0;
-            for (const std::string& input : options.inputs)
-                status |= ListModel(input, options.includeLods);
-            return status;
+        const Options options = ParseArguments(argc, argv);
+        if (options.help) {
+            std::fputs(usage, stdout);
+            return 0;
         }
-        return ConvertAll(options);
+        if (options.version) {
+            std::printf("brennic-import %s\n", BRENNIC_VERSION);
+            return 0;
+        }
+        signalcleanup::Install(); // a run ended by TERM, INT or HUP leaves no temporaries
+        return options.list ? ListAll(options) : ConvertAll(options);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "brennic-import: %s\n(brennic-import --help shows how to use it)\n", error.what());
+        return 2;
+    } catch (const fs::filesystem_error& error) {
+        std::fprintf(stderr, "brennic-import: %s\n", Printable(Describe(error)).c_str());
+        return 1;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "brennic-import: %s\n", error.what());
+        std::fprintf(stderr, "brennic-import: %s\n", Printable(error.what()).c_str());
         return 1;
     }
 }

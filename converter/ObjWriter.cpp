@@ -1,109 +1,16 @@
 // Wavefront OBJ with its MTL: an object per mesh, vertices written once each and shared by
 // position, texture vertex and normal index alike.
 #include "Textures.h"
+#include "UniqueNames.h"
 #include "WritableVertices.h"
 #include "Writers.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <memory>
-#include <set>
-#include <stdexcept>
-#include <string_view>
-#include <type_traits>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Buffered text output: numbers by std::to_chars, written out a megabyte at a time.
-class TextFile {
-public:
-    TextFile(const std::string& path, std::string shownPath) : file(std::fopen(path.c_str(), "wb")), shown(std::move(shownPath))
-    {
-        if (!file)
-            Fail();
-    }
-    ~TextFile()
-    {
-        if (file)
-            std::fclose(file);
-    }
-    TextFile(const TextFile&) = delete;
-    TextFile& operator=(const TextFile&) = delete;
-
-    TextFile& operator<<(std::string_view text)
-    {
-        if (used + text.size() > capacity)
-            Flush();
-        if (text.size() > capacity) {
-            Write(text.data(), text.size());
-            return *this;
-        }
-        std::memcpy(buffer.get() + used, text.data(), text.size());
-        used += text.size();
-        return *this;
-    }
-    TextFile& operator<<(char c) { return *this << std::string_view(&c, 1); }
-    template <typename Number, typename = std::enable_if_t<std::is_arithmetic_v<Number>>>
-    TextFile& operator<<(Number value)
-    {
-        if (used + 32 > capacity)
-            Flush();
-        used = size_t(std::to_chars(buffer.get() + used, buffer.get() + capacity, value).ptr - buffer.get());
-        return *this;
-    }
-
-    void Close()
-    {
-        Flush();
-        std::FILE* closing = file;
-        file = nullptr;
-        if (std::fclose(closing) != 0)
-            Fail();
-    }
-
-private:
-    void Flush()
-    {
-        Write(buffer.get(), used);
-        used = 0;
-    }
-    void Write(const char* data, size_t size)
-    {
-        if (std::fwrite(data, 1, size, file) != size)
-            Fail();
-    }
-    [[noreturn]] void Fail() const { throw std::runtime_error("cannot write " + shown + ": " + std::strerror(errno)); }
-
-    std::FILE* file;
-    std::string shown;
-    static constexpr size_t capacity = 1 << 20;
-    std::unique_ptr<char[]> buffer{new char[capacity]};
-    size_t used = 0;
-};
-
-// OBJ and MTL split names at white space, '#' starts a comment and some readers join a line
-// ending in '\' to the next: each such byte (and every control character) becomes '_'.
-std::string SafeName(const std::string& name, const char* fallback)
-{
-    std::string safe = name.empty() ? fallback : name;
-    for (char& c : safe)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
-            c = '_';
-    return safe;
-}
-
-std::string UniqueName(std::set<std::string>& taken, const std::string& name)
-{
-    std::string unique = name;
-    for (int n = 2; !taken.insert(unique).second; ++n)
-        unique = name + "_" + std::to_string(n);
-    return unique;
-}
 
 } // namespace
 
@@ -112,36 +19,41 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, false, files, warnings);
 
     // Material names are how the OBJ finds its materials in the MTL: each must be one of a kind.
-    std::set<std::string> taken;
+    UniqueNames taken;
     std::vector<std::string> materialNames;
     for (const ExportMaterial& material : scene.materials)
-        materialNames.push_back(UniqueName(taken, SafeName(material.name, "material")));
+        materialNames.push_back(taken.Make(SafeName(material.name, "material")));
     // A mesh without a material must not inherit the one before it.
     std::string plainMaterial;
     for (const ExportMesh& mesh : scene.meshes)
         if (mesh.material < 0 && plainMaterial.empty())
-            plainMaterial = UniqueName(taken, "no_material");
+            plainMaterial = taken.Make("no_material");
 
     const fs::path output(options.outputPath);
     const std::string mtlName = SafeName(output.stem().string(), "materials") + ".mtl";
     const std::string mtlPath = (output.parent_path() / mtlName).string();
     {
-        TextFile mtl(files.Add(mtlPath), mtlPath);
+        OutputFile& mtl = files.Create(mtlPath);
         mtl << "# brennic-import\n";
         for (size_t m = 0; m < scene.materials.size(); ++m) {
-            mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\n";
-            // The texture is also the opacity map, as in the host's material.
+            // The texture is also the opacity map, as in the host's material; readers blend
+            // whatever has a map_d, so only a texture with transparent pixels gets one. The
+            // PNG when one was made (few readers take .dds), else the reference kept.
+            mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\nd 1\n";
             if (scene.materials[m].texture >= 0) {
-                const std::string& path = textures[size_t(scene.materials[m].texture)].dds;
-                mtl << "map_Kd " << path << "\nmap_d " << path << '\n';
+                const TextureReference& texture = textures[size_t(scene.materials[m].texture)];
+                const std::string& path = texture.png.empty() ? texture.dds : texture.png;
+                mtl << "map_Kd " << path << '\n';
+                if (texture.alpha != TextureAlpha::Opaque)
+                    mtl << "map_d " << path << '\n';
             }
         }
         if (!plainMaterial.empty())
-            mtl << "\nnewmtl " << plainMaterial << "\nKd 1 1 1\n";
+            mtl << "\nnewmtl " << plainMaterial << "\nKd 1 1 1\nd 1\n";
         mtl.Close();
     }
 
-    TextFile obj(files.Add(options.outputPath), options.outputPath);
+    OutputFile& obj = files.Create(options.outputPath);
     obj << "# brennic-import\nmtllib " << mtlName << '\n';
     uint64_t firstVertex = 1;
     for (const ExportMesh& mesh : scene.meshes) {

@@ -2,63 +2,322 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using signalcleanup::Entry;
+using signalcleanup::Hold;
+
+namespace {
+
+// 64 random bits in hex: a name no one can plant a link at in advance.
+std::string RandomSuffix()
+{
+    uint64_t bits = 0;
+    auto* bytes = reinterpret_cast<char*>(&bits);
+    for (size_t got = 0; got < sizeof bits;) {
+        const ssize_t n = getrandom(bytes + got, sizeof bits - got, 0);
+        if (n < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("no random numbers from the system: ") + ErrorReason(errno));
+        got += n > 0 ? size_t(n) : 0;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(bits));
+    return text;
+}
+
+// The longest file name the folder's file system takes.
+size_t NameMax(const std::string& folder)
+{
+    const long max = pathconf(folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? size_t(max) : 255;
+}
+
+// ".NAME.part-RANDOM" beside the final file, NAME cut short where the whole would not fit.
+std::string TemporaryPath(const std::string& finalPath)
+{
+    const fs::path target(finalPath);
+    const std::string suffix = ".part-" + RandomSuffix();
+    const size_t nameMax = NameMax(target.has_parent_path() ? target.parent_path().string() : ".");
+    std::string name = "." + target.filename().string();
+    if (name.size() + suffix.size() > nameMax)
+        name.resize(nameMax > suffix.size() + 1 ? nameMax - suffix.size() : 1);
+    return (target.parent_path() / (name + suffix)).string();
+}
+
+std::string ProcessPathOf(int descriptor)
+{
+    return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+} // namespace
+
+std::string ErrorReason(int error)
+{
+    switch (error) {
+    case ENOSPC: return "the disk is full";
+    case EDQUOT: return "the disk quota is used up";
+    case EFBIG: return "the file would pass the file size limit (ulimit -f)";
+    case ENAMETOOLONG: return "the name is too long for the file system";
+    case EACCES:
+    case EPERM: return "permission denied";
+    case ENOENT: return "no such file or folder";
+    case ENOTDIR: return "a part of the path is not a folder";
+    case EISDIR: return "it is a folder";
+    case EROFS: return "the file system is read-only";
+    case ELOOP: return "too many symbolic links";
+    case EMFILE:
+    case ENFILE: return "too many open files";
+    case EIO: return "input/output error";
+    default: return std::strerror(error);
+    }
+}
+
+std::string Describe(const fs::filesystem_error& error)
+{
+    const std::error_code code = error.code();
+    const std::string reason = code.category() == std::generic_category() || code.category() == std::system_category()
+                                   ? ErrorReason(code.value())
+                                   : code.message();
+    return error.path1().empty() ? reason : error.path1().string() + ": " + reason;
+}
+
+// --- OutputFile
+
+OutputFile::OutputFile(OutputFiles& files, std::string path) : owner(files), finalPath(std::move(path)) {}
+
+OutputFile::~OutputFile()
+{
+    if (descriptor >= 0)
+        close(descriptor); // an unnamed temporary goes with it
+    if (temporaryName) {
+        const Hold hold;
+        unlink(temporaryName->Path().c_str());
+        temporaryName.reset();
+    }
+}
+
+void OutputFile::WriteLarge(const void* data, size_t size)
+{
+    Flush();
+    if (size >= capacity)
+        return WriteOut(static_cast<const char*>(data), size);
+    std::memcpy(buffer.get(), data, size);
+    used = size;
+}
+
+void OutputFile::Flush()
+{
+    if (used)
+        WriteOut(buffer.get(), used);
+    used = 0;
+}
+
+void OutputFile::WriteOut(const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t written = write(descriptor, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            Fail(errno);
+        }
+        data += written;
+        size -= size_t(written);
+    }
+}
+
+void OutputFile::Close()
+{
+    if (closed)
+        return;
+    closed = true;
+    Flush();
+    buffer.reset();
+    if (unnamed) {
+        // Its descriptor keeps it; past the limit it takes a temporary name and lets go.
+        if (owner.unnamedWaiting < OutputFiles::maxUnnamedWaiting)
+            ++owner.unnamedWaiting;
+        else
+            Name();
+        return;
+    }
+    const int closing = descriptor;
+    descriptor = -1;
+    if (close(closing) != 0)
+        Fail(errno);
+}
+
+void OutputFile::Name()
+{
+    const std::string source = ProcessPathOf(descriptor);
+    for (;;) {
+        const Hold hold; // the name and its entry appear together
+        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
+        if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, entry->Path().c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            temporaryName = std::move(entry);
+            break;
+        }
+        if (errno != EEXIST)
+            Fail(errno);
+    }
+    unnamed = false;
+    const int closing = descriptor;
+    descriptor = -1;
+    if (close(closing) != 0)
+        Fail(errno);
+}
+
+void OutputFile::Fail(int error) const
+{
+    owner.Fail(finalPath, ErrorReason(error));
+}
+
+// --- OutputFiles
+
+OutputFiles::OutputFiles(std::string requestedPath, Temporaries kind) : requested(std::move(requestedPath)), temporaries(kind) {}
 
 OutputFiles::~OutputFiles()
 {
-    if (committed)
-        return;
-    std::error_code ignored;
-    for (const std::string& temporary : temporaries)
-        fs::remove(temporary, ignored);
-    for (auto folder = createdFolders.rbegin(); folder != createdFolders.rend(); ++folder)
-        fs::remove(*folder, ignored); // only if still empty
+    // Files first, newest first, then the folders made for them (only if left empty).
+    while (!files.empty())
+        files.pop_back();
+    while (!createdFolders.empty()) {
+        const Hold hold;
+        if (!committed)
+            rmdir(createdFolders.back()->Path().c_str());
+        createdFolders.pop_back();
+    }
 }
 
-std::string OutputFiles::Add(const std::string& finalPath)
+void OutputFiles::Fail(const std::string& path, const std::string& reason) const
 {
-    const fs::path target(finalPath);
-    // Folders made for this output go again if it fails.
+    if (requested.empty() || path == requested)
+        throw std::runtime_error("cannot write " + path + ": " + reason);
+    throw std::runtime_error("cannot write " + requested + ": " + path + ": " + reason);
+}
+
+void OutputFiles::ProtectFile(const std::string& path)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0)
+        protectedFiles.push_back({status.st_dev, status.st_ino, path});
+}
+
+void OutputFiles::CheckOutput(const std::string& finalPath) const
+{
+    struct stat status {};
+    if (stat(finalPath.c_str(), &status) != 0)
+        return;
+    for (const Identity& file : protectedFiles)
+        if (file.device == status.st_dev && file.inode == status.st_ino)
+            throw std::runtime_error("will not write " + finalPath + ": it is " + (file.path == finalPath ? "" : file.path + ", ") +
+                                     "a file this conversion reads");
+}
+
+void OutputFiles::MakeFolders(const std::string& folder)
+{
     std::vector<fs::path> missing;
-    for (fs::path folder = target.parent_path(); !folder.empty() && !fs::exists(folder); folder = folder.parent_path())
-        missing.push_back(folder);
-    for (auto folder = missing.rbegin(); folder != missing.rend(); ++folder) {
-        std::error_code error;
-        if (!fs::create_directory(*folder, error) && error)
-            throw std::runtime_error("cannot make the folder " + folder->string() + ": " + error.message());
-        createdFolders.push_back(folder->string());
+    for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
+        struct stat status {};
+        if (stat(path.c_str(), &status) == 0) {
+            if (!S_ISDIR(status.st_mode))
+                Fail(path.string(), "not a folder");
+            break;
+        }
+        if (errno == ENOTDIR)
+            continue; // a file higher up, found next
+        if (errno != ENOENT)
+            Fail(path.string(), ErrorReason(errno));
+        missing.push_back(path);
+        if (path == path.parent_path())
+            break;
     }
-    std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".part-" + std::to_string(getpid()))).string();
-    temporaries.push_back(temporary);
-    finals.push_back(finalPath);
-    return temporary;
+    for (auto path = missing.rbegin(); path != missing.rend(); ++path) {
+        const Hold hold;
+        auto entry = std::make_unique<Entry>(path->string(), Entry::Kind::Folder);
+        if (mkdir(path->c_str(), 0777) == 0) {
+            createdFolders.push_back(std::move(entry));
+            continue;
+        }
+        const int error = errno;
+        struct stat status {};
+        if (error != EEXIST || stat(path->c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
+            Fail(path->string(), "cannot make the folder: " + ErrorReason(error));
+    }
+}
+
+OutputFile& OutputFiles::Create(const std::string& finalPath)
+{
+    CheckOutput(finalPath);
+    const fs::path target(finalPath);
+    const std::string name = target.filename().string();
+    if (name.empty() || name == "." || name == "..")
+        Fail(finalPath, "not a file name");
+    MakeFolders(target.parent_path().string());
+    const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
+    const size_t nameMax = NameMax(folder);
+    if (name.size() > nameMax)
+        Fail(finalPath, "the name is too long for the file system (" + std::to_string(nameMax) + " bytes at most)");
+
+    std::unique_ptr<OutputFile> file(new OutputFile(*this, finalPath));
+    if (temporaries == Temporaries::Unnamed) {
+        // Linking it by /proc/self/fd needs no privilege (AT_EMPTY_PATH would).
+        const int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (descriptor >= 0 && access(ProcessPathOf(descriptor).c_str(), F_OK) == 0) {
+            file->descriptor = descriptor;
+            file->unnamed = true;
+        } else if (descriptor >= 0) {
+            close(descriptor);
+        }
+    }
+    while (file->descriptor < 0) {
+        const Hold hold;
+        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
+        file->descriptor = open(entry->Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (file->descriptor >= 0)
+            file->temporaryName = std::move(entry);
+        else if (errno != EEXIST)
+            Fail(finalPath, ErrorReason(errno));
+    }
+    file->buffer.reset(new char[OutputFile::capacity]);
+    files.push_back(std::move(file));
+    return *files.back();
+}
+
+void OutputFiles::Write(const std::string& finalPath, const void* data, size_t size)
+{
+    OutputFile& file = Create(finalPath);
+    file.Write(data, size);
+    file.Close();
 }
 
 void OutputFiles::Commit()
 {
-    for (size_t i = 0; i < temporaries.size(); ++i)
-        if (std::rename(temporaries[i].c_str(), finals[i].c_str()) != 0)
-            throw std::runtime_error("cannot write " + finals[i] + ": " + std::strerror(errno));
+    for (const std::unique_ptr<OutputFile>& file : files) {
+        file->Close();
+        if (file->unnamed)
+            file->Name();
+    }
+    // rename replaces whatever the final name is, a symbolic link included, and never writes
+    // through it.
+    for (const std::unique_ptr<OutputFile>& file : files) {
+        const Hold hold;
+        if (std::rename(file->temporaryName->Path().c_str(), file->finalPath.c_str()) != 0)
+            Fail(file->finalPath, ErrorReason(errno));
+        file->temporaryName.reset();
+    }
     committed = true;
 }
 
-void WriteBytes(const std::string& path, const void* data, size_t size)
+std::vector<std::string> OutputFiles::FinalPaths() const
 {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    const bool written = std::fwrite(data, 1, size, file) == size;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed)
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-}
-
-void WriteText(const std::string& path, const std::string& text)
-{
-    WriteBytes(path, text.data(), text.size());
+    std::vector<std::string> paths;
+    for (const std::unique_ptr<OutputFile>& file : files)
+        paths.push_back(file->finalPath);
+    return paths;
 }

@@ -1,31 +1,130 @@
 #pragma once
 
-// The files of one conversion are written under temporary names beside their final ones and
-// renamed together at the end, so a failure never leaves a half-written file behind.
+// The files of one conversion are written to temporaries in their final folders and take
+// their final names together at the end, so a failure or a signal never leaves a half-written
+// file behind. A temporary has no name at all while the file system allows it (O_TMPFILE:
+// even kill -9 leaves nothing); otherwise it has an unpredictable one, created exclusively and
+// never through a symbolic link. Outputs that are files the conversion reads are refused.
 
+#include "SignalCleanup.h"
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <type_traits>
 #include <vector>
+
+class OutputFiles;
+
+// One file being written, buffered; every write checked. Failures throw std::runtime_error
+// naming the file.
+class OutputFile {
+public:
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Write(const void* data, size_t size)
+    {
+        if (size > capacity - used)
+            return WriteLarge(data, size);
+        std::memcpy(buffer.get() + used, data, size);
+        used += size;
+    }
+    OutputFile& operator<<(std::string_view text)
+    {
+        Write(text.data(), text.size());
+        return *this;
+    }
+    OutputFile& operator<<(char c) { return *this << std::string_view(&c, 1); }
+    // Numbers as std::to_chars writes them: shortest round-trip form, locale-independent.
+    template <typename Number, typename = std::enable_if_t<std::is_arithmetic_v<Number>>>
+    OutputFile& operator<<(Number value)
+    {
+        if (capacity - used < 32)
+            Flush();
+        char* const end = buffer.get() + capacity;
+        used = size_t(std::to_chars(buffer.get() + used, end, value).ptr - buffer.get());
+        return *this;
+    }
+    // The file is complete (nothing more may be written); it takes its final name when the
+    // set is committed.
+    void Close();
+
+private:
+    friend class OutputFiles;
+    OutputFile(OutputFiles& owner, std::string finalPath);
+    void WriteLarge(const void* data, size_t size);
+    void Flush();
+    void WriteOut(const char* data, size_t size);
+    void Name(); // links an unnamed temporary to a name of its own
+    [[noreturn]] void Fail(int error) const;
+
+    OutputFiles& owner;
+    const std::string finalPath;
+    int descriptor = -1;
+    bool unnamed = false;
+    bool closed = false;
+    std::unique_ptr<signalcleanup::Entry> temporaryName; // once it has one
+    static constexpr size_t capacity = 1 << 20;
+    std::unique_ptr<char[]> buffer;
+    size_t used = 0;
+};
 
 class OutputFiles {
 public:
-    OutputFiles() = default;
+    enum class Temporaries { Unnamed, Named }; // Unnamed falls back to Named where unsupported
+    // `requested` is the file the user asked for, named in every error.
+    explicit OutputFiles(std::string requested = {}, Temporaries temporaries = Temporaries::Unnamed);
     ~OutputFiles(); // removes whatever was not committed
     OutputFiles(const OutputFiles&) = delete;
     OutputFiles& operator=(const OutputFiles&) = delete;
 
-    // The temporary path to write `finalPath`'s content to; makes missing folders.
-    std::string Add(const std::string& finalPath);
-    // Renames every file to its final name. Throws std::runtime_error, saying which, on failure.
+    // A file the conversion reads (an input, a referenced mesh, a texture): no output may be
+    // it, however its path is spelt. Nothing happens when it does not exist.
+    void ProtectFile(const std::string& path);
+    // Throws when `finalPath` is a protected file; called for every file before it is made.
+    void CheckOutput(const std::string& finalPath) const;
+
+    // A new file to be written to `finalPath`; missing folders are made.
+    OutputFile& Create(const std::string& finalPath);
+    // A whole file at once.
+    void Write(const std::string& finalPath, const void* data, size_t size);
+    // Gives every file its final name. Throws std::runtime_error, saying which, on failure.
     void Commit();
-    const std::vector<std::string>& FinalPaths() const { return finals; }
+
+    std::vector<std::string> FinalPaths() const;
+
+    // At most this many finished files wait unnamed (each holds a descriptor); later ones are
+    // given a temporary name when they are closed.
+    static constexpr size_t maxUnnamedWaiting = 64;
 
 private:
-    std::vector<std::string> temporaries;
-    std::vector<std::string> finals;
-    std::vector<std::string> createdFolders;
+    friend class OutputFile;
+    void MakeFolders(const std::string& folder);
+    [[noreturn]] void Fail(const std::string& path, const std::string& reason) const;
+
+    struct Identity {
+        dev_t device;
+        ino_t inode;
+        std::string path;
+    };
+    const std::string requested;
+    const Temporaries temporaries;
+    std::vector<Identity> protectedFiles;
+    std::vector<std::unique_ptr<OutputFile>> files;
+    std::vector<std::unique_ptr<signalcleanup::Entry>> createdFolders;
+    size_t unnamedWaiting = 0;
     bool committed = false;
 };
 
-// Writes bytes to a path; throws std::runtime_error naming the path on failure.
-void WriteBytes(const std::string& path, const void* data, size_t size);
-void WriteText(const std::string& path, const std::string& text);
+// What went wrong, in plain words, for a system error number.
+std::string ErrorReason(int error);
+// A std::filesystem error as "PATH: reason", without the library's wording.
+std::string Describe(const std::filesystem::filesystem_error& error);

@@ -9,8 +9,6 @@
 #include <filesystem>
 #include <stdexcept>
 
-HINSTANCE StandInModuleInstance();
-
 PluginDriver::PluginDriver()
 {
     DllMain(StandInModuleInstance(), DLL_PROCESS_ATTACH, nullptr);

@@ -1,16 +1,41 @@
 #include "Textures.h"
 
-#include <Magick++.h>
+#include "UniqueNames.h"
 
+#include "Dds.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <limits>
-#include <mutex>
-#include <set>
-#include <type_traits>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
+
+struct TextureCache::File {
+    std::string path; // as first named
+    uint64_t size = 0;
+    int64_t modified = 0; // nanoseconds: a file rewritten in place is read again
+    SharedBytes bytes;
+    std::string readProblem;
+    bool decoded = false; // tried
+    SharedBytes png;
+    TextureAlpha alpha = TextureAlpha::Opaque;
+    std::string decodeProblem;
+    std::vector<std::string> notes;
+    bool isKept = false;
+    uint64_t counted = 0; // of keptBytes
+};
+
+// Per output folder: the copies' names, and which file each holds.
+struct TextureCache::CopyFolder {
+    UniqueNames names;
+    std::map<std::string, std::vector<std::pair<File*, std::string>>> given; // wanted name: (file, name given)
+};
 
 namespace {
 
@@ -19,76 +44,183 @@ fs::path Absolute(const std::string& path)
     return fs::absolute(fs::path(path)).lexically_normal();
 }
 
-// `stem + extension`, or with _2, _3... when this conversion already wrote that name there.
-std::string UniqueName(std::set<std::string>& taken, const std::string& stem, const std::string& extension)
+std::string SizeText(uint64_t bytes)
 {
-    std::string name = stem + extension;
-    for (int n = 2; !taken.insert(name).second; ++n)
-        name = stem + "_" + std::to_string(n) + extension;
-    return name;
+    return bytes >= (uint64_t{1} << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
+// Reads exactly `size` bytes, after checking the open file is still the one stat'ed.
+bool ReadFile(const std::string& path, uint64_t size, std::vector<uint8_t>& bytes, std::string& problem)
 {
-    std::ifstream in(path, std::ios::binary);
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return in.good() || in.eof();
-}
-
-struct Decoded {
-    Magick::Blob png;
-    TextureAlpha alpha = TextureAlpha::Opaque;
-};
-
-// Throws Magick::Exception when ImageMagick cannot decode the bytes as DDS.
-Decoded DecodeDds(const std::string& bytes)
-{
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { Magick::InitializeMagick(nullptr); });
-
-    Magick::Image image;
-    image.quiet(true);
-    image.magick("DDS"); // named, never guessed from the bytes or a file name
-    image.read(Magick::Blob(bytes.data(), bytes.size()));
-
-    Decoded decoded;
-    if (image.matte()) {
-        const size_t count = image.columns() * image.rows();
-        const Magick::PixelPacket* pixels = image.getConstPixels(0, 0, image.columns(), image.rows());
-        static_assert(std::is_integral_v<Magick::Quantum>, "an integer build of ImageMagick");
-        constexpr Magick::Quantum clear = std::numeric_limits<Magick::Quantum>::max();
-        bool transparent = false, between = false;
-        for (size_t i = 0; i < count && !between; ++i) {
-            const Magick::Quantum opacity = pixels[i].opacity; // 0 is opaque
-            if (opacity == clear)
-                transparent = true;
-            else if (opacity != 0)
-                between = true;
-        }
-        decoded.alpha = between ? TextureAlpha::Blended : transparent ? TextureAlpha::Cutout : TextureAlpha::Opaque;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        problem = std::string("cannot be opened: ") + std::strerror(errno);
+        return false;
     }
-    // 8 bits a channel, no palette, and no dates or colour chunks, so the same texture
-    // always gives the same PNG.
-    image.strip();
-    image.defineValue("png", "exclude-chunks", "all");
-    image.magick(decoded.alpha == TextureAlpha::Opaque ? "PNG24" : "PNG32");
-    image.write(&decoded.png);
-    return decoded;
+    struct stat status {};
+    bool good = fstat(fd, &status) == 0 && uint64_t(status.st_size) == size;
+    if (!good)
+        problem = "changed while it was being read";
+    if (good) {
+        bytes.resize(size_t(size));
+        for (size_t done = 0; good && done < bytes.size();) {
+            const ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                problem = got < 0 ? std::string("cannot be read: ") + std::strerror(errno) : "ended before its stated size";
+                good = false;
+            }
+            done += size_t(std::max<ssize_t>(got, 0));
+        }
+    }
+    close(fd);
+    return good;
 }
 
-// ImageMagick's reason alone, without its program name, errno text and source location.
-std::string Reason(const Magick::Exception& error)
+// The top level as PNG: RGB when every pixel is opaque, else RGBA. Null with `problem` in our
+// words when the bytes are no DDS texture we can read.
+SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, TextureAlpha& alpha, std::string& problem,
+                        std::vector<std::string>& notes)
 {
-    const std::string text = error.what();
-    const size_t start = text.find(": ") == std::string::npos ? 0 : text.find(": ") + 2;
-    const size_t end = text.find_first_of("`@", start);
-    std::string reason = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    while (!reason.empty() && reason.back() == ' ')
-        reason.pop_back();
-    return reason.empty() ? text : reason;
+    dds::Image image;
+    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes))
+        return nullptr;
+    switch (dds::ClassifyAlpha(image)) {
+    case dds::Alpha::Opaque: alpha = TextureAlpha::Opaque; break;
+    case dds::Alpha::Cutout: alpha = TextureAlpha::Cutout; break;
+    case dds::Alpha::Blended: alpha = TextureAlpha::Blended; break;
+    }
+    try {
+        return std::make_shared<const std::vector<uint8_t>>(dds::EncodePng(image, alpha != TextureAlpha::Opaque));
+    } catch (const std::runtime_error&) {
+        problem = "its pixels could not be made a PNG";
+        return nullptr;
+    }
 }
 
 } // namespace
+
+TextureCache::TextureCache(uint64_t limit) : keptLimit(limit) {}
+TextureCache::~TextureCache() = default;
+
+TextureCache::File* TextureCache::Find(const std::string& path, std::string& problem)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        problem = errno == ENOENT || errno == ENOTDIR ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        problem = "is not a file";
+        return nullptr;
+    }
+    if (uint64_t(status.st_size) > maxFileSize) {
+        problem = "is too large for a texture (" + SizeText(uint64_t(status.st_size)) + "; at most " + SizeText(maxFileSize) + ")";
+        return nullptr;
+    }
+    std::unique_ptr<File>& file = files[{uint64_t(status.st_dev), uint64_t(status.st_ino)}];
+    const int64_t modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    if (file && (file->size != uint64_t(status.st_size) || file->modified != modified)) {
+        // Rewritten since it was read: its bytes and PNG go, its copies keep their names.
+        keptBytes -= file->counted;
+        File fresh;
+        fresh.path = file->path;
+        fresh.isKept = file->isKept;
+        *file = std::move(fresh);
+    }
+    if (!file) {
+        file = std::make_unique<File>();
+        file->path = path;
+    }
+    file->size = uint64_t(status.st_size);
+    file->modified = modified;
+    return file.get();
+}
+
+SharedBytes TextureCache::Bytes(File& file, std::string& problem)
+{
+    if (!file.bytes && file.readProblem.empty()) {
+        auto bytes = std::make_shared<std::vector<uint8_t>>();
+        ++reads;
+        if (ReadFile(file.path, file.size, *bytes, file.readProblem)) {
+            file.bytes = std::move(bytes);
+            Keep(file);
+        }
+    }
+    problem = file.readProblem;
+    return file.bytes;
+}
+
+SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes)
+{
+    if (!file.decoded) {
+        const SharedBytes bytes = Bytes(file, problem);
+        if (!bytes)
+            return nullptr;
+        file.decoded = true;
+        ++decodes;
+        std::string why;
+        file.png = DecodeToPng(*bytes, file.alpha, why, file.notes);
+        if (file.png)
+            Keep(file);
+        else
+            file.decodeProblem = "cannot be decoded as DDS (" + why + ")";
+    }
+    alpha = file.alpha;
+    problem = file.decodeProblem;
+    notes.insert(notes.end(), file.notes.begin(), file.notes.end());
+    return file.png;
+}
+
+void TextureCache::Keep(File& file)
+{
+    keptBytes -= file.counted;
+    file.counted = (file.bytes ? file.bytes->size() : 0) + (file.png ? file.png->size() : 0);
+    keptBytes += file.counted;
+    if (!file.isKept) {
+        kept.push_back(&file);
+        file.isKept = true;
+    }
+    // The oldest go first, never the file in hand; whoever holds their bytes keeps them till done.
+    while (keptBytes > keptLimit && kept.size() > 1) {
+        File& old = *kept.front();
+        kept.pop_front();
+        if (&old == &file) {
+            kept.push_back(&file);
+            continue;
+        }
+        keptBytes -= old.counted;
+        old.counted = 0;
+        old.bytes.reset();
+        old.png.reset();
+        old.decoded = false;
+        old.notes.clear();
+        old.isKept = false;
+    }
+}
+
+std::string TextureCache::CopyName(const std::string& folder, File& file, const std::string& wanted)
+{
+    std::unique_ptr<CopyFolder>& copies = copyFolders[Absolute(folder).string()];
+    if (!copies)
+        copies = std::make_unique<CopyFolder>();
+    std::vector<std::pair<File*, std::string>>& given = copies->given[wanted];
+    for (const auto& [other, name] : given) {
+        if (other == &file)
+            return name;
+        // Another file with the very same bytes may share the copy.
+        std::string ignored;
+        if (other->size == file.size) {
+            const SharedBytes mine = Bytes(file, ignored), theirs = Bytes(*other, ignored);
+            if (mine && theirs && *mine == *theirs)
+                return name;
+        }
+    }
+    const fs::path path(wanted);
+    given.emplace_back(&file, copies->names.Make(path.stem().string(), path.extension().string()));
+    return given.back().second;
+}
 
 std::string RelativePath(const std::string& path, const std::string& folder)
 {
@@ -96,45 +228,69 @@ std::string RelativePath(const std::string& path, const std::string& folder)
     return (relative.empty() ? Absolute(path) : relative).generic_string();
 }
 
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool pngFallback,
+std::string SafeName(const std::string& name, const char* fallback)
+{
+    std::string safe = name.empty() ? fallback : name;
+    for (char& c : safe)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
+            c = '_';
+    return safe;
+}
+
+std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool embed,
                                               OutputFiles& files, std::vector<std::string>& warnings)
 {
+    TextureCache ownCache;
+    TextureCache& cache = options.textures ? *options.textures : ownCache;
     const fs::path output = Absolute(options.outputPath);
     const fs::path folder = output.parent_path();
     // PNGs go into a folder named after the output, so outputs sharing a folder keep theirs apart.
-    const std::string pngFolder = output.stem().string() + "_textures";
-    std::set<std::string> copyNames, pngNames;
+    const std::string pngFolder = SafeName(output.stem().string(), "output") + "_textures";
+    UniqueNames pngNames;
 
     std::vector<TextureReference> references;
     for (const ExportTexture& texture : scene.textures) {
         TextureReference reference;
         const fs::path source = Absolute(texture.path);
         reference.dds = RelativePath(source.string(), folder.string());
-        std::string bytes;
-        if (!texture.exists || !ReadWholeFile(source.string(), bytes)) {
-            warnings.push_back("texture " + texture.path + (texture.exists ? " cannot be read" : " does not exist") +
-                               "; the output keeps the reference to it");
-            references.push_back(reference);
+        references.push_back(reference);
+        TextureReference& made = references.back();
+        const auto warn = [&](const std::string& problem, const char* outcome) {
+            warnings.push_back("texture " + texture.path + " " + problem + "; the output keeps the reference to it" + outcome);
+        };
+
+        std::string problem;
+        TextureCache::File* file = cache.Find(source.string(), problem);
+        if (!file) {
+            warn(problem, "");
             continue;
         }
-        if (options.copyTextures) {
-            const std::string name = UniqueName(copyNames, source.stem().string(), source.extension().string());
-            WriteBytes(files.Add((folder / name).string()), bytes.data(), bytes.size());
-            reference.dds = name;
-        }
-        if (pngFallback) {
-            try {
-                const Decoded decoded = DecodeDds(bytes);
-                const std::string name = pngFolder + "/" + UniqueName(pngNames, source.stem().string(), ".png");
-                WriteBytes(files.Add((folder / name).string()), decoded.png.data(), decoded.png.length());
-                reference.png = name;
-                reference.alpha = decoded.alpha;
-            } catch (const Magick::Exception& error) {
-                warnings.push_back("texture " + texture.path + " cannot be decoded as DDS (" + Reason(error) +
-                                   "); the output keeps the reference to it, without a PNG");
+        if (options.copyTextures || (embed && options.keepDds)) {
+            const SharedBytes bytes = cache.Bytes(*file, problem);
+            if (!bytes) {
+                warn(problem, "");
+                continue;
             }
+            if (options.copyTextures) {
+                const std::string name = cache.CopyName(folder.string(), *file, SafeName(source.filename().string(), "texture.dds"));
+                files.Write((folder / name).string(), bytes->data(), bytes->size());
+                made.dds = name;
+            }
+            if (embed && options.keepDds)
+                made.ddsBytes = bytes;
         }
-        references.push_back(reference);
+        std::vector<std::string> notes;
+        made.pngBytes = cache.Png(*file, made.alpha, problem, notes);
+        for (const std::string& note : notes)
+            warnings.push_back("texture " + texture.path + ": " + note);
+        if (!made.pngBytes) {
+            warn(problem, ", without a PNG");
+            continue;
+        }
+        if (!embed) {
+            made.png = pngFolder + "/" + pngNames.Make(SafeName(source.stem().string(), "texture"), ".png");
+            files.Write((folder / made.png).string(), made.pngBytes->data(), made.pngBytes->size());
+        }
     }
     return references;
 }

@@ -1,11 +1,17 @@
 #pragma once
 
-// What an output refers to for each of the scene's textures: the .dds where it lies (or its
-// copy beside the output), and for glTF a PNG decoded from it, which every viewer can show.
+// Textures as the outputs use them. Every .dds file is read, decoded and made a PNG at most
+// once for the whole process (a batch), whichever models name it and however they spell its
+// path: files are told apart by device and inode.
 
 #include "Writers.h"
 
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The texture is also the material's opacity map, so its alpha decides how it is blended.
@@ -15,16 +21,66 @@ enum class TextureAlpha {
     Blended, // any alpha in between
 };
 
+using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
+
+class TextureCache {
+public:
+    // A .dds larger than this is refused before it is read: no texture we decode comes close.
+    static constexpr uint64_t maxFileSize = uint64_t{2} << 30;
+
+    struct File;
+
+    // `keptBytes` bounds what stays in memory between outputs; beyond it the oldest files'
+    // bytes are dropped, and read again should another output need them.
+    explicit TextureCache(uint64_t keptBytes = uint64_t{1} << 30);
+    ~TextureCache();
+    TextureCache(const TextureCache&) = delete;
+    TextureCache& operator=(const TextureCache&) = delete;
+
+    // The file at `path` (stat'ed, not read); null with `problem` when there is none to use.
+    File* Find(const std::string& path, std::string& problem);
+    // The file's bytes; null with `problem` when they cannot be read.
+    SharedBytes Bytes(File& file, std::string& problem);
+    // The file decoded as DDS and encoded as PNG; null with `problem` when it cannot be.
+    // `notes` gets what the user should know of a decode that worked (a cube map, say).
+    SharedBytes Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes);
+    // The name `file`'s copy takes in `folder`: `wanted` unless another file with different
+    // bytes took it there earlier in this process, then a numbered variant.
+    std::string CopyName(const std::string& folder, File& file, const std::string& wanted);
+
+    // For tests: files read and decoded so far.
+    size_t Reads() const { return reads; }
+    size_t Decodes() const { return decodes; }
+
+private:
+    void Keep(File& file);
+
+    std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<File>> files; // by device and inode
+    struct CopyFolder;
+    std::map<std::string, std::unique_ptr<CopyFolder>> copyFolders;
+    std::deque<File*> kept; // holding bytes or a PNG, oldest first
+    uint64_t keptBytes = 0, keptLimit;
+    size_t reads = 0, decodes = 0;
+};
+
 struct TextureReference {
-    std::string dds; // relative to the output's folder, forward slashes
-    std::string png; // likewise; empty when no PNG was made
+    std::string dds;      // where the .dds lies (or its copy), relative to the output's folder, '/'
+    std::string png;      // the PNG written beside the output, likewise; empty when embedded or none
+    SharedBytes pngBytes; // null when no PNG could be made
+    SharedBytes ddsBytes; // only when the output embeds the .dds itself
     TextureAlpha alpha = TextureAlpha::Opaque;
 };
 
-// One reference per scene texture, in order. Copies and PNGs are added to `files`. A texture
-// that is missing or cannot be decoded keeps its .dds reference, with a warning.
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool pngFallback,
+// One reference per scene texture, in order. With `embed` the PNG (and with keepDds the .dds)
+// is handed over as bytes; else PNGs are written in `<stem>_textures/` beside the output.
+// Copies and PNGs are added to `files`. A texture that is missing or cannot be decoded keeps
+// its .dds reference, without a PNG, with a warning.
+std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool embed,
                                               OutputFiles& files, std::vector<std::string>& warnings);
 
 // `path` relative to `folder`, with forward slashes; both made absolute first.
 std::string RelativePath(const std::string& path, const std::string& folder);
+
+// A name any OBJ or MTL reader takes as one word: white space, control bytes, '#' and '\'
+// (some readers join a line ending in it to the next) become '_'.
+std::string SafeName(const std::string& name, const char* fallback);

@@ -10,9 +10,13 @@
 
 enum class OutputFormat { Glb, Gltf, Obj };
 
+class TextureCache;
+
 struct WriteOptions {
     std::string outputPath;    // the main file's final path
-    bool copyTextures = false; // copy each texture beside the output and refer to the copy
+    bool copyTextures = false; // copy each .dds beside the output (a .gltf with keepDds refers to the copy)
+    bool keepDds = false;      // glTF: also offer the .dds through MSFT_texture_dds
+    TextureCache* textures = nullptr; // shared by the outputs of a batch; null: one for this output
 };
 
 // Each writer adds its files to `files` (the main file last) and appends what the user should

@@ -1,15 +1,28 @@
-// The host's heap for objects handed to it.
+// The host's heap for objects handed to it: plain new throws when the heap is exhausted, the
+// nothrow form answers null. Both fail when a test's heap fault says so.
 #include "HostApi.h"
 #include "StandInHost.h"
 
 #include <cstdlib>
 
-void* MaxHeapOperators::operator new(std::size_t size) noexcept
+void* MaxHeapOperators::operator new(std::size_t size)
 {
-    return standin::TheHeapFault().Fails() ? nullptr : std::malloc(size);
+    if (void* memory = MaxHeapOperators::operator new(size, std::nothrow))
+        return memory;
+    throw std::bad_alloc();
 }
 
-void MaxHeapOperators::operator delete(void* pointer) noexcept
+void* MaxHeapOperators::operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return standin::TheHeapFault().Fails() ? nullptr : std::malloc(size ? size : 1);
+}
+
+void MaxHeapOperators::operator delete(void* pointer)
+{
+    std::free(pointer);
+}
+
+void MaxHeapOperators::operator delete(void* pointer, const std::nothrow_t&)
 {
     std::free(pointer);
 }

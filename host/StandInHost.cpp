@@ -26,7 +26,7 @@ void StandardMaterial::SetSubTexmap(int channel, Texmap* map)
     }
 }
 
-RefResult Node::Reference(ReferenceTarget* target)
+RefResult Node::Reference(ObjectHandle target)
 {
     object.reset(target);
     return REF_SUCCEED;
@@ -51,13 +51,11 @@ ImpNode* Scene::CreateNode()
     return createdNodes.back().get();
 }
 
-int Scene::AddNodeToScene(ImpNode* node)
+void Scene::AddNodeToScene(ImpNode* node)
 {
     const auto created = std::find_if(createdNodes.begin(), createdNodes.end(), [&](const auto& own) { return own.get() == node; });
-    if (created == createdNodes.end())
-        return 0;
-    sceneNodes.push_back(created->get());
-    return 1;
+    if (created != createdNodes.end())
+        sceneNodes.push_back(created->get());
 }
 
 FactoryHooks& Factories()
@@ -81,7 +79,7 @@ T* Make(const char* factory)
     const int call = hooks.calls[factory]++;
     if (hooks.refuse && hooks.refuse(factory, call))
         return nullptr;
-    return new T; // host heap: null when it is exhausted
+    return new T; // the host's heap throws when it is exhausted
 }
 
 } // namespace

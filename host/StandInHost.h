@@ -48,9 +48,9 @@ private:
 class Node : public ImpNode, public INode {
 public:
     // ImpNode
-    RefResult Reference(ReferenceTarget* target) override;
+    RefResult Reference(ObjectHandle target) override;
     void SetTransform(TimeValue time, Matrix3 transform) override;
-    void SetName(const MCHAR* text) override { name = text ? text : ""; }
+    void SetName(const MCHAR* text, bool = true) override { name = text ? text : ""; }
     INode* GetINode() override { return this; }
     // INode
     const MCHAR* GetName() override { return name.c_str(); }
@@ -66,7 +66,7 @@ private:
         void operator()(ReferenceTarget* target) const { target->DeleteThis(); }
     };
     std::string name;
-    std::unique_ptr<ReferenceTarget, DeleteTarget> object;
+    std::unique_ptr<Object, DeleteTarget> object;
     std::unique_ptr<Mtl, DeleteTarget> material;
     Matrix3 transform;
     TimeValue transformTime = -1;
@@ -76,7 +76,7 @@ class Scene : public ImpInterface {
 public:
     ImpNode* CreateNode() override;
     void RedrawViews() override { ++redraws; }
-    int AddNodeToScene(ImpNode* node) override;
+    void AddNodeToScene(ImpNode* node) override; // a node it did not make is ignored
 
     // The nodes added to the scene, in order.
     const std::vector<Node*>& Nodes() const { return sceneNodes; }
@@ -102,7 +102,8 @@ struct FactoryHooks {
 FactoryHooks& Factories();
 
 // Makes the n-th allocation from now fail, for sweeps over every allocation of an import:
-// the host's heap answers null, and a test's operator new can ask it too.
+// the host's heap fails it (plain new throws, the nothrow form answers null), and a test's
+// operator new can ask it too.
 struct HeapFault {
     long failAt = 0; // 1 for the next allocation; 0: none fails
     long count = 0;  // allocations asked since armed

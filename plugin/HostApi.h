@@ -1,27 +1,43 @@
 #pragma once
 
 // The host application's programming interface as this plug-in uses it: 3ds Max, SDK release
-// 12000 (API 33), narrow-character build. Only what the plug-in calls is declared, with the
-// host's names and signatures. Built against the real SDK, this one header would include the
-// SDK's headers instead; nothing else in the plug-in changes. On Linux the stand-in host
-// (host/) implements it.
+// 12000 (API 33), narrow-character build. Built for 3ds Max itself (BRENNIC_HOST_SDK), this
+// header includes the SDK's own headers; otherwise it declares what the plug-in calls, with
+// the SDK's names and signatures, and the stand-in host (host/) implements it. Nothing else
+// in the plug-in changes between the two.
+
+#ifdef BRENNIC_HOST_SDK
+
+#include <max.h>
+#include <istdplug.h>
+#include <iparamb2.h>
+#include <impapi.h>
+#include <stdmat.h>
+#include <meshdlib.h>
+
+#else
 
 #include <windows.h>
 
 #include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 using TimeValue = int;
 using MCHAR = char;
 
-// Objects handed to the host are allocated from the host's heap. A failed allocation yields
-// null (no exception), so `new` expressions on these classes must be tested.
+// Objects handed to the host are allocated from the host's heap. Plain `new` throws when the
+// heap is exhausted; `new (std::nothrow)` answers null instead. The nothrow form is noexcept
+// here so that every compiler tests its result before constructing (MSVC always does).
 class MaxHeapOperators {
 public:
-    static void* operator new(std::size_t size) noexcept;
-    static void operator delete(void* pointer) noexcept;
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void operator delete(void* pointer);
+    static void operator delete(void* pointer, const std::nothrow_t&);
 };
 
 // ---- Strings
@@ -84,7 +100,8 @@ public:
     DWORD smGroup;
     DWORD flags;
 
-    void setVerts(DWORD a, DWORD b, DWORD c) { v[0] = a; v[1] = b; v[2] = c; }
+    void setVerts(DWORD* corners) { setVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
+    void setVerts(int a, int b, int c) { v[0] = DWORD(a); v[1] = DWORD(b); v[2] = DWORD(c); }
     void setSmGroup(DWORD group) { smGroup = group; }
     void setEdgeVisFlags(int va, int vb, int vc)
     {
@@ -96,7 +113,8 @@ public:
 class TVFace {
 public:
     DWORD t[3];
-    void setTVerts(DWORD a, DWORD b, DWORD c) { t[0] = a; t[1] = b; t[2] = c; }
+    void setTVerts(DWORD* corners) { setTVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
+    void setTVerts(int a, int b, int c) { t[0] = DWORD(a); t[1] = DWORD(b); t[2] = DWORD(c); }
 };
 
 class BitArray {
@@ -186,6 +204,7 @@ public:
 };
 class ReferenceTarget : public Animatable {};
 class Object : public ReferenceTarget {};
+using ObjectHandle = Object*;
 
 class TriObject : public Object {
 public:
@@ -198,7 +217,7 @@ class Texmap;
 
 class MtlBase : public ReferenceTarget {
 public:
-    void SetName(const MSTR& text) { mtlName = text; }
+    void SetName(MSTR text) { mtlName = std::move(text); }
     const MSTR& GetName() const { return mtlName; }
     void SetMtlFlag(int mask, BOOL value = TRUE) { mtlFlags = value ? (mtlFlags | mask) : (mtlFlags & ~mask); }
     int TestMtlFlag(int mask) const { return mtlFlags & mask; }
@@ -250,9 +269,9 @@ public:
 class ImpNode {
 public:
     virtual ~ImpNode() = default;
-    virtual RefResult Reference(ReferenceTarget* object) = 0;
+    virtual RefResult Reference(ObjectHandle object) = 0;
     virtual void SetTransform(TimeValue time, Matrix3 transform) = 0;
-    virtual void SetName(const MCHAR* name) = 0;
+    virtual void SetName(const MCHAR* name, bool registerForDuplicateNameCheck = true) = 0;
     virtual INode* GetINode() = 0;
 };
 
@@ -261,7 +280,7 @@ public:
     virtual ~ImpInterface() = default;
     virtual ImpNode* CreateNode() = 0;
     virtual void RedrawViews() = 0;
-    virtual int AddNodeToScene(ImpNode* node) = 0;
+    virtual void AddNodeToScene(ImpNode* node) = 0;
 };
 
 // ---- Plug-in classes
@@ -323,3 +342,5 @@ public:
 
 // Centres a window over another (a host utility).
 void CenterWindow(HWND window, HWND parent);
+
+#endif // BRENNIC_HOST_SDK

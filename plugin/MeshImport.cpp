@@ -1,12 +1,11 @@
 // The importer: its descriptions, the settings dialog, and the import itself from the host's
 // call to the summary box.
+#include "FormatText.h"
 #include "ModelHolder.h"
 #include "Plugin.h"
 
 #include "resource.h"
 
-#include <cstdarg>
-#include <cstring>
 #include <string>
 
 bool includeLodsSetting = false;
@@ -20,15 +19,6 @@ constexpr char summaryFormat[] =
     "===============================\n"
     "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
 constexpr char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
-constexpr size_t summarySize = 512;
-
-void FormatSummary(char* buffer, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsprintf_s(buffer, summarySize, format, arguments);
-    va_end(arguments);
-}
 
 } // namespace
 
@@ -92,9 +82,8 @@ int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
         int polygons = 0;
         for (int k = 0; k < objects; ++k)
             polygons += int(holder.GetFaceCount(k));
-        char summary[summarySize];
-        std::memset(summary, 0, sizeof summary);
-        FormatSummary(summary, summaryFormat, objects, polygons);
+        char summary[512] = {};
+        FormatText(summary, summaryFormat, objects, polygons);
         MessageBoxA(nullptr, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
         return 1;
     } catch (...) {

@@ -2,9 +2,11 @@
 
 #include "resource.h"
 
+#include <new>
+
 void* MeshImportClassDesc::Create(BOOL)
 {
-    return new MeshImport; // the host's heap answers null when it is exhausted
+    return new (std::nothrow) MeshImport; // null, not an exception, when the host's heap is exhausted
 }
 
 const MCHAR* MeshImportClassDesc::ClassName()

@@ -3,33 +3,16 @@
 #include "ModelHolder.h"
 
 #include "BrennicModel.h"
-
-#include <cstdarg>
-#include <cstring>
-
-namespace {
-
-constexpr size_t nameBufferSize = 256;
-
-void FormatName(char* buffer, const char* format, ...)
-{
-    va_list arguments;
-    va_start(arguments, format);
-    vsprintf_s(buffer, nameBufferSize, format, arguments);
-    va_end(arguments);
-}
-
-} // namespace
+#include "FormatText.h"
 
 int ModelHolder::BuildScene(ImpInterface* scene)
 {
-    char name[nameBufferSize];
-    std::memset(name, 0, sizeof name);
+    char name[256] = {};
 
     for (int i = 0; i < model->GetMeshCount(); ++i) {
         const ModelMesh& source = *model->GetMesh(i);
         // "object_NN" unless the mesh name holds a backslash: then what follows the last one.
-        FormatName(name, "object_%02d", i);
+        FormatText(name, "object_%02d", i);
         std::string nodeName = name;
         const size_t backslash = source.names[1].rfind('\\');
         if (backslash != std::string::npos)

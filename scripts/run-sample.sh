@@ -17,4 +17,4 @@ echo
 "$tool" --verbose --include-lods -o "$output" "$sample"
 echo
 echo "The sample is converted: $(realpath "$output")"
-echo "(with its textures as PNG in $(realpath "${output%.glb}_textures")); open it in any glTF viewer."
+echo "(its textures inside it, as PNG); open it in any glTF viewer."

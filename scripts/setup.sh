@@ -7,7 +7,9 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
     libassimp-dev assimp-utils                        # the benchmarks' reference importer
-    nlohmann-json3-dev libmagick++-6.q16-dev          # the converter's glTF and texture fallback
+    nlohmann-json3-dev                                # the converter's glTF JSON
+    libpng-dev                                        # the converter's PNG textures
+    openimageio-tools                                 # oiiotool: the DDS tests' second opinion
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 # the Windows module
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows

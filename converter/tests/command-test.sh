@@ -23,10 +23,11 @@ run -o out/storage.glb --include-lods "$sample"
 check "sample to .glb: exit 0" test $status -eq 0
 check "sample to .glb: says what it wrote" grep -q "storage.model -> out/storage.glb: 4 meshes" <<<"$out"
 check "sample .glb passes the glTF validator" node "$validator" out/storage.glb
-check "sample .glb has a PNG of each texture beside it" test "$(find out -name '*.png' | wc -l)" -eq 2
+check "sample .glb carries its PNGs inside: nothing beside it" test ! -e out/storage_textures
 run -o out/storage.gltf "$sample"
 check "sample to .gltf with its .bin" test $status -eq 0 -a -f out/storage.gltf -a -f out/storage.bin
 check "sample .gltf passes the glTF validator" node "$validator" out/storage.gltf
+check "sample .gltf has a PNG of each texture beside it" test "$(find out/storage_textures -name '*.png' | wc -l)" -eq 2
 check "sample .gltf refers to textures by relative forward-slash paths" \
     test -z "$(grep -oE '"uri" *: *"[^"]*"' out/storage.gltf | grep -E '\\\\|"/')"
 run --format obj -o out/objects "$sample"
@@ -66,6 +67,25 @@ run --bogus "$sample"
 check "unknown option: usage error" test $status -eq 2
 run --help
 check "--help explains the command" grep -q "Converts Brennic models" <<<"$out"
+run --version
+check "--version names the command and its version" grep -qE '^brennic-import [0-9]+\.[0-9]+\.[0-9]+$' <<<"$out"
+run -o one.glb "$sample" "$content/meshes/props/barrel.mesh"
+check "-o a file with several inputs: usage error" test $status -eq 2 -a ! -e one.glb
+check "-o a file with several inputs: says why" grep -q "names one file, but several inputs" <<<"$out"
+run --output=tree.gltf "$content"
+check "-o a file with a folder: usage error" test $status -eq 2 -a ! -e tree.gltf
+check "-o a file with a folder: says why" grep -q "but a folder" <<<"$out"
+run --json "$sample"
+check "--json without --list: usage error" test $status -eq 2
+run --format
+check "an option without its value: usage error" test $status -eq 2
+run --strict=yes "$sample"
+check "a flag given a value: usage error" test $status -eq 2
+cp "$sample" ./-dash.model
+run --format=obj --output=dashed -- -dash.model
+check "--option=value, and -- ends the options" test $status -eq 0 -a -f dashed/-dash.obj
+run $'no\nsuch\x1b[31m.model'
+check "control bytes from a path are not printed" test "$(wc -l <<<"$out")" -eq 1 -a -z "$(tr -d '\n' <<<"$out" | tr -d '[:print:]')"
 check "no half-written file anywhere" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
 
 # -- A texture that is missing: a warning, and the output keeps the reference
@@ -74,6 +94,62 @@ run -o lost.glb lost/content/meshes/props/storage.model
 check "missing texture: still converts" test $status -eq 0 -a -f lost.glb
 check "missing texture: warns with the file" grep -q "warning: .*crate.*dds" <<<"$out"
 check "missing texture: the output passes the validator but for the missing file" node "$validator" --allow-missing-images lost.glb
+
+# -- A referenced .mesh that is missing: a warning too; --strict fails on either
+rm lost/content/meshes/props/barrel.mesh
+run -o lost2.glb lost/content/meshes/props/storage.model
+check "missing reference: still converts" test $status -eq 0 -a -f lost2.glb
+check "missing reference: warns with the file" grep -q "warning: referenced file .*barrel.mesh (missing, skipped)" <<<"$out"
+run --strict -o strict.glb lost/content/meshes/props/storage.model
+check "--strict: a warning fails the input, nothing written" test $status -eq 1 -a ! -e strict.glb -a ! -e strict_textures
+check "--strict: says why and shows the warnings" grep -q "2 warnings with --strict" <<<"$out"
+run --strict -o strict.glb "$sample"
+check "--strict: a clean input converts" test $status -eq 0 -a -f strict.glb
+check "no half-written file after --strict" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
+
+# -- --list takes folders; --json is one document a script can read
+run --list "$content"
+check "--list a folder: each model in it" test $status -eq 0 -a "$(grep -c 'files read:' <<<"$out")" -eq "$(find "$content" -name '*.model' | wc -l)"
+"$tool" --list --json "$sample" lost/content/meshes >listing.json 2>/dev/null
+check "--list --json: one document, parsed back" node -e '
+    const doc = JSON.parse(require("fs").readFileSync("listing.json", "utf8"));
+    const [sample, lost] = doc.models;
+    const ok = doc.models.length === 2 && sample.meshes.length === 3 && sample.meshes.every((m) => m.weldedVertices > 0 && m.faces > 0) &&
+        sample.textures.every((t) => t.found) && sample.references.some((r) => r.outcome === "lod-not-loaded") &&
+        lost.textures.some((t) => !t.found) && lost.references.some((r) => r.outcome === "missing" && r.path.endsWith("barrel.mesh"));
+    process.exit(ok ? 0 : 1);'
+
+# -- Outputs that would replace what the conversion reads, or each other
+mkdir -p own && cp -r "$content" own/ && own=own/content
+cp "$own/meshes/props/storage.model" kept.model
+run --format glb -o "$own/meshes/props/storage.model" "$own/meshes/props/storage.model"
+check "output onto its input: refused, exit 1" test $status -eq 1
+check "output onto its input: says so" grep -q "storage.model: .*a file this conversion reads" <<<"$out"
+check "output onto its input: the input is untouched" cmp -s kept.model "$own/meshes/props/storage.model"
+cp "$own/meshes/props/barrel.mesh" kept.mesh
+run --format glb -o "$own/meshes/props/barrel.mesh" "$own/meshes/props/storage.model"
+check "output onto a referenced .mesh: refused, the .mesh untouched" test $status -eq 1 -a "$(cmp -s kept.mesh "$own/meshes/props/barrel.mesh"; echo $?)" -eq 0
+cp "$own/textures/props/barrel.512.dds" kept.dds
+run --format obj -o "$own/textures/props/barrel.512.dds" "$own/meshes/props/storage.model"
+check "output onto a texture: refused, the texture untouched" test $status -eq 1 -a "$(cmp -s kept.dds "$own/textures/props/barrel.512.dds"; echo $?)" -eq 0
+mkdir -p first second && cp "$sample" first/same.model && cp "$sample" second/same.model
+run -o joined first/same.model second/same.model
+check "two inputs, one output name: the second is skipped, exit 1" test $status -eq 1 -a -f joined/same.glb
+check "two inputs, one output name: says which" grep -q "second/same.model: its output joined/same.glb is another input's too" <<<"$out"
+
+# -- A link planted at the output is replaced, never written through
+printf 'precious' >precious
+ln -s precious linked.glb
+run -o linked.glb "$sample"
+check "a link at the output: replaced by the output" test $status -eq 0 -a -f linked.glb -a ! -L linked.glb
+check "a link at the output: its target untouched" test "$(cat precious)" = precious
+
+# -- The file size limit: a clear error, exit 1, nothing left (not even the folder made for it)
+out=$(ulimit -f 4; "$tool" -o limited/deeper/out.glb "$sample" 2>&1); status=$?
+check "file size limit: exit 1" test $status -eq 1
+check "file size limit: says so" grep -q "cannot write limited/deeper/out.glb: .*file size limit" <<<"$out"
+check "file size limit: nothing left" test ! -e limited
+check "no temporary left by any of these" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
 
 # -- A folder on one and on two worker processes: the same files and the same messages
 mkdir -p batch && cp -r "$content" batch/

@@ -60,3 +60,7 @@ struct Desktop {
 Desktop& TheDesktop();
 
 } // namespace standin
+
+// The plug-in module's instance handle as a host that links it in passes to DllMain: it
+// points at the module's resources, made from the same string table as the Windows module's.
+HINSTANCE StandInModuleInstance();

@@ -72,7 +72,7 @@ int main(int argc, char** argv)
     Check(numberClasses() == 1, "LibNumberClasses() == 1");
     Check(version() == 0x2EE02100, "LibVersion() == 0x2EE02100");
     Check(classDesc(0) && classDesc(0) == classDesc(0), "LibClassDesc(0) is one descriptor");
-    Check(classDesc(1) == nullptr, "LibClassDesc(1) is null");
+    Check(classDesc(1) == nullptr && classDesc(-1) == nullptr, "LibClassDesc(1) and LibClassDesc(-1) are null");
 
     auto* descriptor = static_cast<ClassDesc2*>(classDesc(0));
     Check(std::strcmp(descriptor->ClassName(), "MeshImport") == 0, "ClassName() MeshImport");
@@ -80,11 +80,22 @@ int main(int argc, char** argv)
     Check(descriptor->SuperClassID() == SCENE_IMPORT_CLASS_ID, "SuperClassID() scene importer");
     Check(descriptor->ClassID() == Class_ID(0xB9323550, 0x5EBF9454), "ClassID()");
     Check(descriptor->HInstance() == reinterpret_cast<HINSTANCE>(module), "HInstance() is the module");
+    Check(descriptor->IsPublic() == 1, "IsPublic() == 1");
+    Check(std::strcmp(descriptor->InternalName(), "MeshImport") == 0, "InternalName() MeshImport");
 
     auto* importer = static_cast<SceneImport*>(descriptor->Create(FALSE));
-    Check(importer && importer->ExtCount() == 2 && std::strcmp(importer->Ext(0), "model") == 0, "Create() gives the importer");
+    Check(importer != nullptr, "Create() gives the importer");
     if (!importer)
         return 1;
+    Check(importer->ExtCount() == 2 && std::strcmp(importer->Ext(0), "model") == 0 && std::strcmp(importer->Ext(1), "mesh") == 0 &&
+              std::strcmp(importer->Ext(2), "") == 0,
+          "Ext(): model, mesh, then empty");
+    Check(std::strcmp(importer->LongDesc(), "Brennic Model File") == 0, "LongDesc() Brennic Model File");
+    Check(std::strcmp(importer->ShortDesc(), "Brennic Model") == 0, "ShortDesc() Brennic Model");
+    Check(std::strcmp(importer->AuthorName(), "Tamsel") == 0, "AuthorName() Tamsel");
+    Check(*importer->CopyrightMessage() != '\0' && !*importer->OtherMessage1() && !*importer->OtherMessage2(),
+          "a copyright message, no other messages");
+    Check(importer->Version() == 110, "Version() == 110");
 
     standin::Scene scene;
     const int result = importer->DoImport(argv[2], &scene, nullptr, FALSE);

@@ -9,8 +9,6 @@
 
 #include "resource.h"
 
-HINSTANCE StandInModuleInstance();
-
 class PluginHostTest : public SceneTest {
 protected:
     using Action = standin::DialogAction;

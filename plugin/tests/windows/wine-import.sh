@@ -8,6 +8,7 @@
 set -uo pipefail
 build=$(realpath "$1") sample=$(realpath "$2") output=$(realpath -m "$3")
 mkdir -p "$output"
+rm -f "$output"/*.png "$output/shots.log" # a screenshot missing from this run must not be an old one
 stage=$output/module
 mkdir -p "$stage"
 cp "$build/host/wine-test-host.exe" "$build/host/BrennicStandInHost.dll" "$build/plugin/BrennicMeshImport.dli" "$stage/"
@@ -38,7 +39,14 @@ check() { # check WHAT COMMAND...
     if "${@:2}" >/dev/null 2>&1; then passed=$((passed + 1)); echo "ok $1"; else failed=$((failed + 1)); echo "FAIL $1"; fi
 }
 window() { timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -1; }
-shot() { sleep 0.5; import -window "$1" "$output/$2.png" 2>/dev/null; }
+shot() { # shot WINDOW NAME: a screenshot that cannot be taken fails its check; why goes to shots.log
+    local taken=false
+    for _ in $(seq 20); do
+        sleep 0.25 # let the window paint first
+        if import -window "$1" "$output/$2.png" 2>>"$output/shots.log"; then taken=true; break; fi
+    done
+    check "screenshot $2.png" $taken
+}
 finish() { # waits up to 30 s for the test host to end by itself
     for _ in $(seq 300); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
     kill -0 "$1" 2>/dev/null && { kill "$1"; echo "test host did not end; killed"; }

@@ -1,5 +1,5 @@
-// The module's resources for the stand-in host, made from the same string table the resource
-// script compiles for Windows: the module's instance handle points at them.
+// The plug-in module's resources for the stand-in host, made from the same string table the
+// resource script compiles for Windows: the module's instance handle points at them.
 #include "StandInWin32.h"
 
 #include "resource.h"

@@ -1,0 +1,16 @@
+#include "UniqueNames.h"
+
+std::string UniqueNames::Make(const std::string& stem, const std::string& extension)
+{
+    std::string name = stem + extension;
+    unsigned& next = nextSuffix[stem + '\0' + extension];
+    if (next == 0) {
+        next = 2;
+        if (Take(name))
+            return name;
+    }
+    do
+        name = stem + "_" + std::to_string(next++) + extension;
+    while (!Take(name));
+    return name;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+// Our own reader of DirectDraw Surface (.dds) textures, and a PNG codec for the pictures it
+// decodes. Every function takes untrusted bytes: sizes are checked before anything is allocated
+// and nothing is read outside the bytes given.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dds {
+
+// 8-bit RGBA, rows top to bottom.
+struct Image {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+};
+
+// Every alpha 255 / only 0 and 255 / anything between.
+enum class Alpha { Opaque, Cutout, Blended };
+
+struct Header {
+    uint32_t width = 0, height = 0;
+    std::string format; // e.g. "BC7 sRGB", "A8R8G8B8"
+    bool cubeMap = false;
+};
+
+// Reads the header (and DX10 extension) only: for checks before reading or decoding a file.
+// False with `problem` when the header is damaged or names a format we cannot decode.
+bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem);
+
+// Decodes the top level (the first face of a cube map) of a .dds file's bytes. False with
+// `problem` in our own words when it cannot, checked before any large allocation; `notes` gets
+// what the user should know of a decode that worked ("a cube map: its first face is used").
+bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem,
+            std::vector<std::string>& notes, uint64_t maxPixels = uint64_t{1} << 28);
+
+Alpha ClassifyAlpha(const Image& image);
+
+// PNG through libpng: RGB when withAlpha is false, else RGBA; no time or text chunks, so the
+// same image always gives the same bytes. Throws std::runtime_error on failure (std::bad_alloc
+// passes).
+std::vector<uint8_t> EncodePng(const Image& image, bool withAlpha);
+
+// For tests and tools: reads a PNG back to RGBA (grey, palette and 16-bit images converted).
+bool DecodePng(const uint8_t* bytes, size_t size, Image& image, std::string& problem,
+               uint64_t maxPixels = uint64_t{1} << 28);
+
+} // namespace dds

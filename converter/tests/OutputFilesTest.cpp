@@ -1,0 +1,290 @@
+// Output files: each lands whole under its final name or not at all, whatever the folder holds
+// (links, files the conversion reads) and however the run ends (an error, the file size limit,
+// TERM, INT or HUP).
+#include "OutputFiles.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Temporaries = OutputFiles::Temporaries;
+
+namespace {
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Every name under `folder`, relative to it.
+std::set<std::string> Contents(const std::string& folder)
+{
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.insert(fs::relative(entry.path(), folder).string());
+    return names;
+}
+
+std::string TemporariesName(const ::testing::TestParamInfo<Temporaries>& info)
+{
+    return info.param == Temporaries::Unnamed ? "Unnamed" : "Named";
+}
+
+class OutputFilesTest : public ::testing::TestWithParam<Temporaries> {
+protected:
+    std::string Path(const std::string& name) const { return folder.path + "/" + name; }
+
+    TempFolder folder;
+};
+
+TEST_P(OutputFilesTest, CommitPutsEveryFileInPlaceWithTheUsualModeAndNothingElse)
+{
+    const mode_t previousMask = umask(027);
+    {
+        OutputFiles files({}, GetParam());
+        // More files than wait unnamed, so some take temporary names before the commit.
+        for (size_t i = 0; i < OutputFiles::maxUnnamedWaiting + 2; ++i)
+            files.Write(Path("made/deeper/" + std::to_string(i) + ".bin"), "blob", 4);
+        OutputFile& text = files.Create(Path("text.obj"));
+        text << "v " << 1.5f << ' ' << uint64_t(7) << '\n';
+        text.Close();
+        files.Commit();
+    }
+    umask(previousMask);
+
+    std::set<std::string> expected{"made", "made/deeper", "text.obj"};
+    for (size_t i = 0; i < OutputFiles::maxUnnamedWaiting + 2; ++i)
+        expected.insert("made/deeper/" + std::to_string(i) + ".bin");
+    EXPECT_EQ(Contents(folder.path), expected);
+    EXPECT_EQ(ReadText(Path("made/deeper/0.bin")), "blob");
+    EXPECT_EQ(ReadText(Path("text.obj")), "v 1.5 7\n");
+    struct stat status {};
+    ASSERT_EQ(stat(Path("text.obj").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST_P(OutputFilesTest, AFailureBeforeTheCommitLeavesNothingNotEvenTheFoldersItMade)
+{
+    fs::create_directory(Path("existing"));
+    try {
+        OutputFiles files({}, GetParam());
+        for (size_t i = 0; i < OutputFiles::maxUnnamedWaiting + 2; ++i)
+            files.Write(Path("existing/made/" + std::to_string(i) + ".png"), "png", 3);
+        files.Create(Path("existing/made/main.obj")) << "v 1 2 3\n";
+        throw std::runtime_error("the writer failed");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(Contents(folder.path), std::set<std::string>{"existing"});
+}
+
+TEST_P(OutputFilesTest, ALinkPlantedAtTheTemporaryNameOfOldIsNeverWrittenThrough)
+{
+    WriteText(Path("victim"), "precious");
+    fs::create_symlink(Path("victim"), Path(".out.glb.part-" + std::to_string(getpid())));
+    OutputFiles files({}, GetParam());
+    files.Write(Path("out.glb"), "glb", 3);
+    files.Commit();
+    EXPECT_EQ(ReadText(Path("victim")), "precious");
+    EXPECT_EQ(ReadText(Path("out.glb")), "glb");
+}
+
+TEST_P(OutputFilesTest, ALinkAtTheFinalNameIsReplacedNotFollowed)
+{
+    WriteText(Path("victim"), "precious");
+    fs::create_symlink(Path("victim"), Path("out.glb"));
+    OutputFiles files({}, GetParam());
+    files.Write(Path("out.glb"), "glb", 3);
+    files.Commit();
+    EXPECT_EQ(ReadText(Path("victim")), "precious");
+    EXPECT_FALSE(fs::is_symlink(Path("out.glb")));
+    EXPECT_EQ(ReadText(Path("out.glb")), "glb");
+}
+
+TEST_P(OutputFilesTest, ANameThatFitsKeepsFittingAsATemporary)
+{
+    const std::string longest(NAME_MAX, 'n');
+    OutputFiles files({}, GetParam());
+    files.Write(Path(longest), "x", 1);
+    files.Commit();
+    EXPECT_EQ(ReadText(Path(longest)), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, OutputFilesTest, ::testing::Values(Temporaries::Unnamed, Temporaries::Named), TemporariesName);
+
+TEST(OutputFiles, FilesTheConversionReadsAreRefusedUnderEverySpelling)
+{
+    const TempFolder folder;
+    const std::string input = folder.path + "/in.model";
+    WriteText(input, "model");
+    fs::create_hard_link(input, folder.path + "/hard.model");
+    fs::create_symlink(input, folder.path + "/soft.model");
+    fs::create_directory(folder.path + "/sub");
+
+    OutputFiles files;
+    files.ProtectFile(input);
+    files.ProtectFile(folder.path + "/no such file"); // nothing to protect
+    for (const std::string& spelling : {input, folder.path + "/sub/../in.model", folder.path + "/hard.model", folder.path + "/soft.model"}) {
+        EXPECT_THROW(files.Create(spelling), std::runtime_error) << spelling;
+        try {
+            files.CheckOutput(spelling);
+            ADD_FAILURE() << spelling << " passed the check";
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("a file this conversion reads"), std::string::npos) << error.what();
+        }
+    }
+    files.Write(folder.path + "/out.glb", "glb", 3);
+    files.Commit();
+    EXPECT_EQ(ReadText(input), "model");
+}
+
+TEST(OutputFiles, ErrorsNameTheFileTheUserAskedFor)
+{
+    const TempFolder folder;
+    const std::string requested = folder.path + "/out.glb";
+    WriteText(folder.path + "/blocker", "");
+    const std::string tooLong(NAME_MAX + 1, 'n');
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {folder.path + "/blocker/out_textures/a.png", "cannot write " + requested + ": " + folder.path + "/blocker: not a folder"},
+        {folder.path + "/" + tooLong, "cannot write " + requested + ": " + folder.path + "/" + tooLong +
+                                          ": the name is too long for the file system (" + std::to_string(NAME_MAX) + " bytes at most)"},
+        {folder.path + "/" + tooLong + "/a.png", "cannot write " + requested + ": " + folder.path + "/" + tooLong +
+                                                     ": the name is too long for the file system"},
+    };
+    for (const auto& test : cases) {
+        OutputFiles files(requested);
+        try {
+            files.Create(test.path);
+            ADD_FAILURE() << test.path << " was made";
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(error.what(), test.message);
+        }
+    }
+    EXPECT_EQ(Contents(folder.path), std::set<std::string>{"blocker"});
+}
+
+TEST(OutputFiles, FilesystemErrorsSayThePathAndWhy)
+{
+    const fs::filesystem_error error("status", "some/path", std::make_error_code(std::errc::filename_too_long));
+    EXPECT_EQ(Describe(error), "some/path: the name is too long for the file system");
+}
+
+// --- Signals
+
+const int cleanedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+std::string SignalName(const ::testing::TestParamInfo<int>& info)
+{
+    return info.param == SIGTERM ? "TERM" : info.param == SIGINT ? "INT" : "HUP";
+}
+
+class SignalTest : public ::testing::TestWithParam<int> {
+protected:
+    TempFolder folder;
+};
+
+TEST_P(SignalTest, RemovesTheNamedTemporariesAndTheFoldersMadeThenEndsAsTheSignalWould)
+{
+    const std::string made = folder.path + "/made/deeper";
+    EXPECT_EXIT(
+        {
+            signalcleanup::Install();
+            OutputFiles files({}, Temporaries::Named);
+            files.Write(made + "/done.png", "png", 3);
+            files.Create(made + "/main.obj") << "v 1 2 3\n";
+            raise(GetParam());
+        },
+        ::testing::KilledBySignal(GetParam()), "");
+    EXPECT_EQ(Contents(folder.path), std::set<std::string>{});
+}
+
+// A model large enough that writing its OBJ takes a while.
+std::string WriteLargeModel(const modelwriter::ContentFolder& content)
+{
+    std::vector<modelwriter::MeshSpec> meshes(4);
+    for (size_t m = 0; m < meshes.size(); ++m) {
+        modelwriter::MeshSpec& mesh = meshes[m];
+        mesh.name = "large" + std::to_string(m);
+        mesh.texture = "none";
+        mesh.staticVertices.resize(65535);
+        for (size_t i = 0; i < mesh.staticVertices.size(); ++i) {
+            float* position = mesh.staticVertices[i].position;
+            position[0] = float(i % 256);
+            position[1] = float(i / 256);
+            position[2] = float(m);
+        }
+        for (uint16_t i = 0; i + 2 < 65535; i += 3)
+            mesh.indices.insert(mesh.indices.end(), {i, uint16_t(i + 1), uint16_t(i + 2)});
+    }
+    return content.WriteModel("large", modelwriter::MeshListChunk(meshes));
+}
+
+// Whether the process has a file open in `folder` (an unnamed temporary shows as "folder/#N").
+bool WritesInto(pid_t process, const std::string& folder)
+{
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+        const fs::path target = fs::read_symlink(entry.path(), error);
+        if (!error && target.parent_path() == folder)
+            return true;
+    }
+    return false;
+}
+
+TEST_P(SignalTest, TheCommandEndedWhileWritingLeavesNothing)
+{
+    const modelwriter::ContentFolder content(folder.path);
+    const std::string model = WriteLargeModel(content);
+    const std::string outputFolder = folder.path + "/fresh/deeper";
+    const std::string output = outputFolder + "/large.obj";
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const char* const arguments[] = {BRENNIC_IMPORT, "-q", "-o", output.c_str(), model.c_str(), nullptr};
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, BRENNIC_IMPORT, &actions, nullptr, const_cast<char* const*>(arguments), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Signalled as soon as it writes; a run that ends first fails the test below.
+    int status = 0;
+    bool ended = false;
+    while (!WritesInto(child, outputFolder)) {
+        ended = waitpid(child, &status, WNOHANG) == child;
+        if (ended)
+            break;
+        const timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
+    }
+    if (!ended) {
+        kill(child, GetParam());
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+    }
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the command ended by itself before it was signalled, status " << status;
+    EXPECT_EQ(WTERMSIG(status), GetParam());
+    EXPECT_FALSE(fs::exists(folder.path + "/fresh"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, SignalTest, ::testing::ValuesIn(cleanedSignals), SignalName);
+
+} // namespace
