@@ -294,6 +294,13 @@ void WriteFiles(const std::string& root)
     logPath = root + "/command.log";
 }
 
+bool Contains(const std::string& path, const std::string& text)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes(std::istreambuf_iterator<char>(in), {});
+    return bytes.find(text) != std::string::npos;
+}
+
 // Once, untimed: every command must work and write what it is timed for, or the ratios would
 // compare less work than they claim.
 void CheckOutputs()
@@ -305,14 +312,15 @@ void CheckOutputs()
         if (!failure.empty())
             throw std::runtime_error(failure);
     }
-    int converted = 0, pngs = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(brennicFolderOutput)) {
+    int converted = 0;
+    for (const auto& entry : fs::directory_iterator(brennicFolderOutput))
         converted += entry.path().extension() == ".glb";
-        pngs += entry.path().extension() == ".png";
-    }
-    std::printf("brennic-import: %d .glb files from the folder, %d PNG files beside them\n", converted, pngs);
-    if (converted != modelCount || pngs == 0)
-        throw std::runtime_error("brennic-import did not convert the whole folder with its textures");
+    std::printf("brennic-import: %d .glb files from the folder\n", converted);
+    if (converted != modelCount)
+        throw std::runtime_error("brennic-import did not convert the whole folder");
+    for (const std::string& output : {brennicFolderOutput + "/" + Numbered("model", 0) + ".glb", singleOutput})
+        if (!Contains(output, "image/png"))
+            throw std::runtime_error(output + " carries no PNG of its texture");
     if (!fs::exists(AssimpOutput(0)) || !fs::exists(singleOutput))
         throw std::runtime_error("a command exited with 0 but wrote nothing");
 }
