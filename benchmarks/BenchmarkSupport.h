@@ -1,7 +1,7 @@
 #pragma once
 
 // What the benchmarks share: a temporary folder for the files they time, the time-per-vertex
-// counter, and a reporter that keeps each benchmark's times so main can print the ratio of two
+// counter, and a reporter that keeps each benchmark's times so main can print ratios of two
 // benchmarks measured in the same run.
 
 #include <benchmark/benchmark.h>
@@ -148,9 +148,9 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 }
 
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary
-// folder, the registered benchmarks run, and the ratio of the two named ones is printed.
+// folder, the registered benchmarks run, and the ratio of each named pair is printed, in order.
 template <typename Prepare>
-int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -161,12 +161,19 @@ int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
         RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
-        PrintRatio(reporter, ratio);
+        for (const Ratio& ratio : ratios)
+            PrintRatio(reporter, ratio);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
         return 1;
     }
     return 0;
+}
+
+template <typename Prepare>
+int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
+{
+    return Run(argc, argv, std::vector<Ratio>{ratio}, prepare);
 }
 
 } // namespace bench
