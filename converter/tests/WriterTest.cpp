@@ -503,4 +503,42 @@ TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)
     EXPECT_EQ(obj->mNumMeshes, 1u);
 }
 
+// A URI reference back to the path it spells.
+std::string UnescapeUri(const std::string& uri)
+{
+    std::string path;
+    for (size_t i = 0; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size()) {
+            path += char(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+TEST_F(WriterTest, PathsBecomeUrisThatFindTheirFilesAndNamesThatAreNotUtf8AreReplaced)
+{
+    // Spaces, '#', '%' and bytes past ASCII in file names: each must be escaped in a URI.
+    const std::string texture = content.WriteTexture("50% caf\xC3\xA9", "512",
+        modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return Pixel(0, 0, 255); }));
+    ExportScene exported = TexturedTriangle(texture);
+    exported.meshes[0].name = "caf\xE9 #1"; // Latin-1, as the game's files may hold
+    const std::string gltf = Write(exported, OutputFormat::Gltf, "my scene #1.gltf");
+    ExpectValid({gltf});
+
+    const json root = json::parse(ReadText(gltf)); // refuses bytes that are not UTF-8
+    EXPECT_EQ(root.at("nodes").at(0).at("name"), "caf\xEF\xBF\xBD #1");
+    std::vector<std::string> uris{root.at("buffers").at(0).at("uri")};
+    for (const json& image : root.at("images"))
+        uris.push_back(image.at("uri"));
+    ASSERT_EQ(uris.size(), 2u) << "the .bin and the PNG";
+    const char* uriCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/%";
+    for (const std::string& uri : uris) {
+        EXPECT_EQ(uri.find_first_not_of(uriCharacters), std::string::npos) << uri;
+        EXPECT_TRUE(fs::is_regular_file(output.path + "/" + UnescapeUri(uri))) << uri;
+    }
+}
+
 } // namespace

@@ -16,7 +16,6 @@ check() { # check WHAT COMMAND...
 run() { # run ARGS...: status in $status, stdout and stderr in $out
     out=$("$tool" "$@" 2>&1); status=$?
 }
-leftovers() { find "$work" -name '.*.part-*' | grep -q .; }
 
 # -- The sample, in each format
 run -o out/storage.glb --include-lods "$sample"
