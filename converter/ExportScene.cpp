@@ -32,6 +32,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
+    const Point3* cornerNormals = standin::CornerNormals(mesh);
     std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
     std::vector<uint32_t> nextMade;   // per output vertex: the next made from the same host vertex
     std::vector<uint32_t> texVertexOf; // per output vertex
@@ -42,8 +43,8 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const Point3 normal = mesh.cornerNormals
-                ? mesh.cornerNormals[3 * size_t(f) + size_t(k)]
+            const Point3 normal = cornerNormals
+                ? cornerNormals[3 * size_t(f) + size_t(k)]
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);

@@ -1,5 +1,6 @@
 // The stand-in host's mesh operations: weld, clean-up and normals.
 #include "HostApi.h"
+#include "StandInHost.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,27 @@ TEST(Weld, ChainsDoNotMergeEndToEnd)
     EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 1, 0, 1, 1}));
 }
 
+TEST(Weld, AVertexNearTwoKeptOnesJoinsTheEarlierNotTheNearer)
+{
+    // Kept vertices 0 and 1 lie 0.0015 apart; vertex 2 lies 0.0008 from 0 and 0.0007 from 1.
+    // Each way along each axis, with 0 and 1 in one grid cell and in two.
+    for (const float origin : {0.0f, 1.0021f, -0.5f, 0.0035f, -0.0035f})
+        for (const float direction : {1.0f, -1.0f})
+            for (int axis = 0; axis < 3; ++axis) {
+                auto at = [&](float offset) {
+                    float c[3] = {origin, origin, origin};
+                    c[axis] += direction * offset;
+                    return Point3(c[0], c[1], c[2]);
+                };
+                Mesh mesh;
+                Fill(mesh, {at(0), at(0.0015f), at(0.0008f), {9, 9, 9}}, {{2, 1, 3}});
+                WeldAll(mesh);
+                ASSERT_EQ(mesh.numVerts, 3);
+                EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2})) << "origin " << origin << ", axis " << axis
+                                                                         << ", direction " << direction;
+            }
+}
+
 TEST(Weld, RenumbersFacesAndLeavesTextureFacesAlone)
 {
     Mesh mesh;
@@ -175,21 +197,21 @@ TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
     Mesh smooth;
     Fill(smooth, vertices, faces, 1);
     smooth.buildNormals();
-    EXPECT_NEAR(smooth.cornerNormals[0].y, s, 1e-6);
-    EXPECT_NEAR(smooth.cornerNormals[0].z, s, 1e-6);
-    EXPECT_NEAR(smooth.cornerNormals[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
+    EXPECT_NEAR(standin::CornerNormals(smooth)[0].y, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)[0].z, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
 
     Mesh sharp;
     Fill(sharp, vertices, faces, 1);
     sharp.faces[1].setSmGroup(2);
     sharp.buildNormals();
-    EXPECT_EQ(sharp.cornerNormals[0], Point3(0, 0, 1));
-    EXPECT_EQ(sharp.cornerNormals[4], Point3(0, 1, 0));
+    EXPECT_EQ(standin::CornerNormals(sharp)[0], Point3(0, 0, 1));
+    EXPECT_EQ(standin::CornerNormals(sharp)[4], Point3(0, 1, 0));
 
     Mesh none;
     Fill(none, vertices, faces, 0);
     none.buildNormals();
-    EXPECT_EQ(none.cornerNormals[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+    EXPECT_EQ(standin::CornerNormals(none)[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
 }
 
 TEST(BoundingBox, CoversEveryVertex)

@@ -1,0 +1,214 @@
+// The stand-in host's vertex weld (MeshDelta::WeldByThreshold and Apply), with the grid of
+// cells it finds neighbours through.
+#include "HostApi.h"
+#include "MeshState.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// A weld's outcome, kept beside its MeshDelta until applied.
+struct WeldState {
+    std::vector<DWORD> vertexMap;  // old vertex -> new vertex
+    std::vector<int> keptVertices; // new vertex -> the old vertex whose place it takes
+    bool welded = false;
+};
+
+standin::SideRecords<MeshDelta, WeldState>& Deltas()
+{
+    static auto* const deltas = new standin::SideRecords<MeshDelta, WeldState>; // may outlive main's end
+    return *deltas;
+}
+
+struct Cell {
+    int64_t x, y, z;
+    bool operator==(const Cell& other) const { return x == other.x && y == other.y && z == other.z; }
+};
+
+// Open addressing from a grid cell to the newest kept vertex in it; the kept vertices of one
+// cell are chained through `next`, newest first. A slot holds a kept vertex's new number, and
+// the cell is read back from `cells`, so the table is four bytes a slot. Made once and reused
+// by every weld, sized to the largest mesh yet.
+class CellTable {
+public:
+    void Reset(size_t candidates)
+    {
+        size_t capacity = 16;
+        while (capacity < 2 * candidates)
+            capacity *= 2;
+        slots.assign(capacity, -1);
+        mask = capacity - 1;
+        cells.clear();
+        next.clear();
+    }
+
+    // The newest kept vertex in the cell, or -1.
+    int Find(const Cell& cell) const
+    {
+        for (size_t slot = Hash(cell) & mask;; slot = (slot + 1) & mask) {
+            const int kept = slots[slot];
+            if (kept < 0 || cells[size_t(kept)] == cell)
+                return kept;
+        }
+    }
+
+    int Next(int kept) const { return next[size_t(kept)]; }
+
+    // Adds kept vertex `kept` (the next new number, or one past a vertex kept without a cell).
+    void Add(int kept, const Cell& cell)
+    {
+        cells.resize(size_t(kept) + 1);
+        next.resize(size_t(kept) + 1, -1);
+        cells[size_t(kept)] = cell;
+        for (size_t slot = Hash(cell) & mask;; slot = (slot + 1) & mask) {
+            int& head = slots[slot];
+            if (head < 0 || cells[size_t(head)] == cell) {
+                next[size_t(kept)] = head;
+                head = kept;
+                return;
+            }
+        }
+    }
+
+private:
+    static size_t Hash(const Cell& c)
+    {
+        const uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
+                           uint64_t(c.z) * 0x165667B19E3779F9ull;
+        return size_t(h ^ (h >> 29));
+    }
+
+    std::vector<int> slots;
+    size_t mask = 0;
+    std::vector<Cell> cells; // by new number; only those of kept candidates are read
+    std::vector<int> next;   // by new number: the next older kept vertex in the same cell
+};
+
+CellTable& TheCellTable()
+{
+    static auto* const table = new CellTable; // may outlive main's end
+    return *table;
+}
+
+// floor(t) for |t| < 2^62, without a library call.
+int64_t Floor(double t)
+{
+    const int64_t i = int64_t(t);
+    return double(i) > t ? i - 1 : i;
+}
+
+} // namespace
+
+MeshDelta::MeshDelta(const Mesh& mesh) : vnum(DWORD(std::max(mesh.numVerts, 0))), fnum(DWORD(std::max(mesh.numFaces, 0))) {}
+
+MeshDelta::~MeshDelta()
+{
+    Deltas().Forget(*this);
+}
+
+// Greedy in vertex order: a candidate joins the earliest kept candidate lying closer than the
+// threshold, else it is kept itself. A merged vertex so takes the position of the lowest-
+// numbered vertex of its group, and a chain of close vertices is not merged end to end: each
+// joins a kept vertex within the threshold of itself. Cells are four thresholds wide: a
+// vertex's neighbours lie within two cells along each axis, and within one half of the time,
+// while a cell holds at most a few dozen kept vertices (they lie a threshold apart):
+// expected linear time.
+BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold)
+{
+    WeldState& state = Deltas().Of(*this);
+    const size_t count = std::min(size_t(vnum), size_t(std::max(mesh.numVerts, 0)));
+    state.vertexMap.assign(count, 0);
+    state.keptVertices.clear();
+    state.welded = true;
+    const bool usable = threshold > 0 && std::isfinite(threshold);
+    const double cellsPerUnit = 1.0 / (4.0 * double(threshold)), reach = double(threshold), reachSquared = reach * reach;
+    constexpr double gridLimit = 1e15; // cell coordinates stay far inside int64
+    // A vertex this close to its cell's edge (in cell widths) may have neighbours in the next
+    // cell: a quarter of a cell, and a little more so rounding never hides one.
+    constexpr double nearEdge = 0.25 + 1.0 / 64;
+
+    CellTable& cells = TheCellTable();
+    cells.Reset(usable ? size_t(vertexSet.NumberSet()) : 0);
+    const Point3* verts = mesh.verts.get();
+    bool merged = false;
+    for (size_t v = 0; v < count; ++v) {
+        const Point3& p = verts[v];
+        const int kept = int(state.keptVertices.size());
+        const double position[3] = {p.x, p.y, p.z};
+        double scaled[3];
+        bool candidate = usable && vertexSet[int(v)];
+        for (int axis = 0; axis < 3; ++axis) {
+            scaled[axis] = position[axis] * cellsPerUnit;
+            candidate = candidate && std::fabs(scaled[axis]) < gridLimit; // false for NaN and infinity
+        }
+        if (!candidate) {
+            state.vertexMap[v] = DWORD(kept);
+            state.keptVertices.push_back(int(v));
+            continue;
+        }
+
+        Cell own, low, high;
+        int64_t* const ownAxes[3] = {&own.x, &own.y, &own.z};
+        int64_t* const lowAxes[3] = {&low.x, &low.y, &low.z};
+        int64_t* const highAxes[3] = {&high.x, &high.y, &high.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            const int64_t c = Floor(scaled[axis]);
+            const double within = scaled[axis] - double(c);
+            *ownAxes[axis] = c;
+            *lowAxes[axis] = within < nearEdge ? c - 1 : c;
+            *highAxes[axis] = within > 1 - nearEdge ? c + 1 : c;
+        }
+        int match = -1;
+        Cell probe;
+        for (probe.x = low.x; probe.x <= high.x; ++probe.x)
+            for (probe.y = low.y; probe.y <= high.y; ++probe.y)
+                for (probe.z = low.z; probe.z <= high.z; ++probe.z)
+                    for (int k = cells.Find(probe); k >= 0; k = cells.Next(k)) {
+                        const Point3& q = verts[size_t(state.keptVertices[size_t(k)])];
+                        const double dx = double(q.x) - position[0], dy = double(q.y) - position[1],
+                                     dz = double(q.z) - position[2];
+                        if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || k < match))
+                            match = k;
+                    }
+        if (match >= 0) {
+            state.vertexMap[v] = DWORD(match);
+            merged = true;
+            continue;
+        }
+        state.vertexMap[v] = DWORD(kept);
+        state.keptVertices.push_back(int(v));
+        cells.Add(kept, own);
+    }
+    return merged ? TRUE : FALSE;
+}
+
+// Keeps one vertex per group and renumbers the faces. A face corner that pointed past the
+// vertices still does, so the host's clean-up sees it as illegal.
+void MeshDelta::Apply(Mesh& mesh)
+{
+    WeldState& state = Deltas().Of(*this);
+    if (!state.welded || mesh.numVerts != int(state.vertexMap.size()))
+        return;
+    standin::MeshState& meshState = standin::StateOf(mesh);
+    const std::vector<int>& keptVertices = state.keptVertices;
+    const size_t keptCount = keptVertices.size();
+    std::unique_ptr<Point3[]> verts(new Point3[keptCount]);
+    std::unique_ptr<Point3[]> normals(new Point3[keptCount]);
+    for (size_t k = 0; k < keptCount; ++k) {
+        verts[k] = mesh.verts[size_t(keptVertices[k])];
+        normals[k] = meshState.vertexNormals[size_t(keptVertices[k])];
+    }
+    const DWORD oldCount = DWORD(mesh.numVerts);
+    for (int f = 0; f < mesh.numFaces; ++f)
+        for (DWORD& corner : mesh.faces[size_t(f)].v)
+            corner = corner < oldCount ? state.vertexMap[corner] : corner - oldCount + DWORD(keptCount);
+    mesh.verts = std::move(verts);
+    meshState.vertexNormals = std::move(normals);
+    mesh.numVerts = int(keptCount);
+    meshState.cornerNormals.reset();
+    meshState.edgeListValid = false;
+    state.welded = false;
+}
