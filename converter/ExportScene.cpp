@@ -23,21 +23,28 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// One output vertex per distinct (vertex, texture vertex, normal) a corner uses. The output
-// vertices made from one host vertex are chained, and a chain is rarely longer than the
-// seams through that vertex, so a corner finds its vertex in a step or two.
-ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
+// One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
+// the order corners first use them. An open-addressing table from that key to the output
+// vertex, sized to the corners, finds a corner's vertex in a step or two however many output
+// vertices share a host vertex (a weld can put thousands on one position).
+ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
 {
-    constexpr uint32_t none = UINT32_MAX;
+    constexpr uint32_t empty = UINT32_MAX;
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     const Point3* cornerNormals = standin::CornerNormals(mesh);
-    std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
-    std::vector<uint32_t> nextMade;   // per output vertex: the next made from the same host vertex
-    std::vector<uint32_t> texVertexOf; // per output vertex
-    out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
-    out.indices.reserve(size_t(mesh.numFaces) * 3);
+    const size_t cornerCount = 3 * size_t(mesh.numFaces);
+    size_t capacity = 16;
+    while (capacity < 2 * cornerCount)
+        capacity *= 2;
+    const size_t mask = capacity - 1;
+    std::vector<uint32_t> slots(capacity, empty);
+    std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
+    vertexOf.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
+    texVertexOf.reserve(vertexOf.capacity());
+    out.vertices.reserve(vertexOf.capacity());
+    out.indices.reserve(cornerCount);
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
         for (int k = 0; k < 3; ++k) {
@@ -48,12 +55,22 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            uint32_t made = firstMade[vertex];
-            while (made != none && (texVertexOf[made] != texVertex ||
-                                    std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) != 0))
-                made = nextMade[made];
-            if (made == none) {
+            uint32_t normalBits[3];
+            std::memcpy(normalBits, yUpNormal, sizeof normalBits);
+            uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
+            hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
+            hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
+            size_t slot = size_t(hash ^ (hash >> 32)) & mask;
+            uint32_t made = slots[slot];
+            for (; made != empty; slot = (slot + 1) & mask, made = slots[slot]) {
+                ++work.comparisons;
+                if (vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
+                    std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0)
+                    break;
+            }
+            if (made == empty) {
                 made = uint32_t(out.vertices.size());
+                slots[slot] = made;
                 ExportVertex v{};
                 ToYUp(mesh.verts[vertex], v.position);
                 std::memcpy(v.normal, yUpNormal, sizeof v.normal);
@@ -62,27 +79,29 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
                     v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
                 }
                 out.vertices.push_back(v);
+                vertexOf.push_back(vertex);
                 texVertexOf.push_back(texVertex);
-                nextMade.push_back(firstMade[vertex]);
-                firstMade[vertex] = made;
             }
             out.indices.push_back(made);
         }
     }
+    work.corners += cornerCount;
     return out;
 }
 
 } // namespace
 
-ExportScene CollectScene(const standin::Scene& scene)
+ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
 {
+    CollectWork unused;
+    CollectWork& counted = work ? *work : unused;
     ExportScene out;
     std::map<std::string, int> textureByPath;
     for (standin::Node* node : scene.Nodes()) {
         const TriObject* object = node->GetTriObject();
         if (!object)
             continue;
-        out.meshes.push_back(CollectMesh(object->mesh, node->GetName()));
+        out.meshes.push_back(CollectMesh(object->mesh, node->GetName(), counted));
         Mtl* material = node->GetMtl();
         if (!material)
             continue;
