@@ -23,10 +23,22 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+// Where a corner's key (vertex, texture vertex, normal bits) starts its probe.
+size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
+{
+    uint32_t normalBits[3];
+    std::memcpy(normalBits, normal, sizeof normalBits);
+    uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
+    hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
+    hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
+    return size_t(hash ^ (hash >> 32));
+}
+
 // One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
 // the order corners first use them. An open-addressing table from that key to the output
-// vertex, sized to the corners, finds a corner's vertex in a step or two however many output
-// vertices share a host vertex (a weld can put thousands on one position).
+// vertex finds a corner's vertex in a step or two however many output vertices share a host
+// vertex (a weld can put thousands on one position). It starts at twice the vertices a mesh
+// usually makes and doubles when half full.
 ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
 {
     constexpr uint32_t empty = UINT32_MAX;
@@ -35,16 +47,30 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     const Point3* cornerNormals = standin::CornerNormals(mesh);
     const size_t cornerCount = 3 * size_t(mesh.numFaces);
-    size_t capacity = 16;
-    while (capacity < 2 * cornerCount)
-        capacity *= 2;
-    const size_t mask = capacity - 1;
-    std::vector<uint32_t> slots(capacity, empty);
+    const size_t expected = std::min(cornerCount, size_t(std::max(mesh.numVerts, mesh.numTVerts)));
     std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
-    vertexOf.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
-    texVertexOf.reserve(vertexOf.capacity());
-    out.vertices.reserve(vertexOf.capacity());
+    vertexOf.reserve(expected);
+    texVertexOf.reserve(expected);
+    out.vertices.reserve(expected);
     out.indices.reserve(cornerCount);
+
+    std::vector<uint32_t> slots;
+    size_t mask = 0;
+    auto resize = [&](size_t capacity) {
+        slots.assign(capacity, empty);
+        mask = capacity - 1;
+        for (uint32_t made = 0; made < out.vertices.size(); ++made) {
+            size_t slot = Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal) & mask;
+            while (slots[slot] != empty)
+                slot = (slot + 1) & mask;
+            slots[slot] = made;
+        }
+    };
+    size_t capacity = 16;
+    while (capacity < 2 * expected)
+        capacity *= 2;
+    resize(capacity);
+
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
         for (int k = 0; k < 3; ++k) {
@@ -55,12 +81,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            uint32_t normalBits[3];
-            std::memcpy(normalBits, yUpNormal, sizeof normalBits);
-            uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
-            hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
-            hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
-            size_t slot = size_t(hash ^ (hash >> 32)) & mask;
+            size_t slot = Hash(vertex, texVertex, yUpNormal) & mask;
             uint32_t made = slots[slot];
             for (; made != empty; slot = (slot + 1) & mask, made = slots[slot]) {
                 ++work.comparisons;
@@ -81,6 +102,8 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 out.vertices.push_back(v);
                 vertexOf.push_back(vertex);
                 texVertexOf.push_back(texVertex);
+                if (2 * out.vertices.size() > slots.size())
+                    resize(2 * slots.size());
             }
             out.indices.push_back(made);
         }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 // A scene of one node whose mesh has `faceCount` faces on vertices 0, 1 and 2, each face with
@@ -33,15 +35,41 @@ void AddFan(standin::Scene& scene, int faceCount)
     scene.AddNodeToScene(node);
 }
 
+// A scene node whose mesh is a cone of `faceCount` faces without smoothing groups or texture
+// faces: each corner takes its face's normal, so the apex is `faceCount` output vertices.
+void AddCone(standin::Scene& scene, int faceCount)
+{
+    TriObject* object = CreateNewTriObject();
+    Mesh& mesh = object->GetMesh();
+    mesh.setNumVerts(faceCount + 2);
+    mesh.setNumFaces(faceCount);
+    mesh.verts[0] = {0, 0, 1};
+    for (int v = 1; v < faceCount + 2; ++v) {
+        const double angle = 6.0 * v / faceCount;
+        mesh.verts[v] = {float(std::cos(angle)), float(std::sin(angle)), 0};
+    }
+    for (int f = 0; f < faceCount; ++f) {
+        mesh.faces[f].setVerts(0, DWORD(f + 1), DWORD(f + 2));
+        mesh.faces[f].setSmGroup(0);
+    }
+    mesh.buildNormals();
+    ImpNode* node = scene.CreateNode();
+    node->Reference(object);
+    node->SetName("cone");
+    scene.AddNodeToScene(node);
+}
+
 TEST(CollectScene, ThousandsOfVerticesOnOnePositionCostAStepOrTwoACorner)
 {
     standin::Scene scene;
     AddFan(scene, 20000);
+    AddCone(scene, 5000);
     CollectWork work;
     const ExportScene exported = CollectScene(scene, &work);
-    ASSERT_EQ(exported.meshes.size(), 1u);
-    EXPECT_EQ(exported.meshes[0].vertices.size(), 60000u);
-    EXPECT_EQ(work.corners, 60000u);
+    ASSERT_EQ(exported.meshes.size(), 2u);
+    EXPECT_EQ(exported.meshes[0].vertices.size(), 60000u) << "a texture vertex each";
+    EXPECT_EQ(exported.meshes[1].vertices.size(), 15000u) << "a face normal each";
+    EXPECT_EQ(work.corners, 75000u);
     EXPECT_LT(work.comparisons, 2 * work.corners) << "a corner compared with vertices made from others";
 }
 
