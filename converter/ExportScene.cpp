@@ -34,42 +34,74 @@ size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
     return size_t(hash ^ (hash >> 32));
 }
 
+// The output vertices of the host vertices that have many, found by key (vertex, texture
+// vertex, normal bits): open addressing, at most half full.
+class KeyTable {
+public:
+    static constexpr uint32_t none = UINT32_MAX;
+
+    // The output vertex with the key, or none; `isKey` tells whether an output vertex has it.
+    template <typename IsKey>
+    uint32_t Find(size_t hash, IsKey isKey) const
+    {
+        if (slots.empty())
+            return none;
+        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1))
+            if (slots[slot] == none || isKey(slots[slot]))
+                return slots[slot];
+    }
+
+    // Adds an output vertex whose key is not in the table yet; `hashOf` gives any tabled
+    // output vertex's hash, for growing.
+    template <typename HashOf>
+    void Add(uint32_t made, size_t hash, HashOf hashOf)
+    {
+        if (2 * (count + 1) > slots.size()) {
+            std::vector<uint32_t> old(std::max<size_t>(16, 2 * slots.size()), none);
+            old.swap(slots);
+            for (uint32_t kept : old)
+                if (kept != none)
+                    Place(kept, hashOf(kept));
+        }
+        Place(made, hash);
+        ++count;
+    }
+
+private:
+    void Place(uint32_t made, size_t hash)
+    {
+        size_t slot = hash & (slots.size() - 1);
+        while (slots[slot] != none)
+            slot = (slot + 1) & (slots.size() - 1);
+        slots[slot] = made;
+    }
+
+    std::vector<uint32_t> slots;
+    size_t count = 0;
+};
+
 // One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
-// the order corners first use them. An open-addressing table from that key to the output
-// vertex finds a corner's vertex in a step or two however many output vertices share a host
-// vertex (a weld can put thousands on one position). It starts at twice the vertices a mesh
-// usually makes and doubles when half full.
+// the order corners first use them. The output vertices made from one host vertex are chained,
+// and a chain is rarely longer than the seams through that vertex, so a corner finds its
+// vertex in a step or two. A weld can put thousands on one position, though: once a host
+// vertex has `longChain` output vertices, they and any it gets later go into a table by key,
+// where its corners look instead, so no corner takes more than that many steps and a probe.
 ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
 {
-    constexpr uint32_t empty = UINT32_MAX;
+    constexpr uint32_t none = KeyTable::none;
+    constexpr uint8_t longChain = 8;
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     const Point3* cornerNormals = standin::CornerNormals(mesh);
-    const size_t cornerCount = 3 * size_t(mesh.numFaces);
-    const size_t expected = std::min(cornerCount, size_t(std::max(mesh.numVerts, mesh.numTVerts)));
+    std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
+    std::vector<uint8_t> madeCount(size_t(mesh.numVerts), 0); // counts up to longChain
+    std::vector<uint32_t> nextMade;    // per output vertex: the next made from the same host vertex
     std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
-    vertexOf.reserve(expected);
-    texVertexOf.reserve(expected);
-    out.vertices.reserve(expected);
-    out.indices.reserve(cornerCount);
-
-    std::vector<uint32_t> slots;
-    size_t mask = 0;
-    auto resize = [&](size_t capacity) {
-        slots.assign(capacity, empty);
-        mask = capacity - 1;
-        for (uint32_t made = 0; made < out.vertices.size(); ++made) {
-            size_t slot = Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal) & mask;
-            while (slots[slot] != empty)
-                slot = (slot + 1) & mask;
-            slots[slot] = made;
-        }
-    };
-    size_t capacity = 16;
-    while (capacity < 2 * expected)
-        capacity *= 2;
-    resize(capacity);
+    out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
+    out.indices.reserve(size_t(mesh.numFaces) * 3);
+    KeyTable table;
+    auto hashOf = [&](uint32_t made) { return Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal); };
 
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
@@ -81,17 +113,20 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            size_t slot = Hash(vertex, texVertex, yUpNormal) & mask;
-            uint32_t made = slots[slot];
-            for (; made != empty; slot = (slot + 1) & mask, made = slots[slot]) {
+            auto isKey = [&](uint32_t made) {
                 ++work.comparisons;
-                if (vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                    std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0)
-                    break;
-            }
-            if (made == empty) {
+                return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
+                       std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
+            };
+            const bool tabled = madeCount[vertex] == longChain;
+            uint32_t made = none;
+            if (tabled)
+                made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
+            else
+                for (made = firstMade[vertex]; made != none && !isKey(made);)
+                    made = nextMade[made];
+            if (made == none) {
                 made = uint32_t(out.vertices.size());
-                slots[slot] = made;
                 ExportVertex v{};
                 ToYUp(mesh.verts[vertex], v.position);
                 std::memcpy(v.normal, yUpNormal, sizeof v.normal);
@@ -102,13 +137,19 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 out.vertices.push_back(v);
                 vertexOf.push_back(vertex);
                 texVertexOf.push_back(texVertex);
-                if (2 * out.vertices.size() > slots.size())
-                    resize(2 * slots.size());
+                nextMade.push_back(firstMade[vertex]);
+                firstMade[vertex] = made;
+                if (tabled) {
+                    table.Add(made, hashOf(made), hashOf);
+                } else if (++madeCount[vertex] == longChain) {
+                    for (uint32_t chained = made; chained != none; chained = nextMade[chained])
+                        table.Add(chained, hashOf(chained), hashOf);
+                }
             }
             out.indices.push_back(made);
         }
     }
-    work.corners += cornerCount;
+    work.corners += 3 * size_t(mesh.numFaces);
     return out;
 }
 

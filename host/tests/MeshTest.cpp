@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -212,6 +213,42 @@ TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
     Fill(none, vertices, faces, 0);
     none.buildNormals();
     EXPECT_EQ(standin::CornerNormals(none)[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+}
+
+TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
+{
+    // A bumpy grid, one smoothing group; then again with one more face at vertex 0 in another
+    // group, which takes the general way for the whole mesh. Away from vertex 0, every bit of
+    // every normal must agree. Heights of 0 and -0 test the signs of zero sums.
+    const int side = 12;
+    std::vector<Point3> vertices;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            vertices.push_back({float(x), float(y), (x * 7 + y * 3) % 5 == 0 ? ((x + y) % 2 ? -0.0f : 0.0f) : std::sin(float(x * y))});
+    std::vector<std::array<DWORD, 3>> faces;
+    for (int y = 0; y + 1 < side; ++y)
+        for (int x = 0; x + 1 < side; ++x) {
+            const DWORD a = DWORD(y * side + x), b = a + 1, c = a + side + 1, d = a + side;
+            faces.push_back({a, b, c});
+            faces.push_back({a, c, d});
+        }
+    Mesh oneGroup, twoGroups;
+    Fill(oneGroup, vertices, faces);
+    faces.push_back({0, DWORD(side * side - 1), DWORD(side - 1)});
+    Fill(twoGroups, vertices, faces);
+    twoGroups.faces[faces.size() - 1].setSmGroup(2);
+    oneGroup.buildNormals();
+    twoGroups.buildNormals();
+    const Point3* one = standin::CornerNormals(oneGroup);
+    const Point3* two = standin::CornerNormals(twoGroups);
+    for (int f = 0; f < oneGroup.numFaces; ++f)
+        for (int k = 0; k < 3; ++k) {
+            const DWORD v = oneGroup.faces[f].v[k];
+            if (v == 0 || v == DWORD(side * side - 1) || v == DWORD(side - 1))
+                continue;
+            EXPECT_EQ(std::memcmp(&one[3 * f + k], &two[3 * f + k], sizeof(Point3)), 0) << "face " << f << ", corner " << k;
+            EXPECT_EQ(std::memcmp(&oneGroup.getNormal(int(v)), &twoGroups.getNormal(int(v)), sizeof(Point3)), 0) << "vertex " << v;
+        }
 }
 
 TEST(BoundingBox, CoversEveryVertex)
