@@ -30,30 +30,25 @@ struct Cell {
 
 // Open addressing from a grid cell to the newest kept vertex in it; the kept vertices of one
 // cell are chained through `next`, newest first. A slot holds a kept vertex's new number, and
-// the cell is read back from `cells`, so the table is four bytes a slot. Made once and reused
-// by every weld, sized to the largest mesh yet.
+// the cell is read back from `cells`, so the table is four bytes a slot. It starts at a
+// quarter of the candidates' count (as if most merged), doubles when half full, and its
+// memory is kept for the next weld.
 class CellTable {
 public:
     void Reset(size_t candidates)
     {
         size_t capacity = 16;
-        while (capacity < 2 * candidates)
+        while (capacity < candidates / 2)
             capacity *= 2;
         slots.assign(capacity, -1);
         mask = capacity - 1;
+        used = 0;
         cells.clear();
         next.clear();
     }
 
     // The newest kept vertex in the cell, or -1.
-    int Find(const Cell& cell) const
-    {
-        for (size_t slot = Hash(cell) & mask;; slot = (slot + 1) & mask) {
-            const int kept = slots[slot];
-            if (kept < 0 || cells[size_t(kept)] == cell)
-                return kept;
-        }
-    }
+    int Find(const Cell& cell) const { return slots[SlotOf(cell)]; }
 
     int Next(int kept) const { return next[size_t(kept)]; }
 
@@ -63,17 +58,39 @@ public:
         cells.resize(size_t(kept) + 1);
         next.resize(size_t(kept) + 1, -1);
         cells[size_t(kept)] = cell;
-        for (size_t slot = Hash(cell) & mask;; slot = (slot + 1) & mask) {
-            int& head = slots[slot];
-            if (head < 0 || cells[size_t(head)] == cell) {
-                next[size_t(kept)] = head;
-                head = kept;
-                return;
+        size_t slot = SlotOf(cell);
+        if (slots[slot] < 0) {
+            if (2 * (used + 1) > slots.size()) {
+                Grow();
+                slot = SlotOf(cell);
             }
+            ++used;
         }
+        next[size_t(kept)] = slots[slot];
+        slots[slot] = kept;
     }
 
 private:
+    // The cell's slot, or the empty slot where it would go.
+    size_t SlotOf(const Cell& cell) const
+    {
+        size_t slot = Hash(cell) & mask;
+        while (slots[slot] >= 0 && !(cells[size_t(slots[slot])] == cell))
+            slot = (slot + 1) & mask;
+        return slot;
+    }
+
+    // Twice the slots, each cell's chain moved whole.
+    void Grow()
+    {
+        std::vector<int> old(2 * slots.size(), -1);
+        old.swap(slots);
+        mask = slots.size() - 1;
+        for (int head : old)
+            if (head >= 0)
+                slots[SlotOf(cells[size_t(head)])] = head;
+    }
+
     static size_t Hash(const Cell& c)
     {
         const uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
@@ -83,6 +100,7 @@ private:
 
     std::vector<int> slots;
     size_t mask = 0;
+    size_t used = 0; // slots holding a cell
     std::vector<Cell> cells; // by new number; only those of kept candidates are read
     std::vector<int> next;   // by new number: the next older kept vertex in the same cell
 };

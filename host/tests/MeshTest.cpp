@@ -175,6 +175,20 @@ TEST(Weld, LargeGridOfSeamsMergesEveryDuplicate)
     EXPECT_EQ(mesh.numVerts, (n + 1) * (n + 1));
 }
 
+TEST(Weld, VerticesKeptBeforeTheCellTableGrewAreStillFound)
+{
+    // A thousand points kept (more than the table first holds), then each again, 0.0005 off.
+    std::vector<Point3> vertices;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i = 0; i < 1000; ++i)
+            vertices.push_back({0.01f * float(i % 40), 0.01f * float(i / 40), 0.0005f * float(pass)});
+    Mesh mesh;
+    Fill(mesh, vertices, {{0, 1000, 1999}});
+    WeldAll(mesh);
+    EXPECT_EQ(mesh.numVerts, 1000);
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 999}));
+}
+
 TEST(CleanUp, DropsDegenerateAndIllegalFacesWithTheirTextureFaces)
 {
     Mesh mesh;
