@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -28,81 +29,100 @@ struct Cell {
     bool operator==(const Cell& other) const { return x == other.x && y == other.y && z == other.z; }
 };
 
-// Open addressing from a grid cell to the newest kept vertex in it; the kept vertices of one
-// cell are chained through `next`, newest first. A slot holds a kept vertex's new number, and
-// the cell is read back from `cells`, so the table is four bytes a slot. It starts at a
-// quarter of the candidates' count (as if most merged), doubles when half full, and its
-// memory is kept for the next weld.
+// What the weld keeps of a kept vertex: its cell, its position, and the next older kept
+// vertex in the same cell, side by side so a probe that finds the cell reads one record.
+struct KeptVertex {
+    Cell cell;
+    float x, y, z;
+    int next; // -1: the oldest in its cell
+};
+
+// Open addressing from a grid cell to the newest kept vertex in it, whose record chains the
+// cell's others. A slot holds that vertex's new number and 32 bits of the cell's hash, so a
+// probe past other cells reads nothing else. It starts at a quarter of the candidates' count
+// (as if most merged), doubles when half full, and its memory is kept for the next weld.
 class CellTable {
 public:
-    void Reset(size_t candidates)
+    // Empties the table for a weld of `count` vertices, `candidates` of them in cells.
+    void Reset(size_t count, size_t candidates)
     {
         size_t capacity = 16;
         while (capacity < candidates / 2)
             capacity *= 2;
-        slots.assign(capacity, -1);
+        slots.assign(capacity, Slot{0, -1});
         mask = capacity - 1;
         used = 0;
-        cells.clear();
-        next.clear();
+        if (keptCapacity < count) {
+            kept.reset(new KeptVertex[count]); // written as vertices are kept; only those are read
+            keptCapacity = count;
+        }
     }
 
     // The newest kept vertex in the cell, or -1.
-    int Find(const Cell& cell) const { return slots[SlotOf(cell)]; }
+    int Find(const Cell& cell) const { return slots[SlotOf(cell, Hash(cell))].head; }
 
-    int Next(int kept) const { return next[size_t(kept)]; }
+    const KeptVertex& operator[](int number) const { return kept[size_t(number)]; }
 
-    // Adds kept vertex `kept` (the next new number, or one past a vertex kept without a cell).
-    void Add(int kept, const Cell& cell)
+    // Adds the vertex kept with new number `number` (the next, or one past a vertex kept
+    // without a cell).
+    void Add(int number, const Cell& cell, const Point3& p)
     {
-        cells.resize(size_t(kept) + 1);
-        next.resize(size_t(kept) + 1, -1);
-        cells[size_t(kept)] = cell;
-        size_t slot = SlotOf(cell);
-        if (slots[slot] < 0) {
+        const uint64_t hash = Hash(cell);
+        size_t slot = SlotOf(cell, hash);
+        if (slots[slot].head < 0) {
             if (2 * (used + 1) > slots.size()) {
                 Grow();
-                slot = SlotOf(cell);
+                slot = SlotOf(cell, hash);
             }
             ++used;
         }
-        next[size_t(kept)] = slots[slot];
-        slots[slot] = kept;
+        kept[size_t(number)] = {cell, p.x, p.y, p.z, slots[slot].head};
+        slots[slot] = {uint32_t(hash >> 32), number};
     }
 
 private:
+    struct Slot {
+        uint32_t tag; // the hash's upper half
+        int head;     // -1: empty
+    };
+
     // The cell's slot, or the empty slot where it would go.
-    size_t SlotOf(const Cell& cell) const
+    size_t SlotOf(const Cell& cell, uint64_t hash) const
     {
-        size_t slot = Hash(cell) & mask;
-        while (slots[slot] >= 0 && !(cells[size_t(slots[slot])] == cell))
-            slot = (slot + 1) & mask;
-        return slot;
+        const auto tag = uint32_t(hash >> 32);
+        for (size_t slot = size_t(hash) & mask;; slot = (slot + 1) & mask) {
+            const Slot& s = slots[slot];
+            if (s.head < 0 || (s.tag == tag && kept[size_t(s.head)].cell == cell))
+                return slot;
+        }
     }
 
     // Twice the slots, each cell's chain moved whole.
     void Grow()
     {
-        std::vector<int> old(2 * slots.size(), -1);
+        std::vector<Slot> old(2 * slots.size(), Slot{0, -1});
         old.swap(slots);
         mask = slots.size() - 1;
-        for (int head : old)
-            if (head >= 0)
-                slots[SlotOf(cells[size_t(head)])] = head;
+        for (const Slot& s : old)
+            if (s.head >= 0) {
+                const Cell& cell = kept[size_t(s.head)].cell;
+                slots[SlotOf(cell, Hash(cell))] = s;
+            }
     }
 
-    static size_t Hash(const Cell& c)
+    static uint64_t Hash(const Cell& c)
     {
-        const uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
-                           uint64_t(c.z) * 0x165667B19E3779F9ull;
-        return size_t(h ^ (h >> 29));
+        uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^ uint64_t(c.z) * 0x165667B19E3779F9ull;
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ull;
+        return h ^ (h >> 32);
     }
 
-    std::vector<int> slots;
+    std::vector<Slot> slots;
     size_t mask = 0;
-    size_t used = 0; // slots holding a cell
-    std::vector<Cell> cells; // by new number; only those of kept candidates are read
-    std::vector<int> next;   // by new number: the next older kept vertex in the same cell
+    size_t used = 0;              // slots holding a cell
+    std::unique_ptr<KeptVertex[]> kept; // by new number; only those of kept candidates are read
+    size_t keptCapacity = 0;
 };
 
 CellTable& TheCellTable()
@@ -144,12 +164,9 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
     const bool usable = threshold > 0 && std::isfinite(threshold);
     const double cellsPerUnit = 1.0 / (4.0 * double(threshold)), reach = double(threshold), reachSquared = reach * reach;
     constexpr double gridLimit = 1e15; // cell coordinates stay far inside int64
-    // A vertex this close to its cell's edge (in cell widths) may have neighbours in the next
-    // cell: a quarter of a cell, and a little more so rounding never hides one.
-    constexpr double nearEdge = 0.25 + 1.0 / 64;
 
     CellTable& cells = TheCellTable();
-    cells.Reset(usable ? size_t(vertexSet.NumberSet()) : 0);
+    cells.Reset(count, usable ? size_t(vertexSet.NumberSet()) : 0);
     const Point3* verts = mesh.verts.get();
     bool merged = false;
     for (size_t v = 0; v < count; ++v) {
@@ -168,24 +185,21 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
             continue;
         }
 
-        Cell own, low, high;
-        int64_t* const ownAxes[3] = {&own.x, &own.y, &own.z};
-        int64_t* const lowAxes[3] = {&low.x, &low.y, &low.z};
-        int64_t* const highAxes[3] = {&high.x, &high.y, &high.z};
-        for (int axis = 0; axis < 3; ++axis) {
-            const int64_t c = Floor(scaled[axis]);
-            const double within = scaled[axis] - double(c);
-            *ownAxes[axis] = c;
-            *lowAxes[axis] = within < nearEdge ? c - 1 : c;
-            *highAxes[axis] = within > 1 - nearEdge ? c + 1 : c;
-        }
+        // The cells of the box the threshold reaches around the vertex: one or two along each
+        // axis. Computed as a kept vertex's own cell is, and rounding keeps order, so the cell
+        // of a kept vertex within reach always lies between them.
+        const Cell own{Floor(scaled[0]), Floor(scaled[1]), Floor(scaled[2])};
+        const Cell low{Floor((position[0] - reach) * cellsPerUnit), Floor((position[1] - reach) * cellsPerUnit),
+                       Floor((position[2] - reach) * cellsPerUnit)};
+        const Cell high{Floor((position[0] + reach) * cellsPerUnit), Floor((position[1] + reach) * cellsPerUnit),
+                        Floor((position[2] + reach) * cellsPerUnit)};
         int match = -1;
         Cell probe;
         for (probe.x = low.x; probe.x <= high.x; ++probe.x)
             for (probe.y = low.y; probe.y <= high.y; ++probe.y)
                 for (probe.z = low.z; probe.z <= high.z; ++probe.z)
-                    for (int k = cells.Find(probe); k >= 0; k = cells.Next(k)) {
-                        const Point3& q = verts[size_t(state.keptVertices[size_t(k)])];
+                    for (int k = cells.Find(probe); k >= 0; k = cells[k].next) {
+                        const KeptVertex& q = cells[k];
                         const double dx = double(q.x) - position[0], dy = double(q.y) - position[1],
                                      dz = double(q.z) - position[2];
                         if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || k < match))
@@ -198,7 +212,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
         }
         state.vertexMap[v] = DWORD(kept);
         state.keptVertices.push_back(int(v));
-        cells.Add(kept, own);
+        cells.Add(kept, own, p);
     }
     return merged ? TRUE : FALSE;
 }
