@@ -31,6 +31,7 @@
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -86,7 +87,10 @@ double Seconds(const timeval& time)
 constexpr int notStarted = -2, killed = -1;
 
 // Runs the command as a process of its own, stdin empty and stdout and stderr into the log.
-// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH.
+// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH. The
+// child's peak memory as the kernel reports it is at least this process's own peak (the
+// spawned process starts in this one's memory), which therefore stays small: models are
+// written by a child process, and only the JSON of an output is read back.
 int Run(const std::vector<std::string>& command)
 {
     std::vector<char*> argv;
@@ -160,18 +164,26 @@ struct GlbContents {
     size_t pngImages = 0;
 };
 
-// Throws unless the file is binary glTF 2.0; counts what its JSON describes.
+// Throws unless the file is binary glTF 2.0; counts what its JSON describes. Reads the
+// headers and the JSON only, so this process stays small (see Run).
 GlbContents ReadGlb(const std::string& path)
 {
-    const std::string bytes = ReadFile(path);
-    if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0)
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(20, '\0');
+    in.read(bytes.data(), 20);
+    in.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<size_t>(in.tellg());
+    if (fileSize < 20 || bytes.compare(0, 4, "glTF") != 0)
         throw std::runtime_error(path + " is not a binary glTF file");
     if (LittleEndian32(bytes, 4) != 2)
         throw std::runtime_error(path + " is binary glTF version " + std::to_string(LittleEndian32(bytes, 4)) + ", not 2");
     const uint32_t jsonLength = LittleEndian32(bytes, 12);
-    if (LittleEndian32(bytes, 8) != bytes.size() || LittleEndian32(bytes, 16) != 0x4E4F534Au || 20 + size_t{jsonLength} > bytes.size())
+    if (LittleEndian32(bytes, 8) != fileSize || LittleEndian32(bytes, 16) != 0x4E4F534Au || 20 + size_t{jsonLength} > fileSize)
         throw std::runtime_error(path + " has a broken glTF header");
-    const nlohmann::json gltf = nlohmann::json::parse(bytes.begin() + 20, bytes.begin() + 20 + jsonLength);
+    std::string json(jsonLength, '\0');
+    in.seekg(20);
+    in.read(json.data(), jsonLength);
+    const nlohmann::json gltf = nlohmann::json::parse(json);
     if (gltf.at("asset").at("version") != "2.0")
         throw std::runtime_error(path + " does not say it is glTF 2.0");
 
@@ -223,15 +235,33 @@ const Prepared& Prepare(const Case& timed)
     if (found != done.end())
         return found->second;
     const modelwriter::ContentFolder content(folderPath);
-    const std::string modelPath = bench::large::WriteModel(content, textureCount, timed.shape, timed.name);
+    const std::string modelPath = content.ModelPath(timed.name);
+    const std::string plyPath = folderPath + "/" + timed.name + ".ply";
+    // Written by a child process: the files are built whole in memory, and a child's peak
+    // memory counts its parent's (see Run).
+    const pid_t writer = fork();
+    if (writer == 0) {
+        int status = 0;
+        try {
+            bench::large::WriteModel(content, textureCount, timed.shape, timed.name);
+            if (timed.withPeer)
+                bench::large::WritePly(plyPath, timed.shape);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            status = 1;
+        }
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 0;
+    if (writer < 0 || waitpid(writer, &status, 0) != writer || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(std::string("could not write the ") + timed.name + " model");
     std::printf("%s: %d meshes (half skinned), %zu vertices, %zu triangles; %d textures\n", timed.name, timed.shape.meshCount,
                 timed.shape.Vertices(), timed.shape.Triangles(), textureCount);
     Prepared prepared;
     prepared.brennicOutput = folderPath + "/" + timed.name + ".glb";
     prepared.brennicCommand = {brennicPath, "-q", "-o", prepared.brennicOutput, modelPath};
     if (timed.withPeer) {
-        const std::string plyPath = folderPath + "/" + timed.name + ".ply";
-        bench::large::WritePly(plyPath, timed.shape);
         prepared.assimpOutput = folderPath + "/" + timed.name + "-assimp.glb";
         prepared.assimpCommand = {ASSIMP_PATH, "export", plyPath, prepared.assimpOutput, "-fglb2"};
     }
