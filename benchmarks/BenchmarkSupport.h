@@ -125,7 +125,7 @@ struct Ratio {
     std::string numerator;   // benchmark names
     std::string denominator;
     std::string label;       // e.g. "load/reference"
-    enum Bound { AtMost, AtLeast } bound;
+    enum Bound { AtMost, AtLeast, Within } bound; // Within: between 1/target and target
     double target;
     double numeratorWork = 1;
     double denominatorWork = 1;
@@ -141,9 +141,11 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
         return;
     }
     const double measured = numerator / denominator;
-    const bool met = ratio.bound == Ratio::AtMost ? measured <= ratio.target : measured >= ratio.target;
-    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured,
-                ratio.bound == Ratio::AtMost ? "<=" : ">=", ratio.target, met ? "met" : "NOT met");
+    const bool met = ratio.bound == Ratio::AtMost    ? measured <= ratio.target
+                     : ratio.bound == Ratio::AtLeast ? measured >= ratio.target
+                                                     : measured <= ratio.target && measured * ratio.target >= 1;
+    const char* bound = ratio.bound == Ratio::AtMost ? "<=" : ratio.bound == Ratio::AtLeast ? ">=" : "within 1/x to x, x =";
+    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target, met ? "met" : "NOT met");
     const double fastestNumerator = reporter.FastestSeconds(ratio.numerator) / ratio.numeratorWork;
     const double fastestDenominator = reporter.FastestSeconds(ratio.denominator) / ratio.denominatorWork;
     if (fastestNumerator > 0 && fastestDenominator > 0)
