@@ -101,6 +101,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
     out.indices.reserve(size_t(mesh.numFaces) * 3);
     KeyTable table;
+    size_t comparisons = 0;
     auto hashOf = [&](uint32_t made) { return Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal); };
 
     for (int f = 0; f < mesh.numFaces; ++f) {
@@ -113,17 +114,18 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            auto isKey = [&](uint32_t made) {
-                ++work.comparisons;
-                return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                       std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
+            // A chain holds only the vertex's own output vertices; the table, any.
+            auto isKeyInChain = [&](uint32_t made) {
+                ++comparisons;
+                return texVertexOf[made] == texVertex && std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
             };
+            auto isKey = [&](uint32_t made) { return vertexOf[made] == vertex && isKeyInChain(made); };
             const bool tabled = madeCount[vertex] == longChain;
             uint32_t made = none;
             if (tabled)
                 made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
             else
-                for (made = firstMade[vertex]; made != none && !isKey(made);)
+                for (made = firstMade[vertex]; made != none && !isKeyInChain(made);)
                     made = nextMade[made];
             if (made == none) {
                 made = uint32_t(out.vertices.size());
@@ -150,6 +152,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
         }
     }
     work.corners += 3 * size_t(mesh.numFaces);
+    work.comparisons += comparisons;
     return out;
 }
 
