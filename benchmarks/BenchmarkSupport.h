@@ -119,38 +119,44 @@ private:
     std::map<std::string, Timings> byName;
 };
 
-// One benchmark's time over another's, and the bound it is held to.
+// One benchmark's time over another's, and the bound it is held to. Each time may first be
+// divided by the work it did (vertices, say), to compare costs per unit of work.
 struct Ratio {
-    const char* numerator;   // benchmark names
-    const char* denominator;
-    const char* label;       // e.g. "load/reference"
-    enum Bound { AtMost, AtLeast } bound;
+    std::string numerator;   // benchmark names
+    std::string denominator;
+    std::string label;       // e.g. "load/reference"
+    enum Bound { AtMost, AtLeast, Within } bound; // Within: between 1/target and target
     double target;
+    double numeratorWork = 1;
+    double denominatorWork = 1;
 };
 
 inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 {
-    const double numerator = reporter.MeanSeconds(ratio.numerator);
-    const double denominator = reporter.MeanSeconds(ratio.denominator);
+    const double numerator = reporter.MeanSeconds(ratio.numerator) / ratio.numeratorWork;
+    const double denominator = reporter.MeanSeconds(ratio.denominator) / ratio.denominatorWork;
     if (numerator <= 0 || denominator <= 0) {
-        std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label, ratio.numerator,
-                    ratio.denominator);
+        std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label.c_str(), ratio.numerator.c_str(),
+                    ratio.denominator.c_str());
         return;
     }
     const double measured = numerator / denominator;
-    const bool met = ratio.bound == Ratio::AtMost ? measured <= ratio.target : measured >= ratio.target;
-    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label, measured,
-                ratio.bound == Ratio::AtMost ? "<=" : ">=", ratio.target, met ? "met" : "NOT met");
-    const double fastestNumerator = reporter.FastestSeconds(ratio.numerator);
-    const double fastestDenominator = reporter.FastestSeconds(ratio.denominator);
+    const bool met = ratio.bound == Ratio::AtMost    ? measured <= ratio.target
+                     : ratio.bound == Ratio::AtLeast ? measured >= ratio.target
+                                                     : measured <= ratio.target && measured * ratio.target >= 1;
+    const char* bound = ratio.bound == Ratio::AtMost ? "<=" : ratio.bound == Ratio::AtLeast ? ">=" : "within 1/x to x, x =";
+    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target, met ? "met" : "NOT met");
+    const double fastestNumerator = reporter.FastestSeconds(ratio.numerator) / ratio.numeratorWork;
+    const double fastestDenominator = reporter.FastestSeconds(ratio.denominator) / ratio.denominatorWork;
     if (fastestNumerator > 0 && fastestDenominator > 0)
-        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label, fastestNumerator / fastestDenominator);
+        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label.c_str(), fastestNumerator / fastestDenominator);
 }
 
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary
-// folder, the registered benchmarks run, and the ratio of each named pair is printed, in order.
-template <typename Prepare>
-int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare)
+// folder, the registered benchmarks run, `report` prints what else they measured, and the
+// ratios are printed last.
+template <typename Prepare, typename Report>
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
@@ -161,6 +167,7 @@ int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare
         RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
+        report();
         for (const Ratio& ratio : ratios)
             PrintRatio(reporter, ratio);
     } catch (const std::exception& error) {
@@ -173,7 +180,13 @@ int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare
 template <typename Prepare>
 int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
 {
-    return Run(argc, argv, std::vector<Ratio>{ratio}, prepare);
+    return Run(argc, argv, std::vector<Ratio>{ratio}, prepare, [] {});
+}
+
+template <typename Prepare>
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare)
+{
+    return Run(argc, argv, ratios, prepare, [] {});
 }
 
 } // namespace bench
