@@ -49,6 +49,24 @@ std::unique_ptr<T[]> Resized(std::unique_ptr<T[]>& old, int oldCount, int count,
     return array;
 }
 
+// The same for the arrays the interface declares as plain pointers, which the mesh owns.
+template <typename T>
+void Resize(T*& array, int oldCount, int count, bool keep)
+{
+    std::unique_ptr<T[]> old(array);
+    array = Resized(old, oldCount, count, keep).release();
+}
+
+template <typename T>
+T* CopyOf(const T* array, int count)
+{
+    if (!array)
+        return nullptr;
+    std::unique_ptr<T[]> copy(new T[size_t(count)]);
+    std::copy_n(array, count, copy.get());
+    return copy.release();
+}
+
 // Drops the faces `remove` picks, with their texture faces, keeping the others in order.
 template <typename Remove>
 void RemoveFacesWhere(Mesh& mesh, Remove remove)
@@ -191,9 +209,61 @@ void NormalsByGroup(const Mesh& mesh, const std::vector<Point3>& faceNormals, Po
 
 Mesh::Mesh() = default;
 
+// A copy holds the geometry; its normals are built again when asked for.
+Mesh::Mesh(const Mesh& from)
+    : numVerts(from.numVerts), numFaces(from.numFaces), numTVerts(from.numTVerts), numTVFaces(from.numTVFaces),
+      bdgBox(from.bdgBox)
+{
+    std::unique_ptr<Point3[]> copiedVerts(CopyOf(from.verts, numVerts));
+    std::unique_ptr<Face[]> copiedFaces(CopyOf(from.faces, numFaces));
+    std::unique_ptr<UVVert[]> copiedTVerts(CopyOf(from.tVerts, numTVerts));
+    tvFace = CopyOf(from.tvFace, numTVFaces);
+    verts = copiedVerts.release();
+    faces = copiedFaces.release();
+    tVerts = copiedTVerts.release();
+}
+
+Mesh& Mesh::operator=(const Mesh& from)
+{
+    if (this != &from) {
+        Mesh copy(from);
+        std::swap(numVerts, copy.numVerts);
+        std::swap(numFaces, copy.numFaces);
+        std::swap(numTVerts, copy.numTVerts);
+        std::swap(numTVFaces, copy.numTVFaces);
+        std::swap(verts, copy.verts);
+        std::swap(faces, copy.faces);
+        std::swap(tVerts, copy.tVerts);
+        std::swap(tvFace, copy.tvFace);
+        bdgBox = from.bdgBox;
+        standin::Meshes().Forget(*this);
+    }
+    return *this;
+}
+
 Mesh::~Mesh()
 {
+    delete[] verts;
+    delete[] faces;
+    delete[] tVerts;
+    delete[] tvFace;
     standin::Meshes().Forget(*this);
+}
+
+Box3 Mesh::getBoundingBox(Matrix3* tm)
+{
+    if (!tm)
+        return bdgBox;
+    // The host's matrices take row vectors: the fourth row is the translation.
+    const float (*m)[3] = tm->m;
+    Box3 box;
+    for (int v = 0; v < numVerts; ++v) {
+        const Point3& p = verts[size_t(v)];
+        box += Point3(p.x * m[0][0] + p.y * m[1][0] + p.z * m[2][0] + m[3][0],
+                      p.x * m[0][1] + p.y * m[1][1] + p.z * m[2][1] + m[3][1],
+                      p.x * m[0][2] + p.y * m[1][2] + p.z * m[2][2] + m[3][2]);
+    }
+    return box;
 }
 
 BOOL Mesh::setNumVerts(int count, BOOL keep, BOOL)
@@ -201,7 +271,7 @@ BOOL Mesh::setNumVerts(int count, BOOL keep, BOOL)
     if (count < 0)
         return FALSE;
     standin::MeshState& state = StateOf(*this);
-    verts = Resized(verts, numVerts, count, keep);
+    Resize(verts, numVerts, count, keep);
     state.vertexNormals = Resized(state.vertexNormals, numVerts, count, keep);
     numVerts = count;
     return TRUE;
@@ -211,7 +281,7 @@ BOOL Mesh::setNumFaces(int count, BOOL keep, BOOL)
 {
     if (count < 0)
         return FALSE;
-    faces = Resized(faces, numFaces, count, keep);
+    Resize(faces, numFaces, count, keep);
     StateOf(*this).cornerNormals.reset();
     numFaces = count;
     return TRUE;
@@ -221,7 +291,7 @@ BOOL Mesh::setNumTVerts(int count, BOOL keep)
 {
     if (count < 0)
         return FALSE;
-    tVerts = Resized(tVerts, numTVerts, count, keep);
+    Resize(tVerts, numTVerts, count, keep);
     numTVerts = count;
     return TRUE;
 }
@@ -230,7 +300,7 @@ BOOL Mesh::setNumTVFaces(int count, BOOL keep, int oldCount)
 {
     if (count < 0)
         return FALSE;
-    tvFace = Resized(tvFace, keep ? std::min(oldCount, numTVFaces) : 0, count, keep);
+    Resize(tvFace, keep ? std::min(oldCount, numTVFaces) : 0, count, keep);
     numTVFaces = count;
     return TRUE;
 }

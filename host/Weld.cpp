@@ -167,7 +167,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
 
     CellTable& cells = TheCellTable();
     cells.Reset(count, usable ? size_t(vertexSet.NumberSet()) : 0);
-    const Point3* verts = mesh.verts.get();
+    const Point3* verts = mesh.verts;
     bool merged = false;
     for (size_t v = 0; v < count; ++v) {
         const Point3& p = verts[v];
@@ -237,7 +237,8 @@ void MeshDelta::Apply(Mesh& mesh)
     for (int f = 0; f < mesh.numFaces; ++f)
         for (DWORD& corner : mesh.faces[size_t(f)].v)
             corner = corner < oldCount ? state.vertexMap[corner] : corner - oldCount + DWORD(keptCount);
-    mesh.verts = std::move(verts);
+    delete[] mesh.verts;
+    mesh.verts = verts.release();
     meshState.vertexNormals = std::move(normals);
     mesh.numVerts = int(keptCount);
     meshState.cornerNormals.reset();

@@ -139,9 +139,9 @@ private:
 class Mesh {
 public:
     Mesh();
+    Mesh(const Mesh& from);
     ~Mesh();
-    Mesh(const Mesh&) = delete;
-    Mesh& operator=(const Mesh&) = delete;
+    Mesh& operator=(const Mesh& from);
 
     BOOL setNumVerts(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
     BOOL setNumFaces(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
@@ -155,7 +155,7 @@ public:
     Point3& getNormal(int index) const;
     void buildNormals();
     void buildBoundingBox();
-    Box3 getBoundingBox() const { return bdgBox; }
+    Box3 getBoundingBox(Matrix3* tm = nullptr);
     void InvalidateEdgeList();
     BOOL RemoveDegenerateFaces();
     BOOL RemoveIllegalFaces();
@@ -164,10 +164,10 @@ public:
     int numFaces = 0;
     int numTVerts = 0;
     int numTVFaces = 0;
-    std::unique_ptr<Point3[]> verts;
-    std::unique_ptr<Face[]> faces;
-    std::unique_ptr<UVVert[]> tVerts;
-    std::unique_ptr<TVFace[]> tvFace; // one per face
+    Point3* verts = nullptr;
+    Face* faces = nullptr;
+    UVVert* tVerts = nullptr;
+    TVFace* tvFace = nullptr; // one per face
     Box3 bdgBox;
 };
 

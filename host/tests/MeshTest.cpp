@@ -272,6 +272,24 @@ TEST(BoundingBox, CoversEveryVertex)
     mesh.buildBoundingBox();
     EXPECT_EQ(mesh.getBoundingBox().pmin, Point3(-1, -5, -7));
     EXPECT_EQ(mesh.getBoundingBox().pmax, Point3(4, 2, 6));
+
+    Matrix3 moved;
+    moved.IdentityMatrix();
+    moved.m[3][0] = 10; // a translation along x
+    EXPECT_EQ(mesh.getBoundingBox(&moved).pmin, Point3(9, -5, -7));
+}
+
+TEST(MeshCopy, OwnsItsOwnArrays)
+{
+    Mesh mesh;
+    Fill(mesh, {{-1, 2, 3}, {4, -5, 6}, {0, 0, -7}}, {{0, 1, 2}});
+    Mesh copy(mesh);
+    mesh.verts[0] = Point3(9, 9, 9);
+    EXPECT_EQ(copy.verts[0], Point3(-1, 2, 3));
+    EXPECT_EQ(copy.faces[0].v[2], 2u);
+    copy = mesh;
+    EXPECT_EQ(copy.verts[0], Point3(9, 9, 9));
+    EXPECT_NE(copy.verts, mesh.verts);
 }
 
 TEST(BitArray, SetAllSetsExactlyItsSize)
