@@ -4,6 +4,8 @@
 // counter, and a reporter that keeps each benchmark's times so main can print ratios of two
 // benchmarks measured in the same run.
 
+#include "TemporaryFolder.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,28 +23,7 @@
 
 namespace bench {
 
-// A folder under /tmp that is removed with everything in it, on every way out of main.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char pattern[] = "/tmp/brennic-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error(std::string("cannot make a temporary folder: ") + std::strerror(errno));
-        path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& Path() const { return path; }
-
-private:
-    std::string path;
-};
+using modelwriter::TemporaryFolder;
 
 // Shows time per vertex next to time per iteration.
 inline void CountVertices(benchmark::State& state, size_t vertices)
@@ -162,7 +143,7 @@ int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     try {
-        TemporaryFolder folder;
+        TemporaryFolder folder("brennic-bench");
         prepare(folder);
         RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);

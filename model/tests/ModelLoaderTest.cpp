@@ -137,8 +137,8 @@ TEST_F(ModelLoaderTest, LodReferencesLoadOnlyWhenAsked)
 
 TEST_F(ModelLoaderTest, ContentRootHoldingLodMakesEveryReferenceALod)
 {
-    TempFolder lodFolder;
-    const ContentFolder lodContent(lodFolder.path + "/game_lod");
+    modelwriter::TemporaryFolder lodFolder;
+    const ContentFolder lodContent(lodFolder.Path() + "/game_lod");
     lodContent.WriteMesh("head", MeshList({Triangle("head")}));
     const std::string main = lodContent.WriteModel("main", Concat({MeshList({Triangle("main")}), ReferenceChunk({"head,"})}));
     EXPECT_EQ(MeshNames(*Load(main, false)), (std::vector<std::string>{"main"}));
@@ -159,7 +159,7 @@ TEST_F(ModelLoaderTest, WithoutContentRootReferencesResolveFromTheWorkingFolder)
     const std::string main = WriteBytes("loose/main.model", Concat({MeshList({Triangle("main")}), ReferenceChunk({"body"})}));
     WriteBytes("meshes/body.mesh", MeshList({Triangle("body")}));
     char* previous = getcwd(nullptr, 0);
-    ASSERT_EQ(chdir(folder.path.c_str()), 0);
+    ASSERT_EQ(chdir(folder.Path().c_str()), 0);
     const auto model = Load(main);
     EXPECT_EQ(chdir(previous), 0);
     std::free(previous);
