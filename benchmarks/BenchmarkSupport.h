@@ -1,8 +1,10 @@
 #pragma once
 
 // What the benchmarks share: a temporary folder for the files they time, the time-per-vertex
-// counter, and a reporter that keeps each benchmark's times so main can print the ratio of two
+// counter, and a reporter that keeps each benchmark's times so main can print ratios of two
 // benchmarks measured in the same run.
+
+#include "TemporaryFolder.h"
 
 #include <benchmark/benchmark.h>
 
@@ -21,28 +23,7 @@
 
 namespace bench {
 
-// A folder under /tmp that is removed with everything in it, on every way out of main.
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        char pattern[] = "/tmp/brennic-bench-XXXXXX";
-        if (!mkdtemp(pattern))
-            throw std::runtime_error(std::string("cannot make a temporary folder: ") + std::strerror(errno));
-        path = pattern;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::string& Path() const { return path; }
-
-private:
-    std::string path;
-};
+using modelwriter::TemporaryFolder;
 
 // Shows time per vertex next to time per iteration.
 inline void CountVertices(benchmark::State& state, size_t vertices)
@@ -119,54 +100,74 @@ private:
     std::map<std::string, Timings> byName;
 };
 
-// One benchmark's time over another's, and the bound it is held to.
+// One benchmark's time over another's, and the bound it is held to. Each time may first be
+// divided by the work it did (vertices, say), to compare costs per unit of work.
 struct Ratio {
-    const char* numerator;   // benchmark names
-    const char* denominator;
-    const char* label;       // e.g. "load/reference"
-    enum Bound { AtMost, AtLeast } bound;
+    std::string numerator;   // benchmark names
+    std::string denominator;
+    std::string label;       // e.g. "load/reference"
+    enum Bound { AtMost, AtLeast, Within } bound; // Within: between 1/target and target
     double target;
+    double numeratorWork = 1;
+    double denominatorWork = 1;
 };
 
 inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 {
-    const double numerator = reporter.MeanSeconds(ratio.numerator);
-    const double denominator = reporter.MeanSeconds(ratio.denominator);
+    const double numerator = reporter.MeanSeconds(ratio.numerator) / ratio.numeratorWork;
+    const double denominator = reporter.MeanSeconds(ratio.denominator) / ratio.denominatorWork;
     if (numerator <= 0 || denominator <= 0) {
-        std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label, ratio.numerator,
-                    ratio.denominator);
+        std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label.c_str(), ratio.numerator.c_str(),
+                    ratio.denominator.c_str());
         return;
     }
     const double measured = numerator / denominator;
-    const bool met = ratio.bound == Ratio::AtMost ? measured <= ratio.target : measured >= ratio.target;
-    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label, measured,
-                ratio.bound == Ratio::AtMost ? "<=" : ">=", ratio.target, met ? "met" : "NOT met");
-    const double fastestNumerator = reporter.FastestSeconds(ratio.numerator);
-    const double fastestDenominator = reporter.FastestSeconds(ratio.denominator);
+    const bool met = ratio.bound == Ratio::AtMost    ? measured <= ratio.target
+                     : ratio.bound == Ratio::AtLeast ? measured >= ratio.target
+                                                     : measured <= ratio.target && measured * ratio.target >= 1;
+    const char* bound = ratio.bound == Ratio::AtMost ? "<=" : ratio.bound == Ratio::AtLeast ? ">=" : "within 1/x to x, x =";
+    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target, met ? "met" : "NOT met");
+    const double fastestNumerator = reporter.FastestSeconds(ratio.numerator) / ratio.numeratorWork;
+    const double fastestDenominator = reporter.FastestSeconds(ratio.denominator) / ratio.denominatorWork;
     if (fastestNumerator > 0 && fastestDenominator > 0)
-        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label, fastestNumerator / fastestDenominator);
+        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label.c_str(), fastestNumerator / fastestDenominator);
 }
 
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary
-// folder, the registered benchmarks run, and the ratio of the two named ones is printed.
-template <typename Prepare>
-int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
+// folder, the registered benchmarks run, `report` prints what else they measured, and the
+// ratios are printed last.
+template <typename Prepare, typename Report>
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report)
 {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     try {
-        TemporaryFolder folder;
+        TemporaryFolder folder("brennic-bench");
         prepare(folder);
         RatioReporter reporter;
         benchmark::RunSpecifiedBenchmarks(&reporter);
         benchmark::Shutdown();
-        PrintRatio(reporter, ratio);
+        report();
+        for (const Ratio& ratio : ratios)
+            PrintRatio(reporter, ratio);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
         return 1;
     }
     return 0;
+}
+
+template <typename Prepare>
+int Run(int argc, char** argv, const Ratio& ratio, Prepare prepare)
+{
+    return Run(argc, argv, std::vector<Ratio>{ratio}, prepare, [] {});
+}
+
+template <typename Prepare>
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare)
+{
+    return Run(argc, argv, ratios, prepare, [] {});
 }
 
 } // namespace bench

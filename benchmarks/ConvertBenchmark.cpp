@@ -1,6 +1,12 @@
-// brennic-import converting a large model to .glb, timed beside `assimp export` writing the
+// brennic-import converting large models to .glb, timed beside `assimp export` writing the
 // same geometry from a binary PLY file to .glb. Both run as whole processes, so both pay their
-// start-up. The assimp/brennic-import ratio printed at the end says how many times faster we are.
+// start-up. Models: separate quads (the weld's work) of 256 K to 16 M vertices, and a shared
+// height-field grid of 1 M vertices (as game meshes are stored). Printed last: how many times
+// faster we are than assimp, and how flat our cost per vertex stays as models grow. Set
+// BRENNIC_IMPORT to time another build of brennic-import.
+//
+// Ratios and times swing widely on a shared machine: compare the children's CPU seconds
+// (user_s, sys_s) too. The page faults of fresh memory (sys_s) grow to half the cost at 4 M.
 
 #include "BenchmarkSupport.h"
 #include "LargeModel.h"
@@ -9,42 +15,69 @@
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <spawn.h>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
 
 namespace {
 
-using bench::large::totalTriangles;
-using bench::large::totalVertices;
+using bench::large::Layout;
+using bench::large::Shape;
 
-constexpr double ratioTarget = 5;
-constexpr int textureCount = 4; // so the conversion also decodes textures and writes their PNGs
+constexpr double quadsTarget = 10;   // times faster than assimp export, separate quads
+constexpr double gridTarget = 6;     // and on the shared grid
+constexpr double flatTarget = 1.15;  // cost per vertex at 16 M over that at 256 K
+constexpr double peakTarget = 140;   // bytes per vertex at peak
+constexpr int textureCount = 4;      // so the conversion also decodes textures and writes their PNGs
 
-// Set by main before any benchmark runs: the two commands, and where each writes its output.
-std::vector<std::string> brennicCommand;
-std::vector<std::string> assimpCommand;
-std::string brennicOutput;
-std::string assimpOutput;
+// A model timed, whether assimp converts it too, and whether its peak memory is held to the
+// target: the grid has twice the triangles a vertex, and the smallest model's peak is mostly
+// the program's own.
+struct Case {
+    const char* name;
+    Shape shape;
+    bool withPeer;
+    bool peakChecked;
+};
+
+const Case cases[] = {
+    {"quads256K", {Layout::SeparateQuads, 16}, false, false},
+    {"quads1M", {Layout::SeparateQuads, 64}, true, true},
+    {"quads4M", {Layout::SeparateQuads, 256}, true, true},
+    {"quads16M", {Layout::SeparateQuads, 1024}, false, true},
+    {"grid1M", {Layout::SharedGrid, 16}, true, false},
+};
+
+// Set by main before any benchmark runs.
+std::string brennicPath;
+std::string folderPath;
 std::string logPath;
 
 // CPU seconds the last command spent, its own and the kernel's on its behalf (page faults
-// above all), shown beside the real time.
+// above all), shown beside the real time, and its peak resident memory.
 double childUserSeconds = 0;
 double childSystemSeconds = 0;
+double childPeakBytes = 0;
+
+// Peak bytes per vertex of each of our benchmarks, the most any run took.
+std::map<std::string, double> peakPerVertex;
 
 double Seconds(const timeval& time)
 {
@@ -54,7 +87,10 @@ double Seconds(const timeval& time)
 constexpr int notStarted = -2, killed = -1;
 
 // Runs the command as a process of its own, stdin empty and stdout and stderr into the log.
-// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH.
+// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH. The
+// child's peak memory as the kernel reports it is at least this process's own peak (the
+// spawned process starts in this one's memory), which therefore stays small: models are
+// written by a child process, and only the JSON of an output is read back.
 int Run(const std::vector<std::string>& command)
 {
     std::vector<char*> argv;
@@ -79,6 +115,7 @@ int Run(const std::vector<std::string>& command)
             return killed;
     childUserSeconds = Seconds(usage.ru_utime);
     childSystemSeconds = Seconds(usage.ru_stime);
+    childPeakBytes = static_cast<double>(usage.ru_maxrss) * 1024;
     return WIFEXITED(status) ? WEXITSTATUS(status) : killed;
 }
 
@@ -127,18 +164,26 @@ struct GlbContents {
     size_t pngImages = 0;
 };
 
-// Throws unless the file is binary glTF 2.0; counts what its JSON describes.
+// Throws unless the file is binary glTF 2.0; counts what its JSON describes. Reads the
+// headers and the JSON only, so this process stays small (see Run).
 GlbContents ReadGlb(const std::string& path)
 {
-    const std::string bytes = ReadFile(path);
-    if (bytes.size() < 20 || bytes.compare(0, 4, "glTF") != 0)
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes(20, '\0');
+    in.read(bytes.data(), 20);
+    in.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<size_t>(in.tellg());
+    if (fileSize < 20 || bytes.compare(0, 4, "glTF") != 0)
         throw std::runtime_error(path + " is not a binary glTF file");
     if (LittleEndian32(bytes, 4) != 2)
         throw std::runtime_error(path + " is binary glTF version " + std::to_string(LittleEndian32(bytes, 4)) + ", not 2");
     const uint32_t jsonLength = LittleEndian32(bytes, 12);
-    if (LittleEndian32(bytes, 8) != bytes.size() || LittleEndian32(bytes, 16) != 0x4E4F534Au || 20 + size_t{jsonLength} > bytes.size())
+    if (LittleEndian32(bytes, 8) != fileSize || LittleEndian32(bytes, 16) != 0x4E4F534Au || 20 + size_t{jsonLength} > fileSize)
         throw std::runtime_error(path + " has a broken glTF header");
-    const nlohmann::json gltf = nlohmann::json::parse(bytes.begin() + 20, bytes.begin() + 20 + jsonLength);
+    std::string json(jsonLength, '\0');
+    in.seekg(20);
+    in.read(json.data(), jsonLength);
+    const nlohmann::json gltf = nlohmann::json::parse(json);
     if (gltf.at("asset").at("version") != "2.0")
         throw std::runtime_error(path + " does not say it is glTF 2.0");
 
@@ -155,27 +200,82 @@ GlbContents ReadGlb(const std::string& path)
     return contents;
 }
 
-// Once, untimed: both commands must work, and write glTF 2.0 binary with every triangle, or
-// the ratio would compare less work than it claims. Ours must also carry a PNG a texture.
-void CheckOutputs()
+// A case's files and commands, written on first use (untimed) and kept for the run.
+struct Prepared {
+    std::vector<std::string> brennicCommand, assimpCommand;
+    std::string brennicOutput, assimpOutput;
+};
+
+// Once per case, untimed: both commands must work, and write glTF 2.0 binary with every
+// triangle, or the ratio would compare less work than it claims. Ours must also carry a PNG a
+// texture.
+void CheckOutputs(const Case& timed, const Prepared& prepared)
 {
-    for (const auto& [command, output] : {std::make_pair(brennicCommand, brennicOutput), std::make_pair(assimpCommand, assimpOutput)}) {
+    std::vector<std::pair<std::vector<std::string>, std::string>> runs{{prepared.brennicCommand, prepared.brennicOutput}};
+    if (timed.withPeer)
+        runs.emplace_back(prepared.assimpCommand, prepared.assimpOutput);
+    for (const auto& [command, output] : runs) {
         const std::string failure = RunConversion(command, output);
         if (!failure.empty())
             throw std::runtime_error(failure);
         const GlbContents contents = ReadGlb(output);
-        std::printf("%s: %zu vertices, %zu triangles, %zu PNG images in its .glb\n", command[0].c_str(), contents.vertices,
-                    contents.triangles, contents.pngImages);
-        if (contents.triangles != totalTriangles)
+        std::printf("%s: %s: %zu vertices, %zu triangles, %zu PNG images in its .glb\n", timed.name, command[0].c_str(),
+                    contents.vertices, contents.triangles, contents.pngImages);
+        if (contents.triangles != timed.shape.Triangles())
             throw std::runtime_error(output + " does not hold every triangle");
-        if (output == brennicOutput && contents.pngImages != size_t{textureCount})
+        if (output == prepared.brennicOutput && contents.pngImages != size_t{textureCount})
             throw std::runtime_error(output + " lacks its textures' PNGs");
     }
 }
 
-void Convert(benchmark::State& state, const std::vector<std::string>& command, const std::string& output)
+const Prepared& Prepare(const Case& timed)
 {
-    double user = 0, system = 0;
+    static std::map<std::string, Prepared> done;
+    const auto found = done.find(timed.name);
+    if (found != done.end())
+        return found->second;
+    const modelwriter::ContentFolder content(folderPath);
+    const std::string modelPath = content.ModelPath(timed.name);
+    const std::string plyPath = folderPath + "/" + timed.name + ".ply";
+    // Written by a child process: the files are built whole in memory, and a child's peak
+    // memory counts its parent's (see Run).
+    const pid_t writer = fork();
+    if (writer == 0) {
+        int status = 0;
+        try {
+            bench::large::WriteModel(content, textureCount, timed.shape, timed.name);
+            if (timed.withPeer)
+                bench::large::WritePly(plyPath, timed.shape);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            status = 1;
+        }
+        std::fflush(nullptr);
+        _exit(status);
+    }
+    int status = 0;
+    if (writer < 0 || waitpid(writer, &status, 0) != writer || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(std::string("could not write the ") + timed.name + " model");
+    std::printf("%s: %d meshes (half skinned), %zu vertices, %zu triangles; %d textures\n", timed.name, timed.shape.meshCount,
+                timed.shape.Vertices(), timed.shape.Triangles(), textureCount);
+    Prepared prepared;
+    prepared.brennicOutput = folderPath + "/" + timed.name + ".glb";
+    prepared.brennicCommand = {brennicPath, "-q", "-o", prepared.brennicOutput, modelPath};
+    if (timed.withPeer) {
+        prepared.assimpOutput = folderPath + "/" + timed.name + "-assimp.glb";
+        prepared.assimpCommand = {ASSIMP_PATH, "export", plyPath, prepared.assimpOutput, "-fglb2"};
+    }
+    CheckOutputs(timed, prepared);
+    return done.emplace(timed.name, prepared).first->second;
+}
+
+void Convert(benchmark::State& state, const Case& timed, bool peer)
+{
+    const Prepared& prepared = Prepare(timed);
+    const std::vector<std::string>& command = peer ? prepared.assimpCommand : prepared.brennicCommand;
+    const std::string& output = peer ? prepared.assimpOutput : prepared.brennicOutput;
+    const double vertices = static_cast<double>(timed.shape.Vertices());
+    double user = 0, system = 0, peak = 0;
     for (auto _ : state) {
         const std::string failure = RunConversion(command, output);
         if (!failure.empty()) {
@@ -184,43 +284,71 @@ void Convert(benchmark::State& state, const std::vector<std::string>& command, c
         }
         user += childUserSeconds;
         system += childSystemSeconds;
+        peak = std::max(peak, childPeakBytes);
     }
-    bench::CountVertices(state, totalVertices);
+    bench::CountVertices(state, timed.shape.Vertices());
     state.counters["user_s"] = benchmark::Counter(user, benchmark::Counter::kAvgIterations);
     state.counters["sys_s"] = benchmark::Counter(system, benchmark::Counter::kAvgIterations);
+    state.counters["peak_B_per_vertex"] = peak / vertices;
+    if (!peer) {
+        double& most = peakPerVertex[timed.name];
+        most = std::max(most, peak / vertices);
+    }
 }
 
-void BrennicImportToGlb(benchmark::State& state)
+std::string Name(const char* program, const Case& timed)
 {
-    Convert(state, brennicCommand, brennicOutput);
+    return std::string(program) + "/" + timed.name;
 }
 
-void AssimpExportGlb(benchmark::State& state)
+// The most memory each of our conversions took, per vertex.
+void ReportPeaks()
 {
-    Convert(state, assimpCommand, assimpOutput);
+    for (const Case& timed : cases) {
+        const auto found = peakPerVertex.find(timed.name);
+        if (found == peakPerVertex.end())
+            continue;
+        std::printf("brennic-import %s: peak memory %.0f bytes per vertex", timed.name, found->second);
+        if (timed.peakChecked)
+            std::printf(" (target <= %g): %s", peakTarget, found->second <= peakTarget ? "met" : "NOT met");
+        std::printf("\n");
+    }
 }
-
-BENCHMARK(BrennicImportToGlb)->Apply(bench::TimedPerIteration);
-BENCHMARK(AssimpExportGlb)->Apply(bench::TimedPerIteration);
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const bench::Ratio ratio{"AssimpExportGlb", "BrennicImportToGlb", "assimp/brennic-import", bench::Ratio::AtLeast, ratioTarget};
-    return bench::Run(argc, argv, ratio, [](const bench::TemporaryFolder& folder) {
-        const modelwriter::ContentFolder content(folder.Path());
-        const std::string modelPath = bench::large::WriteModel(content, textureCount);
-        const std::string plyPath = folder.Path() + "/large.ply";
-        bench::large::WritePly(plyPath);
-        std::printf("model and PLY: %d meshes (half skinned), %zu vertices, %zu triangles; %d textures\n",
-                    bench::large::meshCount, totalVertices, totalTriangles, textureCount);
-
-        brennicOutput = folder.Path() + "/out.glb";
-        assimpOutput = folder.Path() + "/assimp.glb";
+    const char* chosen = std::getenv("BRENNIC_IMPORT");
+    brennicPath = chosen && *chosen ? chosen : BRENNIC_IMPORT_PATH;
+    for (const Case& timed : cases) {
+        benchmark::RegisterBenchmark(Name("BrennicImportToGlb", timed).c_str(),
+                                     [&timed](benchmark::State& state) { Convert(state, timed, false); })
+            ->Apply(bench::TimedPerIteration);
+        if (timed.withPeer)
+            benchmark::RegisterBenchmark(Name("AssimpExportGlb", timed).c_str(),
+                                         [&timed](benchmark::State& state) { Convert(state, timed, true); })
+                ->Apply(bench::TimedPerIteration);
+    }
+    auto vertices = [](const char* name) {
+        for (const Case& timed : cases)
+            if (std::string(timed.name) == name)
+                return static_cast<double>(timed.shape.Vertices());
+        return 1.0;
+    };
+    const std::vector<bench::Ratio> ratios{
+        {"AssimpExportGlb/quads1M", "BrennicImportToGlb/quads1M", "assimp/brennic-import, 1 M separate quads",
+         bench::Ratio::AtLeast, quadsTarget},
+        {"AssimpExportGlb/quads4M", "BrennicImportToGlb/quads4M", "assimp/brennic-import, 4 M separate quads",
+         bench::Ratio::AtLeast, quadsTarget},
+        {"AssimpExportGlb/grid1M", "BrennicImportToGlb/grid1M", "assimp/brennic-import, 1 M shared grid",
+         bench::Ratio::AtLeast, gridTarget},
+        {"BrennicImportToGlb/quads16M", "BrennicImportToGlb/quads256K", "brennic-import time per vertex, 16 M/256 K",
+         bench::Ratio::Within, flatTarget, vertices("quads16M"), vertices("quads256K")},
+    };
+    return bench::Run(argc, argv, ratios, [](const bench::TemporaryFolder& folder) {
+        folderPath = folder.Path();
         logPath = folder.Path() + "/command.log";
-        brennicCommand = {BRENNIC_IMPORT_PATH, "-q", "-o", brennicOutput, modelPath};
-        assimpCommand = {ASSIMP_PATH, "export", plyPath, assimpOutput, "-fglb2"};
-        CheckOutputs();
-    });
+        std::printf("brennic-import: %s\n", brennicPath.c_str());
+    }, ReportPeaks);
 }

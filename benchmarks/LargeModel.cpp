@@ -26,20 +26,26 @@ bool IsSkinned(int meshIndex)
     return meshIndex % 2 == 1;
 }
 
-// One corner as the loader decodes it, in the file's axes.
+// One vertex as the loader decodes it, in the file's axes, with its packed normal.
 struct Corner {
     float position[3];
     float texCoord[2];
+    uint32_t normal;
 };
 
 // A gently curved surface, kept within the skinned form's position range (about +-12).
-void SurfacePoint(int meshIndex, int column, int row, float position[3])
+void SurfacePoint(int meshIndex, float u, float v, float position[3])
 {
-    const float u = static_cast<float>(column) / quadsPerSide;
-    const float v = static_cast<float>(row) / quadsPerSide;
     position[0] = 8 * u - 4;
-    position[1] = 0.1f * static_cast<float>(meshIndex) + std::sin(3 * u) * v;
+    position[1] = 0.1f * static_cast<float>(meshIndex % 64) + std::sin(3 * u) * v;
     position[2] = 8 * v - 4;
+}
+
+void Quantise(int meshIndex, float position[3])
+{
+    if (IsSkinned(meshIndex))
+        for (int axis = 0; axis < 3; ++axis)
+            position[axis] = modelwriter::QuantisePosition(position[axis]) * skinnedPositionStep;
 }
 
 // Corner k of quad (column, row): k = 0..3 counter-clockwise from the quad's low corner, with
@@ -49,36 +55,69 @@ Corner QuadCorner(int meshIndex, int column, int row, int k)
     const int right = k == 1 || k == 2 ? 1 : 0;
     const int up = k >= 2 ? 1 : 0;
     Corner corner;
-    SurfacePoint(meshIndex, column + right, row + up, corner.position);
-    if (IsSkinned(meshIndex))
-        for (float& axis : corner.position)
-            axis = modelwriter::QuantisePosition(axis) * skinnedPositionStep;
+    SurfacePoint(meshIndex, static_cast<float>(column + right) / quadsPerSide, static_cast<float>(row + up) / quadsPerSide,
+                 corner.position);
+    Quantise(meshIndex, corner.position);
     corner.texCoord[0] = static_cast<float>(right);
     corner.texCoord[1] = static_cast<float>(up);
+    corner.normal = packedNormal;
     return corner;
 }
 
-std::vector<Corner> MeshCorners(int meshIndex)
+// Grid vertex (column, row) of a shared grid: its texture coordinate spans the mesh, and its
+// normal is the surface's, packed into the format's 0..1 range.
+Corner GridVertex(int meshIndex, int column, int row)
 {
-    std::vector<Corner> corners;
-    corners.reserve(verticesPerMesh);
+    const float u = static_cast<float>(column) / (gridSide - 1), v = static_cast<float>(row) / (gridSide - 1);
+    Corner vertex;
+    SurfacePoint(meshIndex, u, v, vertex.position);
+    Quantise(meshIndex, vertex.position);
+    vertex.texCoord[0] = u;
+    vertex.texCoord[1] = v;
+    // The surface y = sin(3u) v over x = 8u - 4, z = 8v - 4: normal (-dy/dx, 1, -dy/dz).
+    const float nx = -3 * std::cos(3 * u) * v / 8, nz = -std::sin(3 * u) / 8;
+    const float length = std::sqrt(nx * nx + 1 + nz * nz);
+    vertex.normal = modelwriter::PackUnitRange(0.5f + 0.5f * nx / length, 0.5f + 0.5f / length, 0.5f + 0.5f * nz / length);
+    return vertex;
+}
+
+std::vector<Corner> MeshVertices(const Shape& shape, int meshIndex)
+{
+    std::vector<Corner> vertices;
+    vertices.reserve(shape.VerticesPerMesh());
+    if (shape.layout == Layout::SharedGrid) {
+        for (int row = 0; row < gridSide; ++row)
+            for (int column = 0; column < gridSide; ++column)
+                vertices.push_back(GridVertex(meshIndex, column, row));
+        return vertices;
+    }
     for (int row = 0; row < quadsPerSide; ++row)
         for (int column = 0; column < quadsPerSide; ++column)
             for (int k = 0; k < cornersPerQuad; ++k)
-                corners.push_back(QuadCorner(meshIndex, column, row, k));
-    return corners;
+                vertices.push_back(QuadCorner(meshIndex, column, row, k));
+    return vertices;
 }
 
-// Two triangles a quad, over its own corners.
-std::vector<uint16_t> MeshIndices()
+// Two triangles a quad: over its own corners, or over the grid's shared vertices.
+std::vector<uint16_t> MeshIndices(const Shape& shape)
 {
     std::vector<uint16_t> indices;
-    indices.reserve(trianglesPerMesh * 3);
-    for (size_t quad = 0; quad < quadsPerMesh; ++quad) {
-        const auto a = static_cast<uint16_t>(quad * cornersPerQuad);
-        const auto b = static_cast<uint16_t>(a + 1), c = static_cast<uint16_t>(a + 2), d = static_cast<uint16_t>(a + 3);
-        indices.insert(indices.end(), {a, b, c, a, c, d});
-    }
+    indices.reserve(shape.TrianglesPerMesh() * 3);
+    const int side = shape.layout == Layout::SharedGrid ? gridSide - 1 : quadsPerSide;
+    for (int row = 0; row < side; ++row)
+        for (int column = 0; column < side; ++column) {
+            uint16_t a, b, c, d; // counter-clockwise from the quad's low corner
+            if (shape.layout == Layout::SharedGrid) {
+                a = static_cast<uint16_t>(row * gridSide + column);
+                b = static_cast<uint16_t>(a + 1);
+                c = static_cast<uint16_t>(a + gridSide + 1);
+                d = static_cast<uint16_t>(a + gridSide);
+            } else {
+                a = static_cast<uint16_t>((row * quadsPerSide + column) * cornersPerQuad);
+                b = static_cast<uint16_t>(a + 1), c = static_cast<uint16_t>(a + 2), d = static_cast<uint16_t>(a + 3);
+            }
+            indices.insert(indices.end(), {a, b, c, a, c, d});
+        }
     return indices;
 }
 
@@ -87,20 +126,20 @@ std::string TextureName(int meshIndex, int textureCount)
     return textureCount > 0 ? "bench\\grid" + std::to_string(meshIndex % textureCount) : "bench\\grid";
 }
 
-modelwriter::MeshSpec WrittenMesh(int meshIndex, int textureCount)
+modelwriter::MeshSpec WrittenMesh(const Shape& shape, int meshIndex, int textureCount)
 {
     modelwriter::MeshSpec mesh;
     mesh.texture = TextureName(meshIndex, textureCount);
     mesh.name = "grid" + std::to_string(meshIndex);
-    mesh.indices = MeshIndices();
+    mesh.indices = MeshIndices(shape);
     const uint32_t aux1 = modelwriter::PackUnitRange(1.0f, 0.5f, 0.5f);
     const uint32_t aux2 = modelwriter::PackUnitRange(0.5f, 0.5f, 1.0f);
-    for (const Corner& corner : MeshCorners(meshIndex)) {
+    for (const Corner& corner : MeshVertices(shape, meshIndex)) {
         if (IsSkinned(meshIndex)) {
             modelwriter::SkinnedVertex vertex;
             for (int axis = 0; axis < 3; ++axis)
                 vertex.position[axis] = modelwriter::QuantisePosition(corner.position[axis]);
-            vertex.normal = packedNormal;
+            vertex.normal = corner.normal;
             vertex.aux1 = aux1;
             vertex.aux2 = aux2;
             const auto weight = static_cast<uint8_t>(std::lround(255 * corner.texCoord[0]));
@@ -114,7 +153,7 @@ modelwriter::MeshSpec WrittenMesh(int meshIndex, int textureCount)
         } else {
             modelwriter::StaticVertex vertex;
             std::memcpy(vertex.position, corner.position, sizeof corner.position);
-            vertex.normal = packedNormal;
+            vertex.normal = corner.normal;
             vertex.aux1 = aux1;
             vertex.aux2 = aux2;
             std::memcpy(vertex.texCoord, corner.texCoord, sizeof corner.texCoord);
@@ -140,40 +179,49 @@ modelwriter::Bytes Texture(int textureIndex)
 
 } // namespace
 
-std::string WriteModel(const modelwriter::ContentFolder& content, int textureCount)
+size_t Shape::VerticesPerMesh() const
 {
-    std::vector<modelwriter::Bytes> meshChunks;
-    for (int mesh = 0; mesh < meshCount; ++mesh)
-        meshChunks.push_back(modelwriter::MeshChunk(WrittenMesh(mesh, textureCount)));
-    for (int texture = 0; texture < textureCount; ++texture)
-        content.WriteTexture(TextureName(texture, textureCount), "512", Texture(texture));
-    return content.WriteModel("large", modelwriter::MeshListChunk(meshChunks));
+    return layout == Layout::SharedGrid ? size_t{gridSide} * gridSide : verticesPerMesh;
 }
 
-void WritePly(const std::string& path)
+size_t Shape::TrianglesPerMesh() const
+{
+    return layout == Layout::SharedGrid ? size_t{gridSide - 1} * (gridSide - 1) * 2 : trianglesPerMesh;
+}
+
+std::string WriteModel(const modelwriter::ContentFolder& content, int textureCount, const Shape& shape, const std::string& name)
+{
+    std::vector<modelwriter::Bytes> meshChunks;
+    for (int mesh = 0; mesh < shape.meshCount; ++mesh)
+        meshChunks.push_back(modelwriter::MeshChunk(WrittenMesh(shape, mesh, textureCount)));
+    for (int texture = 0; texture < textureCount; ++texture)
+        content.WriteTexture(TextureName(texture, textureCount), "512", Texture(texture));
+    return content.WriteModel(name, modelwriter::MeshListChunk(meshChunks));
+}
+
+void WritePly(const std::string& path, const Shape& shape)
 {
     const std::string header = "ply\nformat binary_little_endian 1.0\n"
-                               "element vertex " + std::to_string(totalVertices) + "\n"
+                               "element vertex " + std::to_string(shape.Vertices()) + "\n"
                                "property float x\nproperty float y\nproperty float z\n"
                                "property float nx\nproperty float ny\nproperty float nz\n"
                                "property float s\nproperty float t\n"
-                               "element face " + std::to_string(totalTriangles) + "\n"
+                               "element face " + std::to_string(shape.Triangles()) + "\n"
                                "property list uchar int vertex_indices\nend_header\n";
-    float direction[3];
-    UnpackDirection(packedNormal, direction);
-    const float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
-
     modelwriter::ByteWriter out;
     out.Append(header.data(), header.size());
-    for (int mesh = 0; mesh < meshCount; ++mesh)
-        for (const Corner& corner : MeshCorners(mesh)) {
+    for (int mesh = 0; mesh < shape.meshCount; ++mesh)
+        for (const Corner& corner : MeshVertices(shape, mesh)) {
+            float direction[3];
+            UnpackDirection(corner.normal, direction);
+            const float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
             out.F32(corner.position[0]).F32(corner.position[1]).F32(corner.position[2]);
             out.F32(direction[0] / length).F32(direction[1] / length).F32(direction[2] / length);
             out.F32(corner.texCoord[0]).F32(corner.texCoord[1]);
         }
-    const std::vector<uint16_t> indices = MeshIndices();
-    for (int mesh = 0; mesh < meshCount; ++mesh) {
-        const uint32_t offset = static_cast<uint32_t>(mesh * verticesPerMesh);
+    const std::vector<uint16_t> indices = MeshIndices(shape);
+    for (int mesh = 0; mesh < shape.meshCount; ++mesh) {
+        const auto offset = static_cast<uint32_t>(size_t(mesh) * shape.VerticesPerMesh());
         for (size_t i = 0; i < indices.size(); i += 3)
             out.U8(3).U32(offset + indices[i]).U32(offset + indices[i + 1]).U32(offset + indices[i + 2]);
     }

@@ -23,34 +23,110 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// One output vertex per distinct (vertex, texture vertex, normal) a corner uses. The output
-// vertices made from one host vertex are chained, and a chain is rarely longer than the
-// seams through that vertex, so a corner finds its vertex in a step or two.
-ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
+// Where a corner's key (vertex, texture vertex, normal bits) starts its probe.
+size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
 {
-    constexpr uint32_t none = UINT32_MAX;
+    uint32_t normalBits[3];
+    std::memcpy(normalBits, normal, sizeof normalBits);
+    uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
+    hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
+    hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
+    return size_t(hash ^ (hash >> 32));
+}
+
+// The output vertices of the host vertices that have many, found by key (vertex, texture
+// vertex, normal bits): open addressing, at most half full.
+class KeyTable {
+public:
+    static constexpr uint32_t none = UINT32_MAX;
+
+    // The output vertex with the key, or none; `isKey` tells whether an output vertex has it.
+    template <typename IsKey>
+    uint32_t Find(size_t hash, IsKey isKey) const
+    {
+        if (slots.empty())
+            return none;
+        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1))
+            if (slots[slot] == none || isKey(slots[slot]))
+                return slots[slot];
+    }
+
+    // Adds an output vertex whose key is not in the table yet; `hashOf` gives any tabled
+    // output vertex's hash, for growing.
+    template <typename HashOf>
+    void Add(uint32_t made, size_t hash, HashOf hashOf)
+    {
+        if (2 * (count + 1) > slots.size()) {
+            std::vector<uint32_t> old(std::max<size_t>(16, 2 * slots.size()), none);
+            old.swap(slots);
+            for (uint32_t kept : old)
+                if (kept != none)
+                    Place(kept, hashOf(kept));
+        }
+        Place(made, hash);
+        ++count;
+    }
+
+private:
+    void Place(uint32_t made, size_t hash)
+    {
+        size_t slot = hash & (slots.size() - 1);
+        while (slots[slot] != none)
+            slot = (slot + 1) & (slots.size() - 1);
+        slots[slot] = made;
+    }
+
+    std::vector<uint32_t> slots;
+    size_t count = 0;
+};
+
+// One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
+// the order corners first use them. The output vertices made from one host vertex are chained,
+// and a chain is rarely longer than the seams through that vertex, so a corner finds its
+// vertex in a step or two. A weld can put thousands on one position, though: once a host
+// vertex has `longChain` output vertices, they and any it gets later go into a table by key,
+// where its corners look instead, so no corner takes more than that many steps and a probe.
+ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
+{
+    constexpr uint32_t none = KeyTable::none;
+    constexpr uint8_t longChain = 8;
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
+    const Point3* cornerNormals = standin::CornerNormals(mesh);
     std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
-    std::vector<uint32_t> nextMade;   // per output vertex: the next made from the same host vertex
-    std::vector<uint32_t> texVertexOf; // per output vertex
+    std::vector<uint8_t> madeCount(size_t(mesh.numVerts), 0); // counts up to longChain
+    std::vector<uint32_t> nextMade;    // per output vertex: the next made from the same host vertex
+    std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
     out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
     out.indices.reserve(size_t(mesh.numFaces) * 3);
+    KeyTable table;
+    size_t comparisons = 0;
+    auto hashOf = [&](uint32_t made) { return Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal); };
+
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const Point3 normal = mesh.cornerNormals
-                ? mesh.cornerNormals[3 * size_t(f) + size_t(k)]
+            const Point3 normal = cornerNormals
+                ? cornerNormals[3 * size_t(f) + size_t(k)]
                 : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            uint32_t made = firstMade[vertex];
-            while (made != none && (texVertexOf[made] != texVertex ||
-                                    std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) != 0))
-                made = nextMade[made];
+            // A chain holds only the vertex's own output vertices; the table, any.
+            auto isKeyInChain = [&](uint32_t made) {
+                ++comparisons;
+                return texVertexOf[made] == texVertex && std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
+            };
+            auto isKey = [&](uint32_t made) { return vertexOf[made] == vertex && isKeyInChain(made); };
+            const bool tabled = madeCount[vertex] == longChain;
+            uint32_t made = none;
+            if (tabled)
+                made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
+            else
+                for (made = firstMade[vertex]; made != none && !isKeyInChain(made);)
+                    made = nextMade[made];
             if (made == none) {
                 made = uint32_t(out.vertices.size());
                 ExportVertex v{};
@@ -61,27 +137,38 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name)
                     v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
                 }
                 out.vertices.push_back(v);
+                vertexOf.push_back(vertex);
                 texVertexOf.push_back(texVertex);
                 nextMade.push_back(firstMade[vertex]);
                 firstMade[vertex] = made;
+                if (tabled) {
+                    table.Add(made, hashOf(made), hashOf);
+                } else if (++madeCount[vertex] == longChain) {
+                    for (uint32_t chained = made; chained != none; chained = nextMade[chained])
+                        table.Add(chained, hashOf(chained), hashOf);
+                }
             }
             out.indices.push_back(made);
         }
     }
+    work.corners += 3 * size_t(mesh.numFaces);
+    work.comparisons += comparisons;
     return out;
 }
 
 } // namespace
 
-ExportScene CollectScene(const standin::Scene& scene)
+ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
 {
+    CollectWork unused;
+    CollectWork& counted = work ? *work : unused;
     ExportScene out;
     std::map<std::string, int> textureByPath;
     for (standin::Node* node : scene.Nodes()) {
         const TriObject* object = node->GetTriObject();
         if (!object)
             continue;
-        out.meshes.push_back(CollectMesh(object->mesh, node->GetName()));
+        out.meshes.push_back(CollectMesh(object->mesh, node->GetName(), counted));
         Mtl* material = node->GetMtl();
         if (!material)
             continue;

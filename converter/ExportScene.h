@@ -38,5 +38,11 @@ struct ExportScene {
     std::vector<ExportTexture> textures;
 };
 
+// What collecting took: corners read, and output vertices a corner was compared with.
+struct CollectWork {
+    size_t corners = 0;
+    size_t comparisons = 0;
+};
+
 // Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths.
-ExportScene CollectScene(const standin::Scene& scene);
+ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr);

@@ -5,6 +5,7 @@
 #include "PluginDriver.h"
 #include "SignalCleanup.h"
 #include "Textures.h"
+#include "Workers.h"
 #include "Writers.h"
 
 #include <nlohmann/json.hpp>
@@ -46,6 +47,8 @@ const char usage[] =
     "  --strict              fail an input on any warning, writing nothing for it\n"
     "  --list                list each model's meshes and the files it reads; write nothing\n"
     "  --json                with --list: one JSON document for all models, for scripts\n"
+    "  -j, --jobs N          convert N models at a time, in as many processes (default: one\n"
+    "                        per processor)\n"
     "  -q, --quiet           report errors only\n"
     "  -v, --verbose         also report the import's summary and each mesh written\n"
     "  --version             show the version\n"
@@ -79,6 +82,7 @@ struct Options {
     bool help = false;
     bool version = false;
     int verbosity = 1; // 0 quiet, 1 normal, 2 verbose
+    unsigned jobs = ProcessorCount();
 };
 
 struct Job {
@@ -146,7 +150,13 @@ Options ParseArguments(int argc, char** argv)
             flag(options.list);
         else if (arg == "--json")
             flag(options.json);
-        else if (arg == "-q" || arg == "--quiet") {
+        else if (arg == "-j" || arg == "--jobs") {
+            const std::string count = value();
+            const bool number = !count.empty() && count.size() <= 3 && count.find_first_not_of("0123456789") == std::string::npos;
+            options.jobs = number ? static_cast<unsigned>(std::stoul(count)) : 0;
+            if (options.jobs == 0)
+                throw UsageError(arg + " needs a number of processes from 1 to 999");
+        } else if (arg == "-q" || arg == "--quiet") {
             bool quiet = false;
             flag(quiet);
             options.verbosity = 0;
@@ -396,17 +406,20 @@ int ConvertAll(const Options& options)
     for (const std::string& problem : problems)
         std::fprintf(stderr, "brennic-import: %s\n", Printable(problem).c_str());
 
-    PluginDriver driver;
-    TextureCache textures; // a texture named by several models is decoded once
-    size_t converted = 0;
-    for (size_t i = 0; i < jobs.size(); ++i) {
+    PluginDriver driver; // no import yet: each worker process starts from the same clean state
+    TextureCache textures; // a texture named by several models is decoded once (per worker)
+    const auto progressOf = [&](size_t i) {
+        return jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : std::string();
+    };
+    const auto convertOne = [&](size_t i) {
         const Job& job = jobs[i];
-        const std::string progress = jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : "";
+        const std::string progress = progressOf(i);
         const std::string input = Printable(job.input);
         std::vector<std::string> warnings;
+        bool converted = false;
         try {
             const Converted counts = Convert(driver, job, options, textures, warnings);
-            ++converted;
+            converted = true;
             if (options.verbosity >= 1)
                 std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), input.c_str(),
                              Printable(job.output).c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices,
@@ -424,7 +437,12 @@ int ConvertAll(const Options& options)
         if (options.verbosity >= 1)
             for (const std::string& warning : warnings)
                 std::fprintf(stderr, "  warning: %s\n", Printable(warning).c_str());
-    }
+        return converted;
+    };
+    const auto lost = [&](size_t i, const std::string& why) {
+        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), Printable(jobs[i].input).c_str(), why.c_str());
+    };
+    const size_t converted = RunJobs(jobs.size(), options.jobs, convertOne, lost);
     const size_t attempted = jobs.size() + problems.size();
     if (attempted > 1 && options.verbosity >= 1)
         std::fprintf(stderr, "converted %zu of %zu\n", converted, attempted);

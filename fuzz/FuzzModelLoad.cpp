@@ -6,9 +6,11 @@
 #include "BrennicModel.h"
 #include "FuzzMeshes.h"
 #include "ModelHolder.h"
+#include "ModelInvariants.h"
 #include "ModelWriter.h"
 #include "StandInHost.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,7 +27,7 @@ struct Content {
     std::string folder;       // made by mkdtemp, removed at exit
     std::string inputPath;    // POSIX path each input is written to
     std::string hostPath;     // the same path as the host hands it to Load
-    uint64_t helperBytes = 0; // the valid files together: all a load can read besides the input
+    ReadableFiles helpers;    // the valid files: all a load can read besides the input
 };
 
 Content* content = nullptr;
@@ -57,7 +59,7 @@ Content* WriteContent()
     folder.WriteMesh(fuzzmeshes::staticName, a);
     folder.WriteMesh(fuzzmeshes::lodName, lod);
     folder.WriteMesh(fuzzmeshes::skinnedName, skinned);
-    made->helperBytes = a.size() + lod.size() + skinned.size();
+    made->helpers = {std::max({a.size(), lod.size(), skinned.size()}), a.size() + lod.size() + skinned.size()};
     return made;
 }
 
@@ -89,51 +91,6 @@ void Check(bool holds)
 {
     if (!holds)
         __builtin_trap();
-}
-
-// Reads every byte the model holds so ASan sees any array shorter than its count.
-void CheckModel(const CBrennicModel& model, int result, uint64_t readableBytes)
-{
-    Check(result == (model.GetMeshCount() > 0 ? 1 : 0));
-    Check(model.References().size() <= CBrennicModel::maxReferenceNotes);
-    Check(model.References().size() <= model.ReferenceCount());
-    Check(model.Warnings().size() <= CBrennicModel::maxWarnings);
-    Check(model.Warnings().size() <= model.WarningCount());
-    Check(model.BytesRead() <= readableBytes * (CBrennicModel::ReferenceLimits{}.files + 1));
-
-    // What the model keeps is within the budget its reading allowed.
-    uint64_t kept = 0;
-    for (int m = 0; m < model.GetMeshCount(); ++m) {
-        const ModelMesh* mesh = model.GetMesh(m);
-        kept += CBrennicModel::meshCost + mesh->vertexCount * CBrennicModel::vertexCost + mesh->indexCount * CBrennicModel::indexCost;
-        for (const std::string& name : mesh->names)
-            kept += name.size() * CBrennicModel::nameByteCost;
-    }
-    const CBrennicModel::StoreBudget budget;
-    Check(kept <= model.StoredCost() && kept <= budget.base + budget.perByteRead * model.BytesRead());
-
-    uint32_t sum = 0;
-    for (int m = 0; m < model.GetMeshCount(); ++m) {
-        const ModelMesh* mesh = model.GetMesh(m);
-        Check(mesh != nullptr);
-        Check(mesh->vertexCount > 0 && mesh->indexCount > 0);
-        Check(mesh->vertices != nullptr && mesh->indices != nullptr);
-        Check(mesh->vertexForm != VertexForm::None);
-        // A count is checked against the bytes of one file, so no count can beat them all.
-        Check(uint64_t{mesh->vertexCount} * 32 <= readableBytes);
-        Check(uint64_t{mesh->indexCount} * 2 <= readableBytes);
-
-        const auto* vertexBytes = reinterpret_cast<const unsigned char*>(mesh->vertices.get());
-        for (size_t i = 0; i < size_t{mesh->vertexCount} * sizeof(WorkVertex); ++i)
-            sum += vertexBytes[i];
-        for (uint32_t i = 0; i < mesh->indexCount; ++i)
-            sum += mesh->indices[i];
-        for (const std::string& name : mesh->names)
-            for (char c : name)
-                sum += static_cast<unsigned char>(c);
-    }
-    volatile uint32_t sink = sum;
-    (void)sink;
 }
 
 // Every node holds one mesh whose faces, after the clean-up, point at vertices it has.
@@ -173,7 +130,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(result == 0 && model.GetMeshCount() == 0); // an empty file cannot be opened
         return 0;
     }
-    CheckModel(model, result, size + content->helperBytes);
+    const ReadableFiles files{std::max<uint64_t>(size, content->helpers.largest), size + content->helpers.total};
+    const std::string broken = BrokenModelInvariant(model, result, files);
+    if (!broken.empty()) {
+        std::fprintf(stderr, "fuzz_model_load: %s\n", broken.c_str());
+        __builtin_trap();
+    }
     if (result) {
         standin::Scene scene;
         holder.BuildScene(&scene);

@@ -101,6 +101,10 @@ struct FactoryHooks {
 };
 FactoryHooks& Factories();
 
+// The normals of a mesh's face corners, three per face, from its last buildNormals; null
+// when none were built since its faces last changed.
+const Point3* CornerNormals(const Mesh& mesh);
+
 // Makes the n-th allocation from now fail, for sweeps over every allocation of an import:
 // the host's heap fails it (plain new throws, the nothrow form answers null), and a test's
 // operator new can ask it too.

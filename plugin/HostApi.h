@@ -139,9 +139,9 @@ private:
 class Mesh {
 public:
     Mesh();
+    Mesh(const Mesh& from);
     ~Mesh();
-    Mesh(const Mesh&) = delete;
-    Mesh& operator=(const Mesh&) = delete;
+    Mesh& operator=(const Mesh& from);
 
     BOOL setNumVerts(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
     BOOL setNumFaces(int count, BOOL keep = FALSE, BOOL synchSel = TRUE);
@@ -155,7 +155,7 @@ public:
     Point3& getNormal(int index) const;
     void buildNormals();
     void buildBoundingBox();
-    Box3 getBoundingBox() const { return bdgBox; }
+    Box3 getBoundingBox(Matrix3* tm = nullptr);
     void InvalidateEdgeList();
     BOOL RemoveDegenerateFaces();
     BOOL RemoveIllegalFaces();
@@ -164,33 +164,22 @@ public:
     int numFaces = 0;
     int numTVerts = 0;
     int numTVFaces = 0;
-    std::unique_ptr<Point3[]> verts;
-    std::unique_ptr<Face[]> faces;
-    std::unique_ptr<UVVert[]> tVerts;
-    std::unique_ptr<TVFace[]> tvFace; // one per face
-
-    // The stand-in host's own state; the plug-in does not touch it.
-    std::unique_ptr<Point3[]> vertexNormals; // as set by setNormal, one per vertex
-    std::unique_ptr<Point3[]> cornerNormals; // from buildNormals, three per face
+    Point3* verts = nullptr;
+    Face* faces = nullptr;
+    UVVert* tVerts = nullptr;
+    TVFace* tvFace = nullptr; // one per face
     Box3 bdgBox;
-    bool edgeListValid = false;
-
-private:
-    void RemoveFacesWhere(bool (*remove)(const Mesh&, int face));
 };
 
 class MeshDelta {
 public:
     explicit MeshDelta(const Mesh& mesh);
+    ~MeshDelta();
     // Merges the vertices of `vertexSet` that lie closer than `threshold`; applied by Apply.
     BOOL WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold);
     void Apply(Mesh& mesh);
 
-private:
-    int vertexCount;
-    std::vector<DWORD> vertexMap;    // old vertex -> new vertex, after a weld
-    std::vector<int> keptVertices;   // new vertex -> the old vertex whose place it takes
-    bool welded = false;
+    DWORD vnum, fnum; // the vertex and face counts of the mesh it was made for
 };
 
 // ---- Scene objects

@@ -5,6 +5,8 @@
 
 #include "BrennicModel.h"
 
+#include <vector>
+
 namespace {
 
 constexpr float weldThreshold = 0.001f;
@@ -34,6 +36,7 @@ int ModelHolder::BuildMesh(const ModelMesh& source, Mesh& mesh, int meshIndex)
     mesh.setNumTVFaces(int(faceCount), FALSE, 0);
     mesh.setNumVerts(int(vertexCount), FALSE, TRUE);
     mesh.setNumFaces(int(faceCount), FALSE, TRUE);
+    std::vector<bool> used(vertexCount, false);
 
     for (uint32_t t = 0; t < faceCount; ++t) {
         const uint16_t* triangle = &source.indices[3 * size_t(t)];
@@ -51,13 +54,17 @@ int ModelHolder::BuildMesh(const ModelMesh& source, Mesh& mesh, int meshIndex)
             continue;
         }
         for (DWORD corner : corners)
-            mesh.verts[corner] = HostPosition(source.vertices[corner]);
-        for (DWORD corner : corners)
-            mesh.tVerts[corner] = HostTexCoord(source.vertices[corner]);
+            used[corner] = true;
         mesh.tvFace[t].setTVerts(corners[0], corners[1], corners[2]);
-        for (DWORD corner : corners)
-            mesh.setNormal(int(corner), HostNormal(source.vertices[corner]));
         face.setVerts(corners[0], corners[1], corners[2]);
+    }
+    // The vertices whole faces use, each once however many corners share it.
+    for (uint32_t v = 0; v < vertexCount; ++v) {
+        if (!used[v])
+            continue;
+        mesh.verts[v] = HostPosition(source.vertices[v]);
+        mesh.tVerts[v] = HostTexCoord(source.vertices[v]);
+        mesh.setNormal(int(v), HostNormal(source.vertices[v]));
     }
 
     MeshDelta weld(mesh);

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
+    clang-format                                      # the sources' formatting check
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
     libassimp-dev assimp-utils                        # the benchmarks' reference importer
     nlohmann-json3-dev                                # the converter's glTF JSON

@@ -50,9 +50,9 @@ std::string TemporariesName(const ::testing::TestParamInfo<Temporaries>& info)
 
 class OutputFilesTest : public ::testing::TestWithParam<Temporaries> {
 protected:
-    std::string Path(const std::string& name) const { return folder.path + "/" + name; }
+    std::string Path(const std::string& name) const { return folder.Path() + "/" + name; }
 
-    TempFolder folder;
+    modelwriter::TemporaryFolder folder;
 };
 
 TEST_P(OutputFilesTest, CommitPutsEveryFileInPlaceWithTheUsualModeAndNothingElse)
@@ -73,7 +73,7 @@ TEST_P(OutputFilesTest, CommitPutsEveryFileInPlaceWithTheUsualModeAndNothingElse
     std::set<std::string> expected{"made", "made/deeper", "text.obj"};
     for (size_t i = 0; i < OutputFiles::maxUnnamedWaiting + 2; ++i)
         expected.insert("made/deeper/" + std::to_string(i) + ".bin");
-    EXPECT_EQ(Contents(folder.path), expected);
+    EXPECT_EQ(Contents(folder.Path()), expected);
     EXPECT_EQ(ReadText(Path("made/deeper/0.bin")), "blob");
     EXPECT_EQ(ReadText(Path("text.obj")), "v 1.5 7\n");
     struct stat status {};
@@ -92,7 +92,7 @@ TEST_P(OutputFilesTest, AFailureBeforeTheCommitLeavesNothingNotEvenTheFoldersItM
         throw std::runtime_error("the writer failed");
     } catch (const std::runtime_error&) {
     }
-    EXPECT_EQ(Contents(folder.path), std::set<std::string>{"existing"});
+    EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{"existing"});
 }
 
 TEST_P(OutputFilesTest, ALinkPlantedAtTheTemporaryNameOfOldIsNeverWrittenThrough)
@@ -131,17 +131,17 @@ INSTANTIATE_TEST_SUITE_P(Both, OutputFilesTest, ::testing::Values(Temporaries::U
 
 TEST(OutputFiles, FilesTheConversionReadsAreRefusedUnderEverySpelling)
 {
-    const TempFolder folder;
-    const std::string input = folder.path + "/in.model";
+    const modelwriter::TemporaryFolder folder;
+    const std::string input = folder.Path() + "/in.model";
     WriteText(input, "model");
-    fs::create_hard_link(input, folder.path + "/hard.model");
-    fs::create_symlink(input, folder.path + "/soft.model");
-    fs::create_directory(folder.path + "/sub");
+    fs::create_hard_link(input, folder.Path() + "/hard.model");
+    fs::create_symlink(input, folder.Path() + "/soft.model");
+    fs::create_directory(folder.Path() + "/sub");
 
     OutputFiles files;
     files.ProtectFile(input);
-    files.ProtectFile(folder.path + "/no such file"); // nothing to protect
-    for (const std::string& spelling : {input, folder.path + "/sub/../in.model", folder.path + "/hard.model", folder.path + "/soft.model"}) {
+    files.ProtectFile(folder.Path() + "/no such file"); // nothing to protect
+    for (const std::string& spelling : {input, folder.Path() + "/sub/../in.model", folder.Path() + "/hard.model", folder.Path() + "/soft.model"}) {
         EXPECT_THROW(files.Create(spelling), std::runtime_error) << spelling;
         try {
             files.CheckOutput(spelling);
@@ -150,25 +150,25 @@ TEST(OutputFiles, FilesTheConversionReadsAreRefusedUnderEverySpelling)
             EXPECT_NE(std::string(error.what()).find("a file this conversion reads"), std::string::npos) << error.what();
         }
     }
-    files.Write(folder.path + "/out.glb", "glb", 3);
+    files.Write(folder.Path() + "/out.glb", "glb", 3);
     files.Commit();
     EXPECT_EQ(ReadText(input), "model");
 }
 
 TEST(OutputFiles, ErrorsNameTheFileTheUserAskedFor)
 {
-    const TempFolder folder;
-    const std::string requested = folder.path + "/out.glb";
-    WriteText(folder.path + "/blocker", "");
+    const modelwriter::TemporaryFolder folder;
+    const std::string requested = folder.Path() + "/out.glb";
+    WriteText(folder.Path() + "/blocker", "");
     const std::string tooLong(NAME_MAX + 1, 'n');
     const struct {
         std::string path;
         std::string message;
     } cases[] = {
-        {folder.path + "/blocker/out_textures/a.png", "cannot write " + requested + ": " + folder.path + "/blocker: not a folder"},
-        {folder.path + "/" + tooLong, "cannot write " + requested + ": " + folder.path + "/" + tooLong +
+        {folder.Path() + "/blocker/out_textures/a.png", "cannot write " + requested + ": " + folder.Path() + "/blocker: not a folder"},
+        {folder.Path() + "/" + tooLong, "cannot write " + requested + ": " + folder.Path() + "/" + tooLong +
                                           ": the name is too long for the file system (" + std::to_string(NAME_MAX) + " bytes at most)"},
-        {folder.path + "/" + tooLong + "/a.png", "cannot write " + requested + ": " + folder.path + "/" + tooLong +
+        {folder.Path() + "/" + tooLong + "/a.png", "cannot write " + requested + ": " + folder.Path() + "/" + tooLong +
                                                      ": the name is too long for the file system"},
     };
     for (const auto& test : cases) {
@@ -180,7 +180,7 @@ TEST(OutputFiles, ErrorsNameTheFileTheUserAskedFor)
             EXPECT_EQ(error.what(), test.message);
         }
     }
-    EXPECT_EQ(Contents(folder.path), std::set<std::string>{"blocker"});
+    EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{"blocker"});
 }
 
 TEST(OutputFiles, FilesystemErrorsSayThePathAndWhy)
@@ -200,12 +200,12 @@ std::string SignalName(const ::testing::TestParamInfo<int>& info)
 
 class SignalTest : public ::testing::TestWithParam<int> {
 protected:
-    TempFolder folder;
+    modelwriter::TemporaryFolder folder;
 };
 
 TEST_P(SignalTest, RemovesTheNamedTemporariesAndTheFoldersMadeThenEndsAsTheSignalWould)
 {
-    const std::string made = folder.path + "/made/deeper";
+    const std::string made = folder.Path() + "/made/deeper";
     EXPECT_EXIT(
         {
             signalcleanup::Install();
@@ -215,7 +215,7 @@ TEST_P(SignalTest, RemovesTheNamedTemporariesAndTheFoldersMadeThenEndsAsTheSigna
             raise(GetParam());
         },
         ::testing::KilledBySignal(GetParam()), "");
-    EXPECT_EQ(Contents(folder.path), std::set<std::string>{});
+    EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{});
 }
 
 // A model large enough that writing its OBJ takes a while.
@@ -253,9 +253,9 @@ bool WritesInto(pid_t process, const std::string& folder)
 
 TEST_P(SignalTest, TheCommandEndedWhileWritingLeavesNothing)
 {
-    const modelwriter::ContentFolder content(folder.path);
+    const modelwriter::ContentFolder content(folder.Path());
     const std::string model = WriteLargeModel(content);
-    const std::string outputFolder = folder.path + "/fresh/deeper";
+    const std::string outputFolder = folder.Path() + "/fresh/deeper";
     const std::string output = outputFolder + "/large.obj";
 
     posix_spawn_file_actions_t actions;
@@ -282,7 +282,7 @@ TEST_P(SignalTest, TheCommandEndedWhileWritingLeavesNothing)
     }
     ASSERT_TRUE(WIFSIGNALED(status)) << "the command ended by itself before it was signalled, status " << status;
     EXPECT_EQ(WTERMSIG(status), GetParam());
-    EXPECT_FALSE(fs::exists(folder.path + "/fresh"));
+    EXPECT_FALSE(fs::exists(folder.Path() + "/fresh"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, SignalTest, ::testing::ValuesIn(cleanedSignals), SignalName);

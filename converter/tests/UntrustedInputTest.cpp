@@ -76,7 +76,7 @@ protected:
     std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name, TextureCache& cache)
     {
         OutputFiles files;
-        const WriteOptions options{output.path + "/" + name, false, false, &cache};
+        const WriteOptions options{output.Path() + "/" + name, false, false, &cache};
         if (format == OutputFormat::Obj)
             WriteObj(exported, options, files, warnings);
         else
@@ -96,7 +96,7 @@ protected:
         return scene;
     }
 
-    TempFolder output;
+    modelwriter::TemporaryFolder output;
     std::vector<std::string> warnings;
 };
 
@@ -106,10 +106,10 @@ TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlByte
     content.WriteTexture("tab\tname", "512", Pixels(1)); // decoded: its PNG is named in the MTL
     const std::string model = content.WriteModel("main", modelwriter::MeshListChunk({Triangle("a", injected), Triangle("b", "tab\tname")}));
     int status = 0;
-    const std::string said = Import({"--format=obj", "-o", output.path + "/out.obj", model}, status);
+    const std::string said = Import({"--format=obj", "-o", output.Path() + "/out.obj", model}, status);
     EXPECT_EQ(status, 0) << said;
 
-    const std::string mtl = ReadText(output.path + "/out.mtl");
+    const std::string mtl = ReadText(output.Path() + "/out.mtl");
     EXPECT_FALSE(HasControlBytes(mtl)) << mtl;
     std::istringstream lines(mtl);
     size_t materials = 0, maps = 0;
@@ -150,7 +150,7 @@ TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsReadAndDecodedOnceAnd
     EXPECT_EQ(root.at("images").size(), 1u) << "one PNG in the .glb";
     EXPECT_EQ(root.at("textures").size(), 20u);
     size_t pngs = 0;
-    for (const auto& entry : fs::directory_iterator(output.path + "/crates_textures"))
+    for (const auto& entry : fs::directory_iterator(output.Path() + "/crates_textures"))
         pngs += entry.path().extension() == ".png";
     EXPECT_EQ(pngs, 1u) << "one PNG beside the .gltf";
 }
@@ -210,11 +210,11 @@ TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelN
 
 TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadButWarnedOf)
 {
-    const TempFolder elsewhere;
-    modelwriter::WriteFile(elsewhere.path + "/secret.mesh", MeshList({Triangle("secret")}));
-    modelwriter::WriteFile(elsewhere.path + "/secret.512.dds", Pixels(2));
-    const std::string up = "..\\..\\..\\" + fs::path(elsewhere.path).filename().string() + "\\secret";
-    ASSERT_EQ(fs::path(folder.path).parent_path(), fs::path(elsewhere.path).parent_path()) << "siblings, so '..' reaches it";
+    const modelwriter::TemporaryFolder elsewhere;
+    modelwriter::WriteFile(elsewhere.Path() + "/secret.mesh", MeshList({Triangle("secret")}));
+    modelwriter::WriteFile(elsewhere.Path() + "/secret.512.dds", Pixels(2));
+    const std::string up = "..\\..\\..\\" + fs::path(elsewhere.Path()).filename().string() + "\\secret";
+    ASSERT_EQ(fs::path(folder.Path()).parent_path(), fs::path(elsewhere.Path()).parent_path()) << "siblings, so '..' reaches it";
     content.WriteMesh("inside", MeshList({Triangle("inside")}));
     ASSERT_EQ(mkfifo(content.MeshPath("pipe").c_str(), 0600), 0);
     const std::string model = content.WriteModel(
@@ -225,15 +225,15 @@ TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadBu
     const std::vector<std::string> problems = LoadProblems(*loaded);
     ASSERT_EQ(problems.size(), 2u);
     EXPECT_NE(problems[0].find("pipe.mesh: is a FIFO (named pipe), not a file; skipped"), std::string::npos) << problems[0];
-    EXPECT_NE(problems[1].find("secret.mesh is outside the content folder " + folder.path + "/content/"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[1].find("secret.mesh is outside the content folder " + folder.Path() + "/content/"), std::string::npos) << problems[1];
 
     int status = 0;
-    const std::string said = Import({"-o", output.path + "/out.glb", model}, status);
+    const std::string said = Import({"-o", output.Path() + "/out.glb", model}, status);
     EXPECT_EQ(status, 0) << said;
-    EXPECT_NE(said.find("warning: texture " + elsewhere.path + "/secret.512.dds is outside the content folder"), std::string::npos) << said;
-    Import({"--strict", "-o", output.path + "/strict.glb", model}, status);
+    EXPECT_NE(said.find("warning: texture " + elsewhere.Path() + "/secret.512.dds is outside the content folder"), std::string::npos) << said;
+    Import({"--strict", "-o", output.Path() + "/strict.glb", model}, status);
     EXPECT_EQ(status, 1);
-    EXPECT_FALSE(fs::exists(output.path + "/strict.glb"));
+    EXPECT_FALSE(fs::exists(output.Path() + "/strict.glb"));
 }
 
 TEST(OutsideContentFolderTest, ComparesFolderByFolderIgnoringCaseAfterDotDot)

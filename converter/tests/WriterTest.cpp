@@ -87,7 +87,7 @@ protected:
                       bool keepDds = false)
     {
         OutputFiles files;
-        WriteOptions options{output.path + "/" + name, copyTextures, keepDds, &textures};
+        WriteOptions options{output.Path() + "/" + name, copyTextures, keepDds, &textures};
         if (format == OutputFormat::Obj)
             WriteObj(exported, options, files, warnings);
         else
@@ -101,14 +101,14 @@ protected:
     {
         ASSERT_TRUE(fs::exists(fs::path(BRENNIC_GLTF_VALIDATOR).parent_path() / "node_modules/gltf-validator"))
             << "the glTF validator is not installed: run scripts/setup.sh";
-        const TempFolder logFolder;
+        const modelwriter::TemporaryFolder logFolder;
         std::string command = std::string(BRENNIC_NODE) + " " + BRENNIC_GLTF_VALIDATOR;
         if (allowMissingImages)
             command += " --allow-missing-images";
         for (const std::string& path : paths)
             command += " '" + path + "'";
-        const int status = std::system((command + " > " + logFolder.path + "/log 2>&1").c_str());
-        EXPECT_EQ(status, 0) << ReadText(logFolder.path + "/log");
+        const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
+        EXPECT_EQ(status, 0) << ReadText(logFolder.Path() + "/log");
     }
 
     // A texture of known pixels: red and green follow x and y, alpha as given.
@@ -130,7 +130,7 @@ protected:
         return scene;
     }
 
-    TempFolder output;
+    modelwriter::TemporaryFolder output;
     TextureCache textures;
     std::vector<std::string> warnings;
 };
@@ -158,7 +158,7 @@ TEST_F(WriterTest, TheSampleKeepsItsNodesAndTrianglesInEveryFormatAndValidates)
     ExpectValid({glb, gltf});
 
     const Glb read(glb);
-    const std::string gltfBin = ReadText(output.path + "/sample.bin");
+    const std::string gltfBin = ReadText(output.Path() + "/sample.bin");
     EXPECT_EQ(read.bin.substr(0, gltfBin.size()), gltfBin) << "the .glb's buffer is the .gltf's, then the images";
     ASSERT_EQ(read.root.at("nodes").size(), scene.Nodes().size());
     Assimp::Importer importer;
@@ -255,9 +255,9 @@ TEST_F(TextureTest, AGlbCopiedAloneCarriesEachTexturesPixelsAndItsAlphaSetsTheAl
 {
     const std::string written = Write(BuildAlphaCases(), OutputFormat::Glb, "textured.glb");
     EXPECT_EQ(warnings, std::vector<std::string>{});
-    EXPECT_FALSE(fs::exists(output.path + "/textured_textures")) << "nothing beside a .glb";
-    const TempFolder alone;
-    const std::string glb = alone.path + "/textured.glb";
+    EXPECT_FALSE(fs::exists(output.Path() + "/textured_textures")) << "nothing beside a .glb";
+    const modelwriter::TemporaryFolder alone;
+    const std::string glb = alone.Path() + "/textured.glb";
     fs::copy_file(written, glb);
     ExpectValid({glb});
 
@@ -285,7 +285,7 @@ TEST_F(TextureTest, AGltfAndAnObjFindTheirPngsBesideThemAndTheObjBlendsOnlyWhatI
     const json root = json::parse(ReadText(gltf));
     for (const json& texture : root.at("textures")) {
         const std::string uri = root.at("images").at(texture.at("source").get<size_t>()).at("uri");
-        ExpectPixels(ReadText(output.path + "/" + uri), fs::path(uri).stem().stem().string());
+        ExpectPixels(ReadText(output.Path() + "/" + uri), fs::path(uri).stem().stem().string());
     }
 
     Assimp::Importer importer;
@@ -302,7 +302,7 @@ TEST_F(TextureTest, AGltfAndAnObjFindTheirPngsBesideThemAndTheObjBlendsOnlyWhatI
         aiString diffuse, mask;
         ASSERT_EQ(material.GetTexture(aiTextureType_DIFFUSE, 0, &diffuse), aiReturn_SUCCESS);
         EXPECT_EQ(std::string(diffuse.C_Str()), "textured_textures/" + name + ".512.png");
-        ExpectPixels(ReadText(output.path + "/" + diffuse.C_Str()), name);
+        ExpectPixels(ReadText(output.Path() + "/" + diffuse.C_Str()), name);
         const bool hasMask = material.GetTexture(aiTextureType_OPACITY, 0, &mask) == aiReturn_SUCCESS;
         EXPECT_EQ(hasMask, name != "opaque");
         if (hasMask) {
@@ -326,7 +326,7 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
         EXPECT_EQ(glb.bin.substr(view.at("byteOffset"), view.at("byteLength")), dds) << name;
         const json& referred = gltf.at("images").at(gltf.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
         EXPECT_EQ(referred.at("uri"), name + ".512.dds");
-        EXPECT_EQ(ReadText(output.path + "/" + name + ".512.dds"), dds);
+        EXPECT_EQ(ReadText(output.Path() + "/" + name + ".512.dds"), dds);
     }
     EXPECT_EQ(glb.root.at("extensionsUsed"), json::array({"MSFT_texture_dds"}));
 }
@@ -341,25 +341,25 @@ TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPat
     EXPECT_EQ(warnings, std::vector<std::string>{});
     EXPECT_EQ(textures.Reads(), 1u);
     EXPECT_EQ(textures.Decodes(), 1u);
-    EXPECT_TRUE(fs::exists(output.path + "/shared.512.dds"));
-    EXPECT_FALSE(fs::exists(output.path + "/shared.512_2.dds")) << "one file, one copy";
+    EXPECT_TRUE(fs::exists(output.Path() + "/shared.512.dds"));
+    EXPECT_FALSE(fs::exists(output.Path() + "/shared.512_2.dds")) << "one file, one copy";
 }
 
 TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
 {
     const auto texture = [](uint8_t red) { return modelwriter::Dds(1, 1, [red](uint32_t, uint32_t) { return std::array<uint8_t, 4>{red, 0, 0, 255}; }); };
-    const TempFolder other, same;
+    const modelwriter::TemporaryFolder other, same;
     const std::string first = content.WriteTexture("crate", "512", texture(10));
-    const std::string second = modelwriter::ContentFolder(other.path).WriteTexture("crate", "512", texture(20));
-    const std::string identical = modelwriter::ContentFolder(same.path).WriteTexture("crate", "512", texture(10));
+    const std::string second = modelwriter::ContentFolder(other.Path()).WriteTexture("crate", "512", texture(20));
+    const std::string identical = modelwriter::ContentFolder(same.Path()).WriteTexture("crate", "512", texture(10));
     Write(TexturedTriangle(first), OutputFormat::Obj, "first.obj", true);
     Write(TexturedTriangle(second), OutputFormat::Gltf, "second.gltf", true, true);
     Write(TexturedTriangle(identical), OutputFormat::Obj, "third.obj", true);
 
-    EXPECT_EQ(ReadText(output.path + "/crate.512.dds"), ReadText(first)) << "not overwritten by the second";
-    EXPECT_EQ(ReadText(output.path + "/crate.512_2.dds"), ReadText(second));
-    EXPECT_FALSE(fs::exists(output.path + "/crate.512_3.dds")) << "the same bytes share a copy";
-    const json gltf = json::parse(ReadText(output.path + "/second.gltf"));
+    EXPECT_EQ(ReadText(output.Path() + "/crate.512.dds"), ReadText(first)) << "not overwritten by the second";
+    EXPECT_EQ(ReadText(output.Path() + "/crate.512_2.dds"), ReadText(second));
+    EXPECT_FALSE(fs::exists(output.Path() + "/crate.512_3.dds")) << "the same bytes share a copy";
+    const json gltf = json::parse(ReadText(output.Path() + "/second.gltf"));
     EXPECT_EQ(gltf.at("images").at(1).at("uri"), "crate.512_2.dds");
 }
 
@@ -444,7 +444,7 @@ TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTexture
         ASSERT_EQ(material.GetTexture(aiTextureType_DIFFUSE, 0, &diffuse), aiReturn_SUCCESS);
         EXPECT_EQ(std::string(diffuse.C_Str()), std::string("two_lids_textures/") + (m ? "second" : "first") + ".512.png");
     }
-    EXPECT_NE(ReadText(output.path + "/sub folder/two_lids.mtl").find("newmtl props_lid__1_top_2\n"), std::string::npos);
+    EXPECT_NE(ReadText(output.Path() + "/sub folder/two_lids.mtl").find("newmtl props_lid__1_top_2\n"), std::string::npos);
 }
 
 TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
@@ -461,17 +461,17 @@ TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
 
     const json root = Glb(glb).root;
     ASSERT_EQ(root.at("images").size(), 2u) << "no PNG";
-    const std::string mtl = ReadText(output.path + "/bare.mtl");
+    const std::string mtl = ReadText(output.Path() + "/bare.mtl");
     for (int t = 0; t < 2; ++t) {
         const json& texture = root.at("textures").at(t);
         EXPECT_FALSE(texture.contains("source"));
         const fs::path expected = fs::path(content.TexturePath(t ? "garbled" : "absent", "512")).lexically_normal();
         const json& dds = root.at("images").at(texture.at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
-        EXPECT_EQ((fs::path(output.path) / dds.at("uri").get<std::string>()).lexically_normal(), expected);
-        EXPECT_NE(mtl.find("map_Kd " + expected.lexically_relative(output.path).string()), std::string::npos);
+        EXPECT_EQ((fs::path(output.Path()) / dds.at("uri").get<std::string>()).lexically_normal(), expected);
+        EXPECT_NE(mtl.find("map_Kd " + expected.lexically_relative(output.Path()).string()), std::string::npos);
     }
     EXPECT_EQ(mtl.find("map_d"), std::string::npos);
-    EXPECT_FALSE(fs::exists(output.path + "/bare_textures"));
+    EXPECT_FALSE(fs::exists(output.Path() + "/bare_textures"));
 }
 
 TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)
@@ -501,6 +501,44 @@ TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)
     const aiScene* obj = importer.ReadFile(Write(exported, OutputFormat::Obj, "repaired.obj"), aiProcess_ValidateDataStructure);
     ASSERT_NE(obj, nullptr) << importer.GetErrorString();
     EXPECT_EQ(obj->mNumMeshes, 1u);
+}
+
+// A URI reference back to the path it spells.
+std::string UnescapeUri(const std::string& uri)
+{
+    std::string path;
+    for (size_t i = 0; i < uri.size(); ++i) {
+        if (uri[i] == '%' && i + 2 < uri.size()) {
+            path += char(std::stoi(uri.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+TEST_F(WriterTest, PathsBecomeUrisThatFindTheirFilesAndNamesThatAreNotUtf8AreReplaced)
+{
+    // Spaces, '#', '%' and bytes past ASCII in file names: each must be escaped in a URI.
+    const std::string texture = content.WriteTexture("50% caf\xC3\xA9", "512",
+        modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return Pixel(0, 0, 255); }));
+    ExportScene exported = TexturedTriangle(texture);
+    exported.meshes[0].name = "caf\xE9 #1"; // Latin-1, as the game's files may hold
+    const std::string gltf = Write(exported, OutputFormat::Gltf, "my scene #1.gltf");
+    ExpectValid({gltf});
+
+    const json root = json::parse(ReadText(gltf)); // refuses bytes that are not UTF-8
+    EXPECT_EQ(root.at("nodes").at(0).at("name"), "caf\xEF\xBF\xBD #1");
+    std::vector<std::string> uris{root.at("buffers").at(0).at("uri")};
+    for (const json& image : root.at("images"))
+        uris.push_back(image.at("uri"));
+    ASSERT_EQ(uris.size(), 2u) << "the .bin and the PNG";
+    const char* uriCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/%";
+    for (const std::string& uri : uris) {
+        EXPECT_EQ(uri.find_first_not_of(uriCharacters), std::string::npos) << uri;
+        EXPECT_TRUE(fs::is_regular_file(output.Path() + "/" + UnescapeUri(uri))) << uri;
+    }
 }
 
 } // namespace

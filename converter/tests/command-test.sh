@@ -16,7 +16,6 @@ check() { # check WHAT COMMAND...
 run() { # run ARGS...: status in $status, stdout and stderr in $out
     out=$("$tool" "$@" 2>&1); status=$?
 }
-leftovers() { find "$work" -name '.*.part-*' | grep -q .; }
 
 # -- The sample, in each format
 run -o out/storage.glb --include-lods "$sample"
@@ -169,6 +168,21 @@ for refusal in "${refusals[@]}"; do
     run --list "$input"
     check "--list says the same" test $status -eq 1 -a "${out#"brennic-import: $input: $reason"}" != "$out"
 done
+
+# -- A folder on one and on two worker processes: the same files and the same messages
+mkdir -p batch && cp -r "$content" batch/
+for i in 1 2 3 4 5 6 7; do cp batch/content/meshes/props/storage.model "batch/content/meshes/props/copy$i.model"; done
+printf 'hello, not a model' >batch/content/meshes/props/copy4.model
+for jobs in 1 2; do
+    run -v -j $jobs -o converted batch/content
+    echo "$status" >"status-$jobs" && printf '%s' "$out" >"messages-$jobs" && mv converted "converted-$jobs"
+done
+check "-j 2: exit status as with -j 1 (1: one input fails)" test "$(cat status-1)$(cat status-2)" = 11
+check "-j 2: the same messages, in input order, as -j 1" cmp messages-1 messages-2
+check "-j 2: byte for byte the files of -j 1" diff -r converted-1 converted-2
+check "-j 2: the failure in its place" grep -q "^\[4/8\] brennic-import: .*copy4.model: not a Brennic model file" messages-2
+run -j 0 "$sample"
+check "-j 0: usage error" test $status -eq 2
 
 echo "$passed passed, $failed failed"
 ((failed == 0))

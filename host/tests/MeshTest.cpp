@@ -1,10 +1,12 @@
 // The stand-in host's mesh operations: weld, clean-up and normals.
 #include "HostApi.h"
+#include "StandInHost.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -94,6 +96,27 @@ TEST(Weld, ChainsDoNotMergeEndToEnd)
     EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 1, 0, 1, 1}));
 }
 
+TEST(Weld, AVertexNearTwoKeptOnesJoinsTheEarlierNotTheNearer)
+{
+    // Kept vertices 0 and 1 lie 0.0015 apart; vertex 2 lies 0.0008 from 0 and 0.0007 from 1.
+    // Each way along each axis, with 0 and 1 in one grid cell and in two.
+    for (const float origin : {0.0f, 1.0021f, -0.5f, 0.0035f, -0.0035f})
+        for (const float direction : {1.0f, -1.0f})
+            for (int axis = 0; axis < 3; ++axis) {
+                auto at = [&](float offset) {
+                    float c[3] = {origin, origin, origin};
+                    c[axis] += direction * offset;
+                    return Point3(c[0], c[1], c[2]);
+                };
+                Mesh mesh;
+                Fill(mesh, {at(0), at(0.0015f), at(0.0008f), {9, 9, 9}}, {{2, 1, 3}});
+                WeldAll(mesh);
+                ASSERT_EQ(mesh.numVerts, 3);
+                EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2})) << "origin " << origin << ", axis " << axis
+                                                                         << ", direction " << direction;
+            }
+}
+
 TEST(Weld, RenumbersFacesAndLeavesTextureFacesAlone)
 {
     Mesh mesh;
@@ -152,6 +175,20 @@ TEST(Weld, LargeGridOfSeamsMergesEveryDuplicate)
     EXPECT_EQ(mesh.numVerts, (n + 1) * (n + 1));
 }
 
+TEST(Weld, VerticesKeptBeforeTheCellTableGrewAreStillFound)
+{
+    // A thousand points kept (more than the table first holds), then each again, 0.0005 off.
+    std::vector<Point3> vertices;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i = 0; i < 1000; ++i)
+            vertices.push_back({0.01f * float(i % 40), 0.01f * float(i / 40), 0.0005f * float(pass)});
+    Mesh mesh;
+    Fill(mesh, vertices, {{0, 1000, 1999}});
+    WeldAll(mesh);
+    EXPECT_EQ(mesh.numVerts, 1000);
+    EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 999}));
+}
+
 TEST(CleanUp, DropsDegenerateAndIllegalFacesWithTheirTextureFaces)
 {
     Mesh mesh;
@@ -175,21 +212,57 @@ TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
     Mesh smooth;
     Fill(smooth, vertices, faces, 1);
     smooth.buildNormals();
-    EXPECT_NEAR(smooth.cornerNormals[0].y, s, 1e-6);
-    EXPECT_NEAR(smooth.cornerNormals[0].z, s, 1e-6);
-    EXPECT_NEAR(smooth.cornerNormals[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
+    EXPECT_NEAR(standin::CornerNormals(smooth)[0].y, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)[0].z, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
 
     Mesh sharp;
     Fill(sharp, vertices, faces, 1);
     sharp.faces[1].setSmGroup(2);
     sharp.buildNormals();
-    EXPECT_EQ(sharp.cornerNormals[0], Point3(0, 0, 1));
-    EXPECT_EQ(sharp.cornerNormals[4], Point3(0, 1, 0));
+    EXPECT_EQ(standin::CornerNormals(sharp)[0], Point3(0, 0, 1));
+    EXPECT_EQ(standin::CornerNormals(sharp)[4], Point3(0, 1, 0));
 
     Mesh none;
     Fill(none, vertices, faces, 0);
     none.buildNormals();
-    EXPECT_EQ(none.cornerNormals[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+    EXPECT_EQ(standin::CornerNormals(none)[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+}
+
+TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
+{
+    // A bumpy grid, one smoothing group; then again with one more face at vertex 0 in another
+    // group, which takes the general way for the whole mesh. Away from vertex 0, every bit of
+    // every normal must agree. Heights of 0 and -0 test the signs of zero sums.
+    const int side = 12;
+    std::vector<Point3> vertices;
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            vertices.push_back({float(x), float(y), (x * 7 + y * 3) % 5 == 0 ? ((x + y) % 2 ? -0.0f : 0.0f) : std::sin(float(x * y))});
+    std::vector<std::array<DWORD, 3>> faces;
+    for (int y = 0; y + 1 < side; ++y)
+        for (int x = 0; x + 1 < side; ++x) {
+            const DWORD a = DWORD(y * side + x), b = a + 1, c = a + side + 1, d = a + side;
+            faces.push_back({a, b, c});
+            faces.push_back({a, c, d});
+        }
+    Mesh oneGroup, twoGroups;
+    Fill(oneGroup, vertices, faces);
+    faces.push_back({0, DWORD(side * side - 1), DWORD(side - 1)});
+    Fill(twoGroups, vertices, faces);
+    twoGroups.faces[faces.size() - 1].setSmGroup(2);
+    oneGroup.buildNormals();
+    twoGroups.buildNormals();
+    const Point3* one = standin::CornerNormals(oneGroup);
+    const Point3* two = standin::CornerNormals(twoGroups);
+    for (int f = 0; f < oneGroup.numFaces; ++f)
+        for (int k = 0; k < 3; ++k) {
+            const DWORD v = oneGroup.faces[f].v[k];
+            if (v == 0 || v == DWORD(side * side - 1) || v == DWORD(side - 1))
+                continue;
+            EXPECT_EQ(std::memcmp(&one[3 * f + k], &two[3 * f + k], sizeof(Point3)), 0) << "face " << f << ", corner " << k;
+            EXPECT_EQ(std::memcmp(&oneGroup.getNormal(int(v)), &twoGroups.getNormal(int(v)), sizeof(Point3)), 0) << "vertex " << v;
+        }
 }
 
 TEST(BoundingBox, CoversEveryVertex)
@@ -199,6 +272,24 @@ TEST(BoundingBox, CoversEveryVertex)
     mesh.buildBoundingBox();
     EXPECT_EQ(mesh.getBoundingBox().pmin, Point3(-1, -5, -7));
     EXPECT_EQ(mesh.getBoundingBox().pmax, Point3(4, 2, 6));
+
+    Matrix3 moved;
+    moved.IdentityMatrix();
+    moved.m[3][0] = 10; // a translation along x
+    EXPECT_EQ(mesh.getBoundingBox(&moved).pmin, Point3(9, -5, -7));
+}
+
+TEST(MeshCopy, OwnsItsOwnArrays)
+{
+    Mesh mesh;
+    Fill(mesh, {{-1, 2, 3}, {4, -5, 6}, {0, 0, -7}}, {{0, 1, 2}});
+    Mesh copy(mesh);
+    mesh.verts[0] = Point3(9, 9, 9);
+    EXPECT_EQ(copy.verts[0], Point3(-1, 2, 3));
+    EXPECT_EQ(copy.faces[0].v[2], 2u);
+    copy = mesh;
+    EXPECT_EQ(copy.verts[0], Point3(9, 9, 9));
+    EXPECT_NE(copy.verts, mesh.verts);
 }
 
 TEST(BitArray, SetAllSetsExactlyItsSize)

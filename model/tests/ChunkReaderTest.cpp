@@ -29,9 +29,9 @@ protected:
 TEST_F(ChunkReaderTest, OpenFailsForMissingEmptyAndFolderPaths)
 {
     CChunkReader missing, empty, directory;
-    EXPECT_EQ(missing.Open(HostPath(folder.path + "/nothing.model")), 0);
+    EXPECT_EQ(missing.Open(HostPath(folder.Path() + "/nothing.model")), 0);
     EXPECT_EQ(empty.Open(HostPath(WriteBytes("empty.model", {}))), 0);
-    EXPECT_EQ(directory.Open(HostPath(folder.path)), 0);
+    EXPECT_EQ(directory.Open(HostPath(folder.Path())), 0);
     EXPECT_EQ(missing.NextChunk(nullptr), -1); // a failed open leaves a reader with nothing to walk
 }
 

@@ -26,7 +26,7 @@ constexpr unsigned hangGuardSeconds = 30;
 
 class HostileFileTest : public ContentTest {
 protected:
-    std::string MeshFolder() const { return folder.path + "/content/meshes"; }
+    std::string MeshFolder() const { return folder.Path() + "/content/meshes"; }
     void SetUp() override { std::filesystem::create_directories(MeshFolder()); }
 };
 

@@ -21,12 +21,12 @@ TEST_F(PathLookupTest, EachMissingComponentTakesTheNameThatDiffersOnlyInCase)
         std::string asked;
         std::string found;
     } cases[] = {
-        {folder.path + "/content/meshes/barrel.mesh", actual},
-        {folder.path + "/CONTENT/meshes/BARREL.MESH", actual},
-        {folder.path + "/Content/Meshes/Barrel.mesh", actual},
-        {folder.path + "/content/meshes/barrel.mes", folder.path + "/content/meshes/barrel.mes"},  // none: as asked
-        {folder.path + "/content/meshes/barrel.mesh/x", folder.path + "/content/meshes/barrel.mesh/x"}, // a file is no folder
-        {folder.path + "//content/./meshes/../Meshes/barrel.mesh", folder.path + "/Content/./Meshes/../Meshes/Barrel.mesh"},
+        {folder.Path() + "/content/meshes/barrel.mesh", actual},
+        {folder.Path() + "/CONTENT/meshes/BARREL.MESH", actual},
+        {folder.Path() + "/Content/Meshes/Barrel.mesh", actual},
+        {folder.Path() + "/content/meshes/barrel.mes", folder.Path() + "/content/meshes/barrel.mes"},  // none: as asked
+        {folder.Path() + "/content/meshes/barrel.mesh/x", folder.Path() + "/content/meshes/barrel.mesh/x"}, // a file is no folder
+        {folder.Path() + "//content/./meshes/../Meshes/barrel.mesh", folder.Path() + "/Content/./Meshes/../Meshes/Barrel.mesh"},
     };
     for (const auto& lookup : cases) {
         std::string ambiguity;
@@ -41,11 +41,11 @@ TEST_F(PathLookupTest, SeveralMatchesTakeTheFirstInByteOrderAndSaySo)
     Make("m/Barrel.mesh");
     Make("m/bArrel.mesh");
     std::string ambiguity;
-    EXPECT_EQ(ResolvePathIgnoringCase(folder.path + "/m/BARREL.mesh", &ambiguity), folder.path + "/m/Barrel.mesh");
+    EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/BARREL.mesh", &ambiguity), folder.Path() + "/m/Barrel.mesh");
     EXPECT_NE(ambiguity.find("'Barrel.mesh' 'bArrel.mesh' 'barrel.MESH'; took 'Barrel.mesh'"), std::string::npos) << ambiguity;
 
     ambiguity.clear();
-    EXPECT_EQ(ResolvePathIgnoringCase(folder.path + "/m/barrel.MESH", &ambiguity), folder.path + "/m/barrel.MESH");
+    EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/barrel.MESH", &ambiguity), folder.Path() + "/m/barrel.MESH");
     EXPECT_EQ(ambiguity, "") << "the name as spelt exists: nothing to choose";
 }
 
@@ -55,21 +55,21 @@ TEST_F(PathLookupTest, ABatchListsAFolderOnceAndSeesItChange)
         Make("many/File" + std::to_string(i) + ".mesh");
     const uint64_t before = FolderListingsRead();
     for (int i = 0; i < 500; ++i)
-        ASSERT_EQ(ResolvePathIgnoringCase(folder.path + "/many/file" + std::to_string(i) + ".MESH"),
-                  folder.path + "/many/File" + std::to_string(i) + ".mesh");
+        ASSERT_EQ(ResolvePathIgnoringCase(folder.Path() + "/many/file" + std::to_string(i) + ".MESH"),
+                  folder.Path() + "/many/File" + std::to_string(i) + ".mesh");
     EXPECT_EQ(FolderListingsRead() - before, 1u);
 
     Make("many/Later.mesh");
-    EXPECT_EQ(ResolvePathIgnoringCase(folder.path + "/many/later.mesh"), folder.path + "/many/Later.mesh");
+    EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/many/later.mesh"), folder.Path() + "/many/Later.mesh");
 }
 
 TEST_F(PathLookupTest, BackslashInANameIsTold)
 {
     Make("dir/a\\b.model");
-    EXPECT_TRUE(PathNeedsBackslashInName(folder.path + "/dir/a/b.model"));
-    EXPECT_TRUE(PathNeedsBackslashInName(folder.path + "/DIR/A/B.model"));
-    EXPECT_FALSE(PathNeedsBackslashInName(folder.path + "/dir/a/c.model"));
-    EXPECT_FALSE(PathNeedsBackslashInName(folder.path + "/dir/a\\b.model")) << "it exists";
+    EXPECT_TRUE(PathNeedsBackslashInName(folder.Path() + "/dir/a/b.model"));
+    EXPECT_TRUE(PathNeedsBackslashInName(folder.Path() + "/DIR/A/B.model"));
+    EXPECT_FALSE(PathNeedsBackslashInName(folder.Path() + "/dir/a/c.model"));
+    EXPECT_FALSE(PathNeedsBackslashInName(folder.Path() + "/dir/a\\b.model")) << "it exists";
 }
 
 TEST_F(PathLookupTest, LoaderFindsFilesWhateverTheirCaseAndWarnsWhenTwoMatch)
@@ -82,7 +82,7 @@ TEST_F(PathLookupTest, LoaderFindsFilesWhateverTheirCaseAndWarnsWhenTwoMatch)
     ASSERT_EQ(model->Warnings().size(), 1u);
     EXPECT_NE(model->Warnings()[0].message.find("took 'CRATE.mesh'"), std::string::npos) << model->Warnings()[0].message;
 
-    const auto main = Load(folder.path + "/content/MESHES/MAIN.MODEL");
+    const auto main = Load(folder.Path() + "/content/MESHES/MAIN.MODEL");
     EXPECT_EQ(main->GetMeshCount(), 2);
 }
 

@@ -2,6 +2,7 @@
 
 #include "BrennicModel.h"
 #include "ModelWriter.h"
+#include "TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,36 +11,15 @@
 #include <memory>
 #include <string>
 
-// A private folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "brennic-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a temporary folder");
-        path = pattern;
-    }
-    ~TempFolder()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    std::string path;
-};
-
 // Tests that write model files into a content folder of their own and load them as the host
 // would, through Windows paths.
 class ContentTest : public ::testing::Test {
 protected:
-    TempFolder folder;
-    modelwriter::ContentFolder content{folder.path};
+    modelwriter::TemporaryFolder folder;
+    modelwriter::ContentFolder content{folder.Path()};
 
     // Host form of the content root, as the loader derives it.
-    std::string HostContentRoot() const { return modelwriter::HostPath(folder.path + "/content/"); }
+    std::string HostContentRoot() const { return modelwriter::HostPath(folder.Path() + "/content/"); }
 
     std::unique_ptr<CBrennicModel> Load(const std::string& posixPath, bool includeLods = false, int* result = nullptr)
     {
@@ -52,7 +32,7 @@ protected:
 
     std::string WriteBytes(const std::string& name, const modelwriter::Bytes& bytes)
     {
-        const std::string path = folder.path + "/" + name;
+        const std::string path = folder.Path() + "/" + name;
         modelwriter::WriteFile(path, bytes);
         return path;
     }

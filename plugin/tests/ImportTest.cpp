@@ -61,7 +61,7 @@ TEST_F(ImportTest, SummaryCountsAMeshTheHostCouldNotTake)
 
 TEST_F(ImportTest, ClosingTheDialogImportsNothingAndSucceeds)
 {
-    EXPECT_EQ(Import(folder.path + "/content/meshes/none.model", {closeBox}), 1);
+    EXPECT_EQ(Import(folder.Path() + "/content/meshes/none.model", {closeBox}), 1);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(scene.NodesCreated(), 0);
     EXPECT_EQ(scene.Redraws(), 0);
@@ -115,7 +115,7 @@ TEST_F(ImportTest, ADialogThatCannotBeShownImportsNothing)
 
 TEST_F(ImportTest, FailedLoadReturnsZeroWithoutABox)
 {
-    EXPECT_EQ(Import(folder.path + "/content/meshes/none.model", {letsGo}), 0);
+    EXPECT_EQ(Import(folder.Path() + "/content/meshes/none.model", {letsGo}), 0);
     EXPECT_EQ(Import(WriteBytes("content/meshes/text.model", {'h', 'e', 'l', 'l', 'o'}), {letsGo}), 0);
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(scene.Redraws(), 0);

@@ -1,0 +1,87 @@
+// Collecting the host scene for the writers: one output vertex per distinct corner, found in
+// time linear in the corners.
+#include "ExportScene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// A scene of one node whose mesh has `faceCount` faces on vertices 0, 1 and 2, each face with
+// texture vertices of its own: as a weld leaves a mesh whose vertices all lay on three points.
+void AddFan(standin::Scene& scene, int faceCount)
+{
+    TriObject* object = CreateNewTriObject();
+    Mesh& mesh = object->GetMesh();
+    mesh.setNumVerts(3);
+    mesh.setNumFaces(faceCount);
+    mesh.setNumTVerts(3 * faceCount);
+    mesh.setNumTVFaces(faceCount);
+    mesh.verts[0] = {0, 0, 0};
+    mesh.verts[1] = {1, 0, 0};
+    mesh.verts[2] = {0, 1, 0};
+    for (int f = 0; f < faceCount; ++f) {
+        mesh.faces[f].setVerts(0, 1, 2);
+        mesh.faces[f].setSmGroup(1);
+        mesh.tvFace[f].setTVerts(DWORD(3 * f), DWORD(3 * f + 1), DWORD(3 * f + 2));
+        for (int k = 0; k < 3; ++k)
+            mesh.tVerts[3 * f + k] = {float(f), float(k), 0};
+    }
+    mesh.buildNormals();
+    ImpNode* node = scene.CreateNode();
+    node->Reference(object);
+    node->SetName("fan");
+    scene.AddNodeToScene(node);
+}
+
+// A scene node whose mesh is a cone of `faceCount` faces without smoothing groups or texture
+// faces: each corner takes its face's normal, so the apex is `faceCount` output vertices.
+void AddCone(standin::Scene& scene, int faceCount)
+{
+    TriObject* object = CreateNewTriObject();
+    Mesh& mesh = object->GetMesh();
+    mesh.setNumVerts(faceCount + 2);
+    mesh.setNumFaces(faceCount);
+    mesh.verts[0] = {0, 0, 1};
+    for (int v = 1; v < faceCount + 2; ++v) {
+        const double angle = 6.0 * v / faceCount;
+        mesh.verts[v] = {float(std::cos(angle)), float(std::sin(angle)), 0};
+    }
+    for (int f = 0; f < faceCount; ++f) {
+        mesh.faces[f].setVerts(0, DWORD(f + 1), DWORD(f + 2));
+        mesh.faces[f].setSmGroup(0);
+    }
+    mesh.buildNormals();
+    ImpNode* node = scene.CreateNode();
+    node->Reference(object);
+    node->SetName("cone");
+    scene.AddNodeToScene(node);
+}
+
+TEST(CollectScene, ThousandsOfVerticesOnOnePositionCostAStepOrTwoACorner)
+{
+    standin::Scene scene;
+    AddFan(scene, 20000);
+    AddCone(scene, 5000);
+    CollectWork work;
+    const ExportScene exported = CollectScene(scene, &work);
+    ASSERT_EQ(exported.meshes.size(), 2u);
+    EXPECT_EQ(exported.meshes[0].vertices.size(), 60000u) << "a texture vertex each";
+    EXPECT_EQ(exported.meshes[1].vertices.size(), 15000u) << "a face normal each";
+    EXPECT_EQ(work.corners, 75000u);
+    EXPECT_LT(work.comparisons, 2 * work.corners) << "a corner compared with vertices made from others";
+}
+
+TEST(CollectScene, CornersSharingVertexTextureVertexAndNormalShareAnOutputVertex)
+{
+    standin::Scene scene;
+    AddFan(scene, 2);
+    Mesh& mesh = scene.Nodes()[0]->GetTriObject()->GetMesh();
+    mesh.tvFace[1].setTVerts(0, 1, 5); // the second face's first two corners as the first's
+    const ExportMesh collected = CollectScene(scene).meshes.at(0);
+    EXPECT_EQ(collected.indices, (std::vector<uint32_t>{0, 1, 2, 0, 1, 3}));
+    EXPECT_EQ(collected.vertices[3].texCoord[0], 1.0f) << "the texture vertex of face 1, corner 2";
+}
+
+} // namespace
