@@ -145,8 +145,9 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
         else
             problems.push_back(file + ": " + note.problem + "; skipped");
     }
-    if (model.ReferenceCount() > model.References().size())
-        problems.push_back("... and " + Plural(model.ReferenceCount() - model.References().size(), "more reference", "more references") +
+    // Only what was left out is a problem: past the listed notes, that is the skipped ones.
+    if (model.UnlistedSkippedReferences() > 0)
+        problems.push_back("... and " + Plural(model.UnlistedSkippedReferences(), "more skipped reference", "more skipped references") +
                            " not listed");
     for (const LoadWarning& warning : model.Warnings())
         problems.push_back(ChunkProblem(warning)); // each message says what became of the chunk

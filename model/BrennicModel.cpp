@@ -289,8 +289,11 @@ bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
 void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome, std::string problem)
 {
     ++referenceCount;
-    if (referenceNotes.size() >= maxReferenceNotes)
+    const bool skipped = outcome != ReferenceNote::Outcome::Loaded && outcome != ReferenceNote::Outcome::SkippedLod;
+    if (referenceNotes.size() >= maxReferenceNotes) {
+        unlistedSkippedReferences += skipped;
         return;
+    }
     storedCost += sizeof(ReferenceNote) + path.size() + problem.size();
     referenceNotes.push_back({path, outcome, static_cast<unsigned>(openFiles.size()), std::move(problem)});
 }

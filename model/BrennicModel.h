@@ -104,6 +104,8 @@ public:
     // What the load followed, in the order met, and what it had to leave out.
     const std::vector<ReferenceNote>& References() const { return referenceNotes; }
     size_t ReferenceCount() const { return referenceCount; }
+    // References past the listed ones that were not loaded for a reason other than being LODs.
+    size_t UnlistedSkippedReferences() const { return unlistedSkippedReferences; }
     const std::vector<LoadWarning>& Warnings() const { return warnings; }
     size_t WarningCount() const { return warningCount; }
     // Top-level chunks of a kind the format has (mesh lists, references, substitutions) met.
@@ -168,6 +170,7 @@ private:
     uint64_t referencedBytes = 0;
     std::vector<ReferenceNote> referenceNotes;
     size_t referenceCount = 0;
+    size_t unlistedSkippedReferences = 0;
     std::vector<LoadWarning> warnings;
     size_t warningCount = 0;
     size_t knownChunkCount = 0;

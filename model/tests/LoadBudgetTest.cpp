@@ -134,16 +134,19 @@ TEST_F(LoadBudgetTest, HonestFilesNeverReachTheBudget)
         EXPECT_EQ(model->WarningCount(), 0u) << indicesPerVertexTimesTwo;
     }
 
-    // Many distinct files, and a file named twice in a diamond, with the default budget.
+    // Many distinct files, more than the notes list, and a file named twice in a diamond, with
+    // the default budget. Past the listed notes only the references not loaded are counted.
     std::string names;
     Files parts;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1002; ++i) {
         parts.push_back({"part" + std::to_string(i), MeshList({Triangle("part")})});
         names += "part" + std::to_string(i) + ",";
     }
-    auto model = LoadWith(ReferenceChunk({names}), parts);
-    EXPECT_EQ(model->GetMeshCount(), 1000);
+    auto model = LoadWith(ReferenceChunk({names + "gone"}), parts);
+    EXPECT_EQ(model->GetMeshCount(), 1002);
     EXPECT_EQ(model->WarningCount(), 0u);
+    EXPECT_EQ(model->ReferenceCount(), 1003u);
+    EXPECT_EQ(model->UnlistedSkippedReferences(), 1u) << "the missing file, not the loaded ones";
 
     const MeshSpec shared = Grid("shared", 200, 3);
     model = LoadWith(ReferenceChunk({"left,right"}), {{"left", ReferenceChunk({"shared"})}, {"right", ReferenceChunk({"shared"})},
