@@ -36,11 +36,11 @@ namespace fs = std::filesystem;
 using modelwriter::ByteWriter;
 
 constexpr int modelCount = 3000;
-constexpr int textureCount = 32; // shared by the models, each named by about a hundred
-constexpr int partCount = 40;    // shared .mesh files
+constexpr int textureCount = 32;  // shared by the models, each named by about a hundred
+constexpr int partCount = 40;     // shared .mesh files
 constexpr int referringEvery = 3; // every third model also refers to a part
-constexpr int modelSide = 16;    // a model's own mesh: a 16 x 16 grid, 256 vertices
-constexpr int partSide = 8;      // a part's: 64 vertices
+constexpr int modelSide = 16;     // a model's own mesh: a 16 x 16 grid, 256 vertices
+constexpr int partSide = 8;       // a part's: 64 vertices
 constexpr uint32_t textureSide = 64;
 constexpr int runsPerFile = 200; // processes an iteration of the one-file benchmarks
 
@@ -69,7 +69,8 @@ Grid MakeGrid(int side, float left, float lift)
     for (int row = 0; row + 1 < side; ++row)
         for (int column = 0; column + 1 < side; ++column) {
             const auto a = static_cast<uint16_t>(row * side + column);
-            const auto b = static_cast<uint16_t>(a + 1), c = static_cast<uint16_t>(a + side), d = static_cast<uint16_t>(c + 1);
+            const auto b = static_cast<uint16_t>(a + 1), c = static_cast<uint16_t>(a + side),
+                       d = static_cast<uint16_t>(c + 1);
             grid.indices.insert(grid.indices.end(), {a, c, b, b, c, d});
         }
     return grid;
@@ -94,11 +95,15 @@ void WritePly(const std::string& path, const std::vector<const Grid*>& grids)
         triangles += grid->indices.size() / 3;
     }
     const std::string header = "ply\nformat binary_little_endian 1.0\n"
-                               "element vertex " + std::to_string(vertices) + "\n"
+                               "element vertex " +
+                               std::to_string(vertices) +
+                               "\n"
                                "property float x\nproperty float y\nproperty float z\n"
                                "property float nx\nproperty float ny\nproperty float nz\n"
                                "property float s\nproperty float t\n"
-                               "element face " + std::to_string(triangles) + "\n"
+                               "element face " +
+                               std::to_string(triangles) +
+                               "\n"
                                "property list uchar int vertex_indices\nend_header\n";
     float normal[3];
     UnpackDirection(packedNormal, normal);
@@ -114,7 +119,10 @@ void WritePly(const std::string& path, const std::vector<const Grid*>& grids)
     uint32_t offset = 0;
     for (const Grid* grid : grids) {
         for (size_t i = 0; i < grid->indices.size(); i += 3)
-            out.U8(3).U32(offset + grid->indices[i]).U32(offset + grid->indices[i + 1]).U32(offset + grid->indices[i + 2]);
+            out.U8(3)
+                .U32(offset + grid->indices[i])
+                .U32(offset + grid->indices[i + 1])
+                .U32(offset + grid->indices[i + 2]);
         offset += static_cast<uint32_t>(grid->vertices.size());
     }
     modelwriter::WriteFile(path, out.bytes());
@@ -185,7 +193,8 @@ std::string AssimpOutput(size_t index)
 
 void CountFiles(benchmark::State& state, int files)
 {
-    state.counters["per_file"] = benchmark::Counter(files, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_file"] =
+        benchmark::Counter(files, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BrennicImportFolder(benchmark::State& state)
@@ -258,8 +267,9 @@ void WriteFiles(const std::string& root)
     std::vector<Grid> parts;
     for (int part = 0; part < partCount; ++part) {
         parts.push_back(MakeGrid(partSide, 2.0f, 0.01f * static_cast<float>(part)));
-        content.WriteMesh(Numbered("parts\\part", part),
-                          MeshList(parts.back(), Numbered("batch\\texture", part % textureCount), Numbered("part", part)));
+        content.WriteMesh(
+            Numbered("parts\\part", part),
+            MeshList(parts.back(), Numbered("batch\\texture", part % textureCount), Numbered("part", part)));
     }
     for (int texture = 0; texture < textureCount; ++texture)
         content.WriteTexture(Numbered("batch\\texture", texture), "512", Texture(texture));
@@ -307,7 +317,8 @@ void CheckOutputs()
 {
     for (const std::vector<std::string>& command :
          {std::vector<std::string>{BRENNIC_IMPORT_PATH, "-q", "-o", brennicFolderOutput, brennicFolderInput},
-          std::vector<std::string>{BRENNIC_IMPORT_PATH, "-q", "-o", singleOutput, texturedModel}, AssimpCommand(plyFiles[0], AssimpOutput(0))}) {
+          std::vector<std::string>{BRENNIC_IMPORT_PATH, "-q", "-o", singleOutput, texturedModel},
+          AssimpCommand(plyFiles[0], AssimpOutput(0))}) {
         const std::string failure = Run(command);
         if (!failure.empty())
             throw std::runtime_error(failure);
@@ -330,16 +341,19 @@ void CheckOutputs()
 int main(int argc, char** argv)
 {
     const std::vector<bench::Ratio> ratios{
-        {"AssimpExportLoop", "BrennicImportFolder", "a folder of 3000: assimp/brennic-import", bench::Ratio::AtLeast, 15},
-        {"AssimpExportPerFile", "BrennicImportPerFile", "one file a process: assimp/brennic-import", bench::Ratio::AtLeast, 1},
+        {"AssimpExportLoop", "BrennicImportFolder", "a folder of 3000: assimp/brennic-import", bench::Ratio::AtLeast,
+         15},
+        {"AssimpExportPerFile", "BrennicImportPerFile", "one file a process: assimp/brennic-import",
+         bench::Ratio::AtLeast, 1},
         {"AssimpExportPerFile", "BrennicImportPerFileTextured", "one textured file a process: assimp/brennic-import",
          bench::Ratio::AtLeast, 1},
     };
     return bench::Run(argc, argv, ratios, [](const bench::TemporaryFolder& folder) {
         WriteFiles(folder.Path());
         std::printf("%d models of %d vertices, one in %d referring to a part of %d, naming %d textures of %u x %u; "
-                    "their PLY twins\n", modelCount, modelSide * modelSide, referringEvery, partSide * partSide, textureCount,
-                    textureSide, textureSide);
+                    "their PLY twins\n",
+                    modelCount, modelSide * modelSide, referringEvery, partSide * partSide, textureCount, textureSide,
+                    textureSide);
         CheckOutputs();
     });
 }

@@ -28,8 +28,8 @@ using modelwriter::TemporaryFolder;
 // Shows time per vertex next to time per iteration.
 inline void CountVertices(benchmark::State& state, size_t vertices)
 {
-    state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(vertices),
-        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["per_vertex"] = benchmark::Counter(
+        static_cast<double>(vertices), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 inline double Fastest(const std::vector<double>& values)
@@ -103,9 +103,9 @@ private:
 // One benchmark's time over another's, and the bound it is held to. Each time may first be
 // divided by the work it did (vertices, say), to compare costs per unit of work.
 struct Ratio {
-    std::string numerator;   // benchmark names
+    std::string numerator; // benchmark names
     std::string denominator;
-    std::string label;       // e.g. "load/reference"
+    std::string label;                            // e.g. "load/reference"
     enum Bound { AtMost, AtLeast, Within } bound; // Within: between 1/target and target
     double target;
     double numeratorWork = 1;
@@ -125,12 +125,16 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
     const bool met = ratio.bound == Ratio::AtMost    ? measured <= ratio.target
                      : ratio.bound == Ratio::AtLeast ? measured >= ratio.target
                                                      : measured <= ratio.target && measured * ratio.target >= 1;
-    const char* bound = ratio.bound == Ratio::AtMost ? "<=" : ratio.bound == Ratio::AtLeast ? ">=" : "within 1/x to x, x =";
-    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target, met ? "met" : "NOT met");
+    const char* bound = ratio.bound == Ratio::AtMost    ? "<="
+                        : ratio.bound == Ratio::AtLeast ? ">="
+                                                        : "within 1/x to x, x =";
+    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target,
+                met ? "met" : "NOT met");
     const double fastestNumerator = reporter.FastestSeconds(ratio.numerator) / ratio.numeratorWork;
     const double fastestDenominator = reporter.FastestSeconds(ratio.denominator) / ratio.denominatorWork;
     if (fastestNumerator > 0 && fastestDenominator > 0)
-        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label.c_str(), fastestNumerator / fastestDenominator);
+        std::printf("%s ratio of the fastest repetitions: %.2f\n", ratio.label.c_str(),
+                    fastestNumerator / fastestDenominator);
 }
 
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary

@@ -41,11 +41,11 @@ namespace {
 using bench::large::Layout;
 using bench::large::Shape;
 
-constexpr double quadsTarget = 10;   // times faster than assimp export, separate quads
-constexpr double gridTarget = 6;     // and on the shared grid
-constexpr double flatTarget = 1.15;  // cost per vertex at 16 M over that at 256 K
-constexpr double peakTarget = 140;   // bytes per vertex at peak
-constexpr int textureCount = 4;      // so the conversion also decodes textures and writes their PNGs
+constexpr double quadsTarget = 10;  // times faster than assimp export, separate quads
+constexpr double gridTarget = 6;    // and on the shared grid
+constexpr double flatTarget = 1.15; // cost per vertex at 16 M over that at 256 K
+constexpr double peakTarget = 140;  // bytes per vertex at peak
+constexpr int textureCount = 4;     // so the conversion also decodes textures and writes their PNGs
 
 // A model timed, whether assimp converts it too, and whether its peak memory is held to the
 // target: the grid has twice the triangles a vertex, and the smallest model's peak is mostly
@@ -58,10 +58,8 @@ struct Case {
 };
 
 const Case cases[] = {
-    {"quads256K", {Layout::SeparateQuads, 16}, false, false},
-    {"quads1M", {Layout::SeparateQuads, 64}, true, true},
-    {"quads4M", {Layout::SeparateQuads, 256}, true, true},
-    {"quads16M", {Layout::SeparateQuads, 1024}, false, true},
+    {"quads256K", {Layout::SeparateQuads, 16}, false, false}, {"quads1M", {Layout::SeparateQuads, 64}, true, true},
+    {"quads4M", {Layout::SeparateQuads, 256}, true, true},    {"quads16M", {Layout::SeparateQuads, 1024}, false, true},
     {"grid1M", {Layout::SharedGrid, 16}, true, false},
 };
 
@@ -109,7 +107,7 @@ int Run(const std::vector<std::string>& command)
     if (started != 0)
         return notStarted;
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     while (wait4(child, &status, 0, &usage) < 0)
         if (errno != EINTR)
             return killed;
@@ -176,9 +174,11 @@ GlbContents ReadGlb(const std::string& path)
     if (fileSize < 20 || bytes.compare(0, 4, "glTF") != 0)
         throw std::runtime_error(path + " is not a binary glTF file");
     if (LittleEndian32(bytes, 4) != 2)
-        throw std::runtime_error(path + " is binary glTF version " + std::to_string(LittleEndian32(bytes, 4)) + ", not 2");
+        throw std::runtime_error(path + " is binary glTF version " + std::to_string(LittleEndian32(bytes, 4)) +
+                                 ", not 2");
     const uint32_t jsonLength = LittleEndian32(bytes, 12);
-    if (LittleEndian32(bytes, 8) != fileSize || LittleEndian32(bytes, 16) != 0x4E4F534Au || 20 + size_t{jsonLength} > fileSize)
+    if (LittleEndian32(bytes, 8) != fileSize || LittleEndian32(bytes, 16) != 0x4E4F534Au ||
+        20 + size_t{jsonLength} > fileSize)
         throw std::runtime_error(path + " has a broken glTF header");
     std::string json(jsonLength, '\0');
     in.seekg(20);
@@ -191,7 +191,8 @@ GlbContents ReadGlb(const std::string& path)
     const nlohmann::json& accessors = gltf.at("accessors");
     for (const nlohmann::json& mesh : gltf.value("meshes", nlohmann::json::array()))
         for (const nlohmann::json& primitive : mesh.at("primitives")) {
-            contents.vertices += accessors.at(primitive.at("attributes").at("POSITION").get<size_t>()).at("count").get<size_t>();
+            contents.vertices +=
+                accessors.at(primitive.at("attributes").at("POSITION").get<size_t>()).at("count").get<size_t>();
             if (primitive.contains("indices"))
                 contents.triangles += accessors.at(primitive.at("indices").get<size_t>()).at("count").get<size_t>() / 3;
         }
@@ -211,7 +212,8 @@ struct Prepared {
 // texture.
 void CheckOutputs(const Case& timed, const Prepared& prepared)
 {
-    std::vector<std::pair<std::vector<std::string>, std::string>> runs{{prepared.brennicCommand, prepared.brennicOutput}};
+    std::vector<std::pair<std::vector<std::string>, std::string>> runs{
+        {prepared.brennicCommand, prepared.brennicOutput}};
     if (timed.withPeer)
         runs.emplace_back(prepared.assimpCommand, prepared.assimpOutput);
     for (const auto& [command, output] : runs) {
@@ -256,8 +258,8 @@ const Prepared& Prepare(const Case& timed)
     int status = 0;
     if (writer < 0 || waitpid(writer, &status, 0) != writer || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw std::runtime_error(std::string("could not write the ") + timed.name + " model");
-    std::printf("%s: %d meshes (half skinned), %zu vertices, %zu triangles; %d textures\n", timed.name, timed.shape.meshCount,
-                timed.shape.Vertices(), timed.shape.Triangles(), textureCount);
+    std::printf("%s: %d meshes (half skinned), %zu vertices, %zu triangles; %d textures\n", timed.name,
+                timed.shape.meshCount, timed.shape.Vertices(), timed.shape.Triangles(), textureCount);
     Prepared prepared;
     prepared.brennicOutput = folderPath + "/" + timed.name + ".glb";
     prepared.brennicCommand = {brennicPath, "-q", "-o", prepared.brennicOutput, modelPath};
@@ -322,13 +324,13 @@ int main(int argc, char** argv)
     const char* chosen = std::getenv("BRENNIC_IMPORT");
     brennicPath = chosen && *chosen ? chosen : BRENNIC_IMPORT_PATH;
     for (const Case& timed : cases) {
-        benchmark::RegisterBenchmark(Name("BrennicImportToGlb", timed).c_str(),
-                                     [&timed](benchmark::State& state) { Convert(state, timed, false); })
-            ->Apply(bench::TimedPerIteration);
+        benchmark::RegisterBenchmark(Name("BrennicImportToGlb", timed).c_str(), [&timed](benchmark::State& state) {
+            Convert(state, timed, false);
+        })->Apply(bench::TimedPerIteration);
         if (timed.withPeer)
-            benchmark::RegisterBenchmark(Name("AssimpExportGlb", timed).c_str(),
-                                         [&timed](benchmark::State& state) { Convert(state, timed, true); })
-                ->Apply(bench::TimedPerIteration);
+            benchmark::RegisterBenchmark(Name("AssimpExportGlb", timed).c_str(), [&timed](benchmark::State& state) {
+                Convert(state, timed, true);
+            })->Apply(bench::TimedPerIteration);
     }
     auto vertices = [](const char* name) {
         for (const Case& timed : cases)
@@ -346,9 +348,12 @@ int main(int argc, char** argv)
         {"BrennicImportToGlb/quads16M", "BrennicImportToGlb/quads256K", "brennic-import time per vertex, 16 M/256 K",
          bench::Ratio::Within, flatTarget, vertices("quads16M"), vertices("quads256K")},
     };
-    return bench::Run(argc, argv, ratios, [](const bench::TemporaryFolder& folder) {
-        folderPath = folder.Path();
-        logPath = folder.Path() + "/command.log";
-        std::printf("brennic-import: %s\n", brennicPath.c_str());
-    }, ReportPeaks);
+    return bench::Run(
+        argc, argv, ratios,
+        [](const bench::TemporaryFolder& folder) {
+            folderPath = folder.Path();
+            logPath = folder.Path() + "/command.log";
+            std::printf("brennic-import: %s\n", brennicPath.c_str());
+        },
+        ReportPeaks);
 }

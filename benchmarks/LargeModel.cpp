@@ -55,8 +55,8 @@ Corner QuadCorner(int meshIndex, int column, int row, int k)
     const int right = k == 1 || k == 2 ? 1 : 0;
     const int up = k >= 2 ? 1 : 0;
     Corner corner;
-    SurfacePoint(meshIndex, static_cast<float>(column + right) / quadsPerSide, static_cast<float>(row + up) / quadsPerSide,
-                 corner.position);
+    SurfacePoint(meshIndex, static_cast<float>(column + right) / quadsPerSide,
+                 static_cast<float>(row + up) / quadsPerSide, corner.position);
     Quantise(meshIndex, corner.position);
     corner.texCoord[0] = static_cast<float>(right);
     corner.texCoord[1] = static_cast<float>(up);
@@ -77,7 +77,8 @@ Corner GridVertex(int meshIndex, int column, int row)
     // The surface y = sin(3u) v over x = 8u - 4, z = 8v - 4: normal (-dy/dx, 1, -dy/dz).
     const float nx = -3 * std::cos(3 * u) * v / 8, nz = -std::sin(3 * u) / 8;
     const float length = std::sqrt(nx * nx + 1 + nz * nz);
-    vertex.normal = modelwriter::PackUnitRange(0.5f + 0.5f * nx / length, 0.5f + 0.5f / length, 0.5f + 0.5f * nz / length);
+    vertex.normal =
+        modelwriter::PackUnitRange(0.5f + 0.5f * nx / length, 0.5f + 0.5f / length, 0.5f + 0.5f * nz / length);
     return vertex;
 }
 
@@ -189,7 +190,8 @@ size_t Shape::TrianglesPerMesh() const
     return layout == Layout::SharedGrid ? size_t{gridSide - 1} * (gridSide - 1) * 2 : trianglesPerMesh;
 }
 
-std::string WriteModel(const modelwriter::ContentFolder& content, int textureCount, const Shape& shape, const std::string& name)
+std::string WriteModel(const modelwriter::ContentFolder& content, int textureCount, const Shape& shape,
+                       const std::string& name)
 {
     std::vector<modelwriter::Bytes> meshChunks;
     for (int mesh = 0; mesh < shape.meshCount; ++mesh)
@@ -202,11 +204,15 @@ std::string WriteModel(const modelwriter::ContentFolder& content, int textureCou
 void WritePly(const std::string& path, const Shape& shape)
 {
     const std::string header = "ply\nformat binary_little_endian 1.0\n"
-                               "element vertex " + std::to_string(shape.Vertices()) + "\n"
+                               "element vertex " +
+                               std::to_string(shape.Vertices()) +
+                               "\n"
                                "property float x\nproperty float y\nproperty float z\n"
                                "property float nx\nproperty float ny\nproperty float nz\n"
                                "property float s\nproperty float t\n"
-                               "element face " + std::to_string(shape.Triangles()) + "\n"
+                               "element face " +
+                               std::to_string(shape.Triangles()) +
+                               "\n"
                                "property list uchar int vertex_indices\nend_header\n";
     modelwriter::ByteWriter out;
     out.Append(header.data(), header.size());
@@ -214,7 +220,8 @@ void WritePly(const std::string& path, const Shape& shape)
         for (const Corner& corner : MeshVertices(shape, mesh)) {
             float direction[3];
             UnpackDirection(corner.normal, direction);
-            const float length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
+            const float length =
+                std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] + direction[2] * direction[2]);
             out.F32(corner.position[0]).F32(corner.position[1]).F32(corner.position[2]);
             out.F32(direction[0] / length).F32(direction[1] / length).F32(direction[2] / length);
             out.F32(corner.texCoord[0]).F32(corner.texCoord[1]);

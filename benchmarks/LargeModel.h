@@ -27,7 +27,8 @@ constexpr size_t totalTriangles = trianglesPerMesh * meshCount;
 constexpr int gridSide = 256; // vertices along a side of a shared grid mesh
 
 static_assert(totalVertices >= 1048576, "the model must be large enough to time the import");
-static_assert(verticesPerMesh <= 65536 && gridSide * gridSide <= 65536, "a mesh's vertices must be reachable by u16 indices");
+static_assert(verticesPerMesh <= 65536 && gridSide * gridSide <= 65536,
+              "a mesh's vertices must be reachable by u16 indices");
 
 enum class Layout { SeparateQuads, SharedGrid };
 

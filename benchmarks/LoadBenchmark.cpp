@@ -70,7 +70,8 @@ modelwriter::MeshSpec GridMesh(int meshIndex)
         for (int column = 0; column < gridSide; ++column) {
             const float u = static_cast<float>(column) / (gridSide - 1);
             const float v = static_cast<float>(row) / (gridSide - 1);
-            const float position[3] = {8 * u - 4, 0.1f * static_cast<float>(meshIndex) + std::sin(3 * u) * v, 8 * v - 4};
+            const float position[3] = {8 * u - 4, 0.1f * static_cast<float>(meshIndex) + std::sin(3 * u) * v,
+                                       8 * v - 4};
             if (IsSkinned(meshIndex)) {
                 modelwriter::SkinnedVertex vertex;
                 for (int axis = 0; axis < 3; ++axis)
@@ -181,7 +182,7 @@ int main(int argc, char** argv)
     return bench::Run(argc, argv, ratio, [](const bench::TemporaryFolder& folder) {
         modelPath = folder.Path() + "/large.model";
         modelFileSize = WriteLargeModel(modelPath);
-        std::printf("model: %d meshes (half skinned), %zu vertices, %zu indices, %zu bytes\n",
-                    meshCount, totalVertices, totalIndices, modelFileSize);
+        std::printf("model: %d meshes (half skinned), %zu vertices, %zu indices, %zu bytes\n", meshCount, totalVertices,
+                    totalIndices, modelFileSize);
     });
 }

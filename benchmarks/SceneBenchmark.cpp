@@ -27,7 +27,8 @@ using bench::large::totalVertices;
 
 constexpr double ratioTarget = 5;
 
-constexpr unsigned assimpSteps = aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals | aiProcess_FindDegenerates;
+constexpr unsigned assimpSteps =
+    aiProcess_JoinIdenticalVertices | aiProcess_GenSmoothNormals | aiProcess_FindDegenerates;
 
 // Set by main before any benchmark runs.
 std::string modelHostPath;
@@ -47,7 +48,8 @@ void CheckWeld()
 {
     ModelHolder holder;
     standin::Scene scene;
-    if (holder.Load(modelHostPath, false) != 1 || holder.BuildScene(&scene) != 1 || scene.Nodes().size() != size_t{meshCount})
+    if (holder.Load(modelHostPath, false) != 1 || holder.BuildScene(&scene) != 1 ||
+        scene.Nodes().size() != size_t{meshCount})
         throw std::runtime_error("the model did not import with one node per mesh");
     const size_t welded = SceneVertexCount(scene);
     std::printf("brennic: %zu vertices after the weld\n", welded);
@@ -118,8 +120,8 @@ int main(int argc, char** argv)
         modelHostPath = modelwriter::HostPath(bench::large::WriteModel(content));
         plyPath = folder.Path() + "/large.ply";
         bench::large::WritePly(plyPath);
-        std::printf("model and PLY: %d meshes (half skinned), %zu vertices, %zu triangles\n", meshCount,
-                    totalVertices, totalTriangles);
+        std::printf("model and PLY: %d meshes (half skinned), %zu vertices, %zu triangles\n", meshCount, totalVertices,
+                    totalTriangles);
         CheckWeld();
         CheckPly();
     });

@@ -96,7 +96,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     const Point3* cornerNormals = standin::CornerNormals(mesh);
     std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
     std::vector<uint8_t> madeCount(size_t(mesh.numVerts), 0); // counts up to longChain
-    std::vector<uint32_t> nextMade;    // per output vertex: the next made from the same host vertex
+    std::vector<uint32_t> nextMade;              // per output vertex: the next made from the same host vertex
     std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
     out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
     out.indices.reserve(size_t(mesh.numFaces) * 3);
@@ -109,15 +109,17 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const Point3 normal = cornerNormals
-                ? cornerNormals[3 * size_t(f) + size_t(k)]
-                : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]]).Normalize();
+            const Point3 normal = cornerNormals ? cornerNormals[3 * size_t(f) + size_t(k)]
+                                                : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
+                                                            mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                                                      .Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
             // A chain holds only the vertex's own output vertices; the table, any.
             auto isKeyInChain = [&](uint32_t made) {
                 ++comparisons;
-                return texVertexOf[made] == texVertex && std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
+                return texVertexOf[made] == texVertex &&
+                       std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
             };
             auto isKey = [&](uint32_t made) { return vertexOf[made] == vertex && isKeyInChain(made); };
             const bool tabled = madeCount[vertex] == longChain;

@@ -16,17 +16,17 @@ struct ExportVertex {
 };
 
 struct ExportTexture {
-    std::string path;   // the file as the material names it, in POSIX form
+    std::string path; // the file as the material names it, in POSIX form
     bool exists = false;
 };
 
 struct ExportMaterial {
     std::string name;
-    int texture = -1;   // into ExportScene::textures; the same file is one texture
+    int texture = -1; // into ExportScene::textures; the same file is one texture
 };
 
 struct ExportMesh {
-    std::string name;   // the host node's name
+    std::string name; // the host node's name
     std::vector<ExportVertex> vertices;
     std::vector<uint32_t> indices; // three per triangle, counter-clockwise seen from outside
     int material = -1;

@@ -77,7 +77,8 @@ public:
 
     // Each attribute goes from the vertices straight into its view.
     template <size_t components>
-    size_t Attribute(const std::vector<ExportVertex>& vertices, const float (ExportVertex::*field)[components], const char* type)
+    size_t Attribute(const std::vector<ExportVertex>& vertices, const float (ExportVertex::*field)[components],
+                     const char* type)
     {
         size_t view = 0;
         uint8_t* out = View(vertices.size() * components * sizeof(float), arrayBuffer, view);
@@ -90,7 +91,8 @@ public:
 
     size_t Accessor(size_t view, int componentType, size_t count, const char* type)
     {
-        return Push("accessors", {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}});
+        return Push("accessors",
+                    {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}});
     }
 
     size_t Push(const char* array, json value)
@@ -129,7 +131,8 @@ public:
             }
             indices = Accessor(view, unsignedShort, mesh.indices.size(), "SCALAR");
         } else {
-            std::memcpy(View(mesh.indices.size() * 4, elementArrayBuffer, view), mesh.indices.data(), mesh.indices.size() * 4);
+            std::memcpy(View(mesh.indices.size() * 4, elementArrayBuffer, view), mesh.indices.data(),
+                        mesh.indices.size() * 4);
             indices = Accessor(view, unsignedInt, mesh.indices.size(), "SCALAR");
         }
         json primitive = {{"attributes", {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", texCoord}}},
@@ -157,7 +160,8 @@ void WriteGlb(OutputFile& file, const std::string& text, const std::vector<uint8
     const uint64_t total = 12 + 8 + padded(text.size()) + (bin.empty() ? 0 : 8 + padded(bin.size()));
     if (total > UINT32_MAX)
         throw std::runtime_error("the scene is too large for a .glb file (4 GiB at most); write .gltf instead");
-    const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(padded(text.size())), 0x4E4F534A /* JSON */};
+    const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(padded(text.size())),
+                                0x4E4F534A /* JSON */};
     const uint32_t binHeader[2] = {uint32_t(padded(bin.size())), 0x004E4942 /* BIN */};
     const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
 
@@ -199,7 +203,8 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     for (const ExportMesh& mesh : scene.meshes) {
         json node = {{"name", mesh.name}};
         if (!mesh.indices.empty() && !mesh.vertices.empty())
-            node["mesh"] = gltf.Push("meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh, warnings)})}});
+            node["mesh"] = gltf.Push(
+                "meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh, warnings)})}});
         sceneNodes.push_back(gltf.Push("nodes", std::move(node)));
     }
     json& sceneEntry = gltf.root["scenes"][0] = json::object();
@@ -220,7 +225,8 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         gltf.Push("textures", std::move(entry));
     }
     if (!textures.empty())
-        gltf.Push("samplers", {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
+        gltf.Push("samplers",
+                  {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
     if (ddsUsed)
         gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
 
@@ -232,7 +238,10 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
             pbr["baseColorTexture"] = {{"index", material.texture}};
             alpha = textures[size_t(material.texture)].alpha;
         }
-        json entry = {{"name", material.name}, {"pbrMetallicRoughness", pbr}, {"alphaMode", AlphaMode(alpha)}, {"doubleSided", false}};
+        json entry = {{"name", material.name},
+                      {"pbrMetallicRoughness", pbr},
+                      {"alphaMode", AlphaMode(alpha)},
+                      {"doubleSided", false}};
         if (alpha == TextureAlpha::Cutout)
             entry["alphaCutoff"] = 0.5;
         gltf.Push("materials", std::move(entry));

@@ -87,20 +87,23 @@ void PrintReferences(const CBrennicModel& model, const std::string& mainFile)
         const std::string indent(2 * note.depth + 2, ' ');
         const std::string path = Printable(ToDisplayPath(note.path));
         const char* outcome = OutcomeText(note.outcome);
-        std::printf("%s%s%s%s%s\n", indent.c_str(), path.c_str(), outcome ? "  (" : "", outcome ? outcome : "", outcome ? ")" : "");
+        std::printf("%s%s%s%s%s\n", indent.c_str(), path.c_str(), outcome ? "  (" : "", outcome ? outcome : "",
+                    outcome ? ")" : "");
         lodsSkipped += note.outcome == ReferenceNote::Outcome::SkippedLod;
     }
     if (model.ReferenceCount() > model.References().size())
         std::printf("  ... and %zu more references\n", model.ReferenceCount() - model.References().size());
     if (lodsSkipped)
-        std::printf("(%d LOD reference%s not loaded; pass --include-lods to load them)\n", lodsSkipped, lodsSkipped == 1 ? "" : "s");
+        std::printf("(%d LOD reference%s not loaded; pass --include-lods to load them)\n", lodsSkipped,
+                    lodsSkipped == 1 ? "" : "s");
 }
 
 void PrintWarnings(const CBrennicModel& model)
 {
     if (model.WarningCount() == 0)
         return;
-    std::printf("\n%s in the data (the parts concerned were left out):\n", Plural(model.WarningCount(), "problem", "problems").c_str());
+    std::printf("\n%s in the data (the parts concerned were left out):\n",
+                Plural(model.WarningCount(), "problem", "problems").c_str());
     for (const LoadWarning& warning : model.Warnings())
         std::printf("  %s\n", Printable(ChunkProblem(warning)).c_str());
     if (model.WarningCount() > model.Warnings().size())
@@ -147,12 +150,15 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
     }
     // Only what was left out is a problem: past the listed notes, that is the skipped ones.
     if (model.UnlistedSkippedReferences() > 0)
-        problems.push_back("... and " + Plural(model.UnlistedSkippedReferences(), "more skipped reference", "more skipped references") +
-                           " not listed");
+        problems.push_back(
+            "... and " +
+            Plural(model.UnlistedSkippedReferences(), "more skipped reference", "more skipped references") +
+            " not listed");
     for (const LoadWarning& warning : model.Warnings())
         problems.push_back(ChunkProblem(warning)); // each message says what became of the chunk
     if (model.WarningCount() > model.Warnings().size())
-        problems.push_back("... and " + Plural(model.WarningCount() - model.Warnings().size(), "more damaged chunk", "more damaged chunks"));
+        problems.push_back("... and " + Plural(model.WarningCount() - model.Warnings().size(), "more damaged chunk",
+                                               "more damaged chunks"));
     return problems;
 }
 
@@ -190,7 +196,8 @@ int ListModel(const std::string& file, bool includeLods)
     const Inspection inspection(file, includeLods);
     const CBrennicModel& model = inspection.Model();
     if (!model.OpenProblem().empty()) { // not opened: a FIFO, missing, too large ...
-        std::fprintf(stderr, "brennic-import: %s: %s\n", Printable(file).c_str(), Printable(model.OpenProblem()).c_str());
+        std::fprintf(stderr, "brennic-import: %s: %s\n", Printable(file).c_str(),
+                     Printable(model.OpenProblem()).c_str());
         return 1;
     }
     const std::string shown = Printable(file);
@@ -219,17 +226,19 @@ int ListModel(const std::string& file, bool includeLods)
             const Mesh& built = *inspection.Built(i);
             bool found = false;
             const std::string texture = inspection.Texture(i, found);
-            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s%s\n", i, Printable(mesh.names[1]).c_str(), FormName(mesh.vertexForm),
-                        mesh.vertexCount, mesh.indexCount / 3, built.numVerts, built.numFaces, Printable(texture).c_str(),
-                        found ? "" : " (missing)");
+            std::printf("  %-4d %-24s %-8s %9u %10u %7d %7d  %s%s\n", i, Printable(mesh.names[1]).c_str(),
+                        FormName(mesh.vertexForm), mesh.vertexCount, mesh.indexCount / 3, built.numVerts,
+                        built.numFaces, Printable(texture).c_str(), found ? "" : " (missing)");
         }
     }
     PrintReferences(model, ToDisplayPath(ToHostPath(file)));
     PrintWarnings(model);
 
     if (!inspection.loaded) {
-        std::fprintf(stderr, "brennic-import: %s: no mesh with both vertices and triangles; is it a Brennic .model or .mesh file?\n",
-                     shown.c_str());
+        std::fprintf(
+            stderr,
+            "brennic-import: %s: no mesh with both vertices and triangles; is it a Brennic .model or .mesh file?\n",
+            shown.c_str());
         return 1;
     }
     return 0;
@@ -251,8 +260,11 @@ int ListModelJson(const std::string& file, bool includeLods, json& models)
         const ModelMesh& mesh = *model.GetMesh(i);
         bool found = false;
         const std::string texture = inspection.Texture(i, found);
-        json item = {{"name", mesh.names[1]}, {"form", FormName(mesh.vertexForm)}, {"vertices", mesh.vertexCount},
-                     {"triangles", mesh.indexCount / 3}, {"texture", texture}};
+        json item = {{"name", mesh.names[1]},
+                     {"form", FormName(mesh.vertexForm)},
+                     {"vertices", mesh.vertexCount},
+                     {"triangles", mesh.indexCount / 3},
+                     {"texture", texture}};
         if (const Mesh* built = inspection.Built(i)) {
             item["weldedVertices"] = built->numVerts;
             item["faces"] = built->numFaces;
@@ -262,9 +274,11 @@ int ListModelJson(const std::string& file, bool includeLods, json& models)
             textures.push_back({{"path", texture}, {"found", found}});
     }
     for (const ReferenceNote& note : model.References())
-        references.push_back({{"path", ToDisplayPath(note.path)}, {"depth", note.depth}, {"outcome", OutcomeName(note.outcome)}});
+        references.push_back(
+            {{"path", ToDisplayPath(note.path)}, {"depth", note.depth}, {"outcome", OutcomeName(note.outcome)}});
     for (const LoadWarning& warning : model.Warnings())
-        warnings.push_back({{"file", ToDisplayPath(warning.file)}, {"offset", warning.offset}, {"message", warning.message}});
+        warnings.push_back(
+            {{"file", ToDisplayPath(warning.file)}, {"offset", warning.offset}, {"message", warning.message}});
     entry["meshes"] = std::move(meshes);
     entry["textures"] = std::move(textures);
     entry["references"] = std::move(references);

@@ -27,47 +27,46 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char usage[] =
-    "usage: brennic-import [options] INPUT...\n"
-    "\n"
-    "Converts Brennic models (.model and .mesh files) to glTF 2.0 or OBJ. Each model is read\n"
-    "by the same import the 3ds Max plug-in runs: the .mesh files it refers to are loaded,\n"
-    "vertices are welded, and every mesh gets its material with its .dds texture.\n"
-    "\n"
-    "INPUT is a model file or a folder, searched for .model files.\n"
-    "\n"
-    "  -o, --output PATH     where to write: a file for one input file, else a folder\n"
-    "                        (default: beside each input, named after it)\n"
-    "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
-    "  --include-lods        also import the LOD meshes the model refers to\n"
-    "  --keep-dds            glTF: also offer each .dds through MSFT_texture_dds (inside a\n"
-    "                        .glb, referred to where it lies from a .gltf)\n"
-    "  --copy-textures       copy the .dds files beside the output; a .gltf with --keep-dds\n"
-    "                        refers to the copies. Different files never share a copy's name\n"
-    "  --strict              fail an input on any warning, writing nothing for it\n"
-    "  --list                list each model's meshes and the files it reads; write nothing\n"
-    "  --json                with --list: one JSON document for all models, for scripts\n"
-    "  -j, --jobs N          convert N models at a time, in as many processes (default: one\n"
-    "                        per processor)\n"
-    "  -q, --quiet           report errors only\n"
-    "  -v, --verbose         also report the import's summary and each mesh written\n"
-    "  --version             show the version\n"
-    "  -h, --help            show this help\n"
-    "\n"
-    "Options taking a value also take it as --option=value; '--' ends the options.\n"
-    "\n"
-    "Models keep the game's folder layout: references and textures are found under the\n"
-    "folder named 'content' in the model's path (content/meshes/..., content/textures/...).\n"
-    "Every texture becomes a PNG: inside a .glb, in <name>_textures/ beside a .gltf or .obj.\n"
-    "A missing or undecodable texture, a missing referenced .mesh, a reference or chunk the\n"
-    "loader had to skip: each is a warning on stderr, and the output keeps what it can.\n"
-    "The exit status is 0 only when every input was converted, 1 when one failed, 2 for a\n"
-    "usage error.\n"
-    "\n"
-    "examples:\n"
-    "  brennic-import content/meshes/props/storage.model          writes storage.glb beside it\n"
-    "  brennic-import -o out --format obj content/meshes          every .model under it, as OBJ\n"
-    "  brennic-import --list --json content/meshes                what each model holds, as JSON\n";
+const char usage[] = "usage: brennic-import [options] INPUT...\n"
+                     "\n"
+                     "Converts Brennic models (.model and .mesh files) to glTF 2.0 or OBJ. Each model is read\n"
+                     "by the same import the 3ds Max plug-in runs: the .mesh files it refers to are loaded,\n"
+                     "vertices are welded, and every mesh gets its material with its .dds texture.\n"
+                     "\n"
+                     "INPUT is a model file or a folder, searched for .model files.\n"
+                     "\n"
+                     "  -o, --output PATH     where to write: a file for one input file, else a folder\n"
+                     "                        (default: beside each input, named after it)\n"
+                     "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
+                     "  --include-lods        also import the LOD meshes the model refers to\n"
+                     "  --keep-dds            glTF: also offer each .dds through MSFT_texture_dds (inside a\n"
+                     "                        .glb, referred to where it lies from a .gltf)\n"
+                     "  --copy-textures       copy the .dds files beside the output; a .gltf with --keep-dds\n"
+                     "                        refers to the copies. Different files never share a copy's name\n"
+                     "  --strict              fail an input on any warning, writing nothing for it\n"
+                     "  --list                list each model's meshes and the files it reads; write nothing\n"
+                     "  --json                with --list: one JSON document for all models, for scripts\n"
+                     "  -j, --jobs N          convert N models at a time, in as many processes (default: one\n"
+                     "                        per processor)\n"
+                     "  -q, --quiet           report errors only\n"
+                     "  -v, --verbose         also report the import's summary and each mesh written\n"
+                     "  --version             show the version\n"
+                     "  -h, --help            show this help\n"
+                     "\n"
+                     "Options taking a value also take it as --option=value; '--' ends the options.\n"
+                     "\n"
+                     "Models keep the game's folder layout: references and textures are found under the\n"
+                     "folder named 'content' in the model's path (content/meshes/..., content/textures/...).\n"
+                     "Every texture becomes a PNG: inside a .glb, in <name>_textures/ beside a .gltf or .obj.\n"
+                     "A missing or undecodable texture, a missing referenced .mesh, a reference or chunk the\n"
+                     "loader had to skip: each is a warning on stderr, and the output keeps what it can.\n"
+                     "The exit status is 0 only when every input was converted, 1 when one failed, 2 for a\n"
+                     "usage error.\n"
+                     "\n"
+                     "examples:\n"
+                     "  brennic-import content/meshes/props/storage.model          writes storage.glb beside it\n"
+                     "  brennic-import -o out --format obj content/meshes          every .model under it, as OBJ\n"
+                     "  brennic-import --list --json content/meshes                what each model holds, as JSON\n";
 
 struct Options {
     std::vector<std::string> inputs;
@@ -152,7 +151,8 @@ Options ParseArguments(int argc, char** argv)
             flag(options.json);
         else if (arg == "-j" || arg == "--jobs") {
             const std::string count = value();
-            const bool number = !count.empty() && count.size() <= 3 && count.find_first_not_of("0123456789") == std::string::npos;
+            const bool number =
+                !count.empty() && count.size() <= 3 && count.find_first_not_of("0123456789") == std::string::npos;
             options.jobs = number ? static_cast<unsigned>(std::stoul(count)) : 0;
             if (options.jobs == 0)
                 throw UsageError(arg + " needs a number of processes from 1 to 999");
@@ -189,7 +189,8 @@ const char* Extension(OutputFormat format)
 std::string LowerExtension(const fs::path& path)
 {
     std::string extension = path.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
     return extension;
 }
 
@@ -241,7 +242,8 @@ std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& prob
     const bool outputFolder = !options.output.empty() && fs::is_directory(options.output, error);
     const std::string outputFormat = options.output.empty() || outputFolder ? "" : FormatOfName(options.output);
     const bool severalOutputs = folderInput || options.inputs.size() > 1;
-    const bool outputIsFile = !severalOutputs && !options.output.empty() && !outputFolder && fs::path(options.output).has_extension();
+    const bool outputIsFile =
+        !severalOutputs && !options.output.empty() && !outputFolder && fs::path(options.output).has_extension();
     if (severalOutputs && !outputFormat.empty())
         throw UsageError("-o " + Printable(options.output) + " names one file, but " +
                          (folderInput ? "a folder" : "several inputs") + " can give several outputs: give -o a folder");
@@ -249,7 +251,8 @@ std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& prob
     if (formatName.empty() && outputIsFile) {
         formatName = outputFormat;
         if (formatName.empty())
-            throw UsageError("cannot tell the format from '" + Printable(options.output) + "': give --format glb, gltf or obj");
+            throw UsageError("cannot tell the format from '" + Printable(options.output) +
+                             "': give --format glb, gltf or obj");
     }
     const OutputFormat format = FormatNamed(formatName);
 
@@ -267,7 +270,8 @@ std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& prob
             output.replace_extension(Extension(format));
         const std::string key = fs::absolute(output).lexically_normal().string();
         if (!outputs.insert(key).second) {
-            problems.push_back(source.file.string() + ": its output " + output.string() + " is another input's too; skipped");
+            problems.push_back(source.file.string() + ": its output " + output.string() +
+                               " is another input's too; skipped");
             continue;
         }
         jobs.push_back({source.file.string(), output.string(), format});
@@ -296,7 +300,8 @@ std::string Diagnose(const std::string& input, const MainLoad& load)
         return "not a Brennic model file (no mesh, reference or substitution chunk in it)";
     std::string reason = "holds no mesh with both vertices and triangles";
     if (const size_t missing = load.missingReferences)
-        reason += " (" + std::to_string(missing) + " referenced .mesh file" + (missing == 1 ? " is" : "s are") + " missing)";
+        reason +=
+            " (" + std::to_string(missing) + " referenced .mesh file" + (missing == 1 ? " is" : "s are") + " missing)";
     return reason;
 }
 
@@ -369,7 +374,8 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     const std::string contentRoot = ContentRootOf(hostPath);
     for (const ExportTexture& texture : exported.textures)
         if (OutsideContentFolder(texture.path, contentRoot))
-            warnings.push_back("texture " + NormalPath(texture.path) + " is outside the content folder " + ToDisplayPath(contentRoot));
+            warnings.push_back("texture " + NormalPath(texture.path) + " is outside the content folder " +
+                               ToDisplayPath(contentRoot));
     Converted counts;
     for (const ExportMesh& mesh : exported.meshes) {
         ++counts.nodes;
@@ -406,7 +412,7 @@ int ConvertAll(const Options& options)
     for (const std::string& problem : problems)
         std::fprintf(stderr, "brennic-import: %s\n", Printable(problem).c_str());
 
-    PluginDriver driver; // no import yet: each worker process starts from the same clean state
+    PluginDriver driver;   // no import yet: each worker process starts from the same clean state
     TextureCache textures; // a texture named by several models is decoded once (per worker)
     const auto progressOf = [&](size_t i) {
         return jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : std::string();
@@ -421,18 +427,21 @@ int ConvertAll(const Options& options)
             const Converted counts = Convert(driver, job, options, textures, warnings);
             converted = true;
             if (options.verbosity >= 1)
-                std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(), input.c_str(),
-                             Printable(job.output).c_str(), counts.nodes, counts.nodes == 1 ? "" : "es", counts.vertices,
-                             counts.triangles);
+                std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(),
+                             input.c_str(), Printable(job.output).c_str(), counts.nodes, counts.nodes == 1 ? "" : "es",
+                             counts.vertices, counts.triangles);
             if (options.verbosity >= 2)
                 for (const std::string& detail : counts.details)
                     std::fprintf(stderr, "  %s\n", Printable(detail).c_str());
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(), input.c_str());
+            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(),
+                         input.c_str());
         } catch (const fs::filesystem_error& error) {
-            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(), Printable(Describe(error)).c_str());
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(),
+                         Printable(Describe(error)).c_str());
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(), Printable(error.what()).c_str());
+            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(),
+                         Printable(error.what()).c_str());
         }
         if (options.verbosity >= 1)
             for (const std::string& warning : warnings)
@@ -440,7 +449,8 @@ int ConvertAll(const Options& options)
         return converted;
     };
     const auto lost = [&](size_t i, const std::string& why) {
-        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), Printable(jobs[i].input).c_str(), why.c_str());
+        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), Printable(jobs[i].input).c_str(),
+                     why.c_str());
     };
     const size_t converted = RunJobs(jobs.size(), options.jobs, convertOne, lost);
     const size_t attempted = jobs.size() + problems.size();

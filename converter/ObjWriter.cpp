@@ -23,7 +23,8 @@ std::string SafePath(const std::string& path)
 
 } // namespace
 
-void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files, std::vector<std::string>& warnings)
+void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
+              std::vector<std::string>& warnings)
 {
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, false, files, warnings);
 

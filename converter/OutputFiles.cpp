@@ -179,7 +179,10 @@ void OutputFile::Fail(int error) const
 
 // --- OutputFiles
 
-OutputFiles::OutputFiles(std::string requestedPath, Temporaries kind) : requested(std::move(requestedPath)), temporaries(kind) {}
+OutputFiles::OutputFiles(std::string requestedPath, Temporaries kind)
+    : requested(std::move(requestedPath)), temporaries(kind)
+{
+}
 
 OutputFiles::~OutputFiles()
 {
@@ -215,8 +218,8 @@ void OutputFiles::CheckOutput(const std::string& finalPath) const
         return;
     for (const Identity& file : protectedFiles)
         if (file.device == status.st_dev && file.inode == status.st_ino)
-            throw std::runtime_error("will not write " + finalPath + ": it is " + (file.path == finalPath ? "" : file.path + ", ") +
-                                     "a file this conversion reads");
+            throw std::runtime_error("will not write " + finalPath + ": it is " +
+                                     (file.path == finalPath ? "" : file.path + ", ") + "a file this conversion reads");
 }
 
 void OutputFiles::MakeFolders(const std::string& folder)

@@ -54,7 +54,8 @@ std::string SizeText(uint64_t bytes)
 std::string StatProblem(const std::string& path, int error)
 {
     if ((error == ENOENT || error == ENOTDIR) && PathNeedsBackslashInName(path))
-        return "does not exist: its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
+        return "does not exist: its name holds a '\\', which a texture name cannot carry "
+               "(every '\\' is a folder separator)";
     switch (error) {
     case ENOENT:
     case ENOTDIR: return "does not exist";
@@ -95,7 +96,8 @@ public:
             if (got < 0 && errno == EINTR)
                 continue;
             if (got <= 0) {
-                problem = got < 0 ? std::string("cannot be read: ") + std::strerror(errno) : "ended before its stated size";
+                problem =
+                    got < 0 ? std::string("cannot be read: ") + std::strerror(errno) : "ended before its stated size";
                 return false;
             }
             done += size_t(got);
@@ -148,7 +150,8 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
         return nullptr;
     }
     if (uint64_t(status.st_size) > maxFileSize) {
-        problem = "is too large for a texture (" + SizeText(uint64_t(status.st_size)) + "; at most " + SizeText(maxFileSize) + ")";
+        problem = "is too large for a texture (" + SizeText(uint64_t(status.st_size)) + "; at most " +
+                  SizeText(maxFileSize) + ")";
         return nullptr;
     }
     std::unique_ptr<File>& file = files[{uint64_t(status.st_dev), uint64_t(status.st_ino)}];
@@ -231,9 +234,9 @@ SharedBytes TextureCache::ReadTopLevel(const File& file, std::string& problem, b
         return nullptr;
     }
     if (header.topLevelEnd > file.size) {
-        problem = "the file is truncated: its " + std::to_string(header.width) + " x " + std::to_string(header.height) + " " +
-                  header.format + " image needs " + std::to_string(header.topLevelEnd) + " bytes, the file holds " +
-                  std::to_string(file.size);
+        problem = "the file is truncated: its " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                  " " + header.format + " image needs " + std::to_string(header.topLevelEnd) +
+                  " bytes, the file holds " + std::to_string(file.size);
         return nullptr;
     }
     const size_t rest = size_t(header.topLevelEnd) - std::min(bytes->size(), size_t(header.topLevelEnd));
@@ -330,7 +333,8 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         references.push_back(reference);
         TextureReference& made = references.back();
         const auto warn = [&](const std::string& problem, const char* outcome) {
-            warnings.push_back("texture " + texture.path + " " + problem + "; the output keeps the reference to it" + outcome);
+            warnings.push_back("texture " + texture.path + " " + problem + "; the output keeps the reference to it" +
+                               outcome);
         };
 
         std::string problem;
@@ -352,7 +356,8 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
                 continue;
             }
             if (options.copyTextures) {
-                const std::string name = cache.CopyName(folder.string(), *file, SafeName(source.filename().string(), "texture.dds"));
+                const std::string name =
+                    cache.CopyName(folder.string(), *file, SafeName(source.filename().string(), "texture.dds"));
                 files.Write((folder / name).string(), bytes->data(), bytes->size());
                 made.dds = name;
             }

@@ -13,7 +13,11 @@ class UniqueNames {
 public:
     std::string Make(const std::string& stem, const std::string& extension = "");
     // Takes `name` as it is: false when it was already taken.
-    bool Take(const std::string& name) { ++probes; return taken.insert(name).second; }
+    bool Take(const std::string& name)
+    {
+        ++probes;
+        return taken.insert(name).second;
+    }
     bool IsTaken(const std::string& name) const { return taken.count(name) != 0; }
     // Lookups made so far, for tests that bound the work.
     size_t Probes() const { return probes; }

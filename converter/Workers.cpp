@@ -192,7 +192,8 @@ size_t RunHere(size_t from, size_t to, const std::function<bool(size_t)>& run)
 
 class Batch {
 public:
-    Batch(size_t jobCount, const std::function<bool(size_t)>& runJob, const std::function<void(size_t, const std::string&)>& lostJob)
+    Batch(size_t jobCount, const std::function<bool(size_t)>& runJob,
+          const std::function<void(size_t, const std::string&)>& lostJob)
         : count(jobCount), run(runJob), lost(lostJob)
     {
     }
@@ -271,8 +272,7 @@ private:
         close(worker.socket);
         worker.socket = -1;
         int status = 0;
-        while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {}
         worker.pid = -1;
         return HowItEnded(status);
     }

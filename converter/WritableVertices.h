@@ -41,7 +41,8 @@ inline bool IsFinite(const ExportVertex& v)
 inline const std::vector<ExportVertex>& Vertices(const ExportMesh& mesh, std::vector<ExportVertex>& repaired,
                                                  std::vector<std::string>& warnings)
 {
-    if (std::all_of(mesh.vertices.begin(), mesh.vertices.end(), [](const ExportVertex& v) { return IsFinite(v) && IsUnit(v.normal); }))
+    if (std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
+                    [](const ExportVertex& v) { return IsFinite(v) && IsUnit(v.normal); }))
         return mesh.vertices;
     repaired = mesh.vertices;
     size_t nonFinite = 0;
@@ -83,7 +84,8 @@ inline const std::vector<ExportVertex>& Vertices(const ExportMesh& mesh, std::ve
             n[0] = 0.0f, n[1] = 1.0f, n[2] = 0.0f;
         }
     if (nonFinite)
-        warnings.push_back(mesh.name + ": " + std::to_string(nonFinite) + (nonFinite == 1 ? " vertex has" : " vertices have") +
+        warnings.push_back(mesh.name + ": " + std::to_string(nonFinite) +
+                           (nonFinite == 1 ? " vertex has" : " vertices have") +
                            " coordinates that are not finite numbers, written as 0");
     return repaired;
 }

@@ -13,9 +13,9 @@ enum class OutputFormat { Glb, Gltf, Obj };
 class TextureCache;
 
 struct WriteOptions {
-    std::string outputPath;    // the main file's final path
-    bool copyTextures = false; // copy each .dds beside the output (a .gltf with keepDds refers to the copy)
-    bool keepDds = false;      // glTF: also offer the .dds through MSFT_texture_dds
+    std::string outputPath;           // the main file's final path
+    bool copyTextures = false;        // copy each .dds beside the output (a .gltf with keepDds refers to the copy)
+    bool keepDds = false;             // glTF: also offer the .dds through MSFT_texture_dds
     TextureCache* textures = nullptr; // shared by the outputs of a batch; null: one for this output
 };
 
@@ -23,4 +23,5 @@ struct WriteOptions {
 // know (a missing texture, say) to `warnings`. Failures throw std::runtime_error.
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings);
-void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files, std::vector<std::string>& warnings);
+void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
+              std::vector<std::string>& warnings);

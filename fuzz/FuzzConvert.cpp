@@ -17,12 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <fcntl.h>
 #include <unistd.h>
 
 using namespace modelwriter;
@@ -79,7 +79,8 @@ Content* WriteContent()
 {
     // In memory where there is a tmpfs: every run writes its outputs, and a disk makes that the bulk of the run.
     std::error_code error;
-    std::string pattern = (std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp") + std::string("/brennic-fuzz-convert-XXXXXX");
+    std::string pattern = (std::filesystem::is_directory("/dev/shm", error) ? "/dev/shm" : "/tmp") +
+                          std::string("/brennic-fuzz-convert-XXXXXX");
     if (!mkdtemp(pattern.data()))
         Fail("fuzz_convert: mkdtemp");
     auto* made = new Content;
@@ -91,7 +92,8 @@ Content* WriteContent()
     std::filesystem::create_directories(made->output);
     // Helper meshes a fuzzed reference can name; their textures are the fuzzed one.
     folder.WriteMesh(fuzzmeshes::staticName, MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::StaticTriangle("a")}));
-    folder.WriteMesh(fuzzmeshes::skinnedName, MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::SkinnedTriangle("skinned", 2)}));
+    folder.WriteMesh(fuzzmeshes::skinnedName,
+                     MeshListChunk(std::vector<MeshSpec>{fuzzmeshes::SkinnedTriangle("skinned", 2)}));
     WriteFile(made->texture, {});
     for (const char* name : {"a_tex", "skinned_tex"})
         if (link(made->texture.c_str(), folder.TexturePath(name, "512").c_str()) != 0)
@@ -118,7 +120,8 @@ uint32_t Load32(const std::string& bytes, size_t at)
 void CheckGlb(const std::string& path, size_t meshes)
 {
     const std::string bytes = ReadText(path);
-    Check(bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0 && Load32(bytes, 4) == 2 && Load32(bytes, 8) == bytes.size());
+    Check(bytes.size() >= 20 && bytes.compare(0, 4, "glTF") == 0 && Load32(bytes, 4) == 2 &&
+          Load32(bytes, 8) == bytes.size());
     const uint32_t jsonLength = Load32(bytes, 12);
     Check(jsonLength % 4 == 0 && jsonLength <= bytes.size() - 20 && Load32(bytes, 16) == 0x4E4F534A);
     const nlohmann::json root = nlohmann::json::parse(bytes.substr(20, jsonLength));

@@ -1,7 +1,8 @@
-// libFuzzer target over CBrennicModel::Load and the scene built from what it loads. Each input is written to content/meshes/fuzz.mesh
-// in a private content folder that also holds a few valid meshes, so reference chunks in the
-// input can name the input itself (a cycle), real files, or missing ones. After the load the
-// model is checked; a broken invariant traps so libFuzzer keeps the input.
+// libFuzzer target over CBrennicModel::Load and the scene built from what it loads. Each input
+// is written to content/meshes/fuzz.mesh in a private content folder that also holds a few
+// valid meshes, so reference chunks in the input can name the input itself (a cycle), real
+// files, or missing ones. After the load the model is checked; a broken invariant traps so
+// libFuzzer keeps the input.
 
 #include "BrennicModel.h"
 #include "FuzzMeshes.h"
@@ -14,9 +15,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
-#include <fcntl.h>
 #include <unistd.h>
 
 using namespace modelwriter;
@@ -24,10 +25,10 @@ using namespace modelwriter;
 namespace {
 
 struct Content {
-    std::string folder;       // made by mkdtemp, removed at exit
-    std::string inputPath;    // POSIX path each input is written to
-    std::string hostPath;     // the same path as the host hands it to Load
-    ReadableFiles helpers;    // the valid files: all a load can read besides the input
+    std::string folder;    // made by mkdtemp, removed at exit
+    std::string inputPath; // POSIX path each input is written to
+    std::string hostPath;  // the same path as the host hands it to Load
+    ReadableFiles helpers; // the valid files: all a load can read besides the input
 };
 
 Content* content = nullptr;

@@ -83,21 +83,35 @@ int main(int argc, char** argv)
         {"bc4-copy", Join(fuzzconvert::copyTextures, oneMesh, Encoded(DdsEncoding::BC4, true))},
         {"bc5", Join(0, oneMesh, Encoded(DdsEncoding::BC5))},
         {"a8r8g8b8", Join(0, oneMesh, Encoded(DdsEncoding::A8R8G8B8))},
-        {"r5g6b5-gltf-keep", Join(fuzzconvert::separateGltf | fuzzconvert::keepDds, oneMesh, Encoded(DdsEncoding::R5G6B5))},
+        {"r5g6b5-gltf-keep",
+         Join(fuzzconvert::separateGltf | fuzzconvert::keepDds, oneMesh, Encoded(DdsEncoding::R5G6B5))},
         {"a8l8", Join(0, oneMesh, Encoded(DdsEncoding::A8L8))},
         {"cube", Join(0, oneMesh, WriteDds(Gradient(4, false), cube))},
         {"lying-dds", Join(0, oneMesh, LyingDds())},
-        {"truncated-dds", Join(0, oneMesh, [] { Bytes b = Encoded(DdsEncoding::BC1, false, 16); b.resize(b.size() - 9); return b; }())},
+        {"truncated-dds", Join(0, oneMesh,
+                               [] {
+                                   Bytes b = Encoded(DdsEncoding::BC1, false, 16);
+                                   b.resize(b.size() - 9);
+                                   return b;
+                               }())},
         {"no-dds", Join(0, oneMesh, {})},
         // Names that would break lines in an MTL, a path outside the content folder.
-        {"injected-names", Join(0, Model({Textured("evil\nnewmtl x", "no\nmap_Kd \x1b[31m"), Textured("tab\tname")}), Encoded(DdsEncoding::BC1))},
-        {"outside", Join(0, Concat({ReferenceChunk({"..\\..\\content\\meshes\\" + a + ","}), Model({Textured("up", "..\\..\\..\\x")})}), {})},
-        {"long-name", Join(0, Model({Textured(std::string(250, 'n'), std::string(250, 't'))}), Encoded(DdsEncoding::BC1))},
+        {"injected-names", Join(0, Model({Textured("evil\nnewmtl x", "no\nmap_Kd \x1b[31m"), Textured("tab\tname")}),
+                                Encoded(DdsEncoding::BC1))},
+        {"outside", Join(0,
+                         Concat({ReferenceChunk({"..\\..\\content\\meshes\\" + a + ","}),
+                                 Model({Textured("up", "..\\..\\..\\x")})}),
+                         {})},
+        {"long-name",
+         Join(0, Model({Textured(std::string(250, 'n'), std::string(250, 't'))}), Encoded(DdsEncoding::BC1))},
         // Files that once amplified: long substituted names over many references, many tiny
         // meshes of one name, references to LOD and skinned files, LOD switch on.
-        {"substituted-names", Join(0, Concat({SubstitutionChunk(a + "=" + std::string(32768, 'n')), RepeatedReferences(a, 4096)}), {})},
+        {"substituted-names",
+         Join(0, Concat({SubstitutionChunk(a + "=" + std::string(32768, 'n')), RepeatedReferences(a, 4096)}), {})},
         {"one-name-meshes", Join(0, TinyMeshes(1000, "same", fuzzconvert::textureName), Encoded(DdsEncoding::BC1))},
-        {"lods-and-skinned", Join(fuzzconvert::includeLods, Concat({oneMesh, ReferenceChunk({a + "," + skinnedName + ",missing,"})}), Encoded(DdsEncoding::BC1))},
+        {"lods-and-skinned",
+         Join(fuzzconvert::includeLods, Concat({oneMesh, ReferenceChunk({a + "," + skinnedName + ",missing,"})}),
+              Encoded(DdsEncoding::BC1))},
         {"index-heavy", Join(0, IndexHeavyMesh(60000), {})},
     };
     try {

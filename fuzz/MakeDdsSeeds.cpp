@@ -40,15 +40,24 @@ int main(int argc, char** argv)
             DdsEncoding encoding;
             bool dx10;
         } encodings[] = {
-            {"a8r8g8b8", DdsEncoding::A8R8G8B8, false}, {"x8r8g8b8", DdsEncoding::X8R8G8B8, false},
-            {"r8g8b8", DdsEncoding::R8G8B8, false},     {"a8b8g8r8", DdsEncoding::A8B8G8R8, false},
-            {"r5g6b5", DdsEncoding::R5G6B5, false},     {"a1r5g5b5", DdsEncoding::A1R5G5B5, false},
-            {"a4r4g4b4", DdsEncoding::A4R4G4B4, false}, {"l8", DdsEncoding::L8, false},
-            {"a8", DdsEncoding::A8, false},             {"a8l8", DdsEncoding::A8L8, false},
-            {"dxt1", DdsEncoding::BC1, false},          {"dxt3", DdsEncoding::BC2, false},
-            {"dxt5", DdsEncoding::BC3, false},          {"ati1", DdsEncoding::BC4, false},
-            {"ati2", DdsEncoding::BC5, false},          {"bc1-dx10", DdsEncoding::BC1, true},
-            {"bc7-dx10", DdsEncoding::BC7, true},       {"b8g8r8a8-dx10", DdsEncoding::A8R8G8B8, true},
+            {"a8r8g8b8", DdsEncoding::A8R8G8B8, false},
+            {"x8r8g8b8", DdsEncoding::X8R8G8B8, false},
+            {"r8g8b8", DdsEncoding::R8G8B8, false},
+            {"a8b8g8r8", DdsEncoding::A8B8G8R8, false},
+            {"r5g6b5", DdsEncoding::R5G6B5, false},
+            {"a1r5g5b5", DdsEncoding::A1R5G5B5, false},
+            {"a4r4g4b4", DdsEncoding::A4R4G4B4, false},
+            {"l8", DdsEncoding::L8, false},
+            {"a8", DdsEncoding::A8, false},
+            {"a8l8", DdsEncoding::A8L8, false},
+            {"dxt1", DdsEncoding::BC1, false},
+            {"dxt3", DdsEncoding::BC2, false},
+            {"dxt5", DdsEncoding::BC3, false},
+            {"ati1", DdsEncoding::BC4, false},
+            {"ati2", DdsEncoding::BC5, false},
+            {"bc1-dx10", DdsEncoding::BC1, true},
+            {"bc7-dx10", DdsEncoding::BC7, true},
+            {"b8g8r8a8-dx10", DdsEncoding::A8R8G8B8, true},
         };
         for (const auto& e : encodings) {
             DdsSpec spec;

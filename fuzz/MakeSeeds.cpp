@@ -51,11 +51,11 @@ Bytes DuplicatesFile()
     const MeshSpec second = SkinnedTriangle("second", 2);
     std::array<uint8_t, 64> header{};
     header.fill(0x5A);
-    const Bytes mesh = Chunk(0, Concat({HeaderChunk(header), HeaderChunk(first.header),
-                                        NamesChunk("t1", "n1", "x1"), NamesChunk("t2", "n2", "x2"),
-                                        IndexChunk({0, 1, 2, 2, 1, 0}), StaticVertexChunk(first.staticVertices),
-                                        SkinnedVertexChunk(second.bones, second.skinnedVertices),
-                                        IndexChunk(first.indices)}));
+    const Bytes mesh =
+        Chunk(0, Concat({HeaderChunk(header), HeaderChunk(first.header), NamesChunk("t1", "n1", "x1"),
+                         NamesChunk("t2", "n2", "x2"), IndexChunk({0, 1, 2, 2, 1, 0}),
+                         StaticVertexChunk(first.staticVertices),
+                         SkinnedVertexChunk(second.bones, second.skinnedVertices), IndexChunk(first.indices)}));
     return MeshListChunk(std::vector<Bytes>{mesh});
 }
 
@@ -109,16 +109,11 @@ int main(int argc, char** argv)
         const char* name;
         Bytes bytes;
     } seeds[] = {
-        {"static.mesh", StaticFile()},
-        {"skinned.mesh", SkinnedFile()},
-        {"references.mesh", ReferencesFile()},
-        {"two-lists.mesh", TwoListsFile()},
-        {"duplicates.mesh", DuplicatesFile()},
-        {"truncated.mesh", TruncatedFile()},
-        {"overlong.mesh", OverlongFile()},
-        {"substituted-names.mesh", SubstitutedNamesFile()},
-        {"tiny-meshes.mesh", TinyMeshesFile()},
-        {"index-heavy.mesh", IndexHeavyFile()},
+        {"static.mesh", StaticFile()},          {"skinned.mesh", SkinnedFile()},
+        {"references.mesh", ReferencesFile()},  {"two-lists.mesh", TwoListsFile()},
+        {"duplicates.mesh", DuplicatesFile()},  {"truncated.mesh", TruncatedFile()},
+        {"overlong.mesh", OverlongFile()},      {"substituted-names.mesh", SubstitutedNamesFile()},
+        {"tiny-meshes.mesh", TinyMeshesFile()}, {"index-heavy.mesh", IndexHeavyFile()},
     };
     try {
         for (const auto& seed : seeds)

@@ -138,7 +138,8 @@ bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceN
 
 // The corner normals in general: the corners grouped by vertex, and a vertex's faces by
 // smoothing word; the corners of a vertex that share a word share one normal.
-void NormalsByGroup(const Mesh& mesh, const std::vector<Point3>& faceNormals, Point3* cornerNormals, Point3* vertexNormals)
+void NormalsByGroup(const Mesh& mesh, const std::vector<Point3>& faceNormals, Point3* cornerNormals,
+                    Point3* vertexNormals)
 {
     const size_t faceCount = size_t(mesh.numFaces), vertexCount = size_t(mesh.numVerts);
     std::vector<int> firstCorner(vertexCount + 1, 0);
@@ -165,7 +166,7 @@ void NormalsByGroup(const Mesh& mesh, const std::vector<Point3>& faceNormals, Po
     struct Group {
         DWORD word;
         Point3 sum;
-        bool done;    // `normal` holds the normal of this group's corners
+        bool done; // `normal` holds the normal of this group's corners
         Point3 normal;
     };
     std::vector<Group> groups;
@@ -211,7 +212,10 @@ Mesh::Mesh() = default;
 
 // A copy holds the geometry; its normals are built again when asked for.
 Mesh::Mesh(const Mesh& from)
-    : numVerts(from.numVerts), numFaces(from.numFaces), numTVerts(from.numTVerts), numTVFaces(from.numTVFaces),
+    : numVerts(from.numVerts),
+      numFaces(from.numFaces),
+      numTVerts(from.numTVerts),
+      numTVFaces(from.numTVFaces),
       bdgBox(from.bdgBox)
 {
     std::unique_ptr<Point3[]> copiedVerts(CopyOf(from.verts, numVerts));
@@ -255,7 +259,7 @@ Box3 Mesh::getBoundingBox(Matrix3* tm)
     if (!tm)
         return bdgBox;
     // The host's matrices take row vectors: the fourth row is the translation.
-    const float (*m)[3] = tm->m;
+    const float(*m)[3] = tm->m;
     Box3 box;
     for (int v = 0; v < numVerts; ++v) {
         const Point3& p = verts[size_t(v)];

@@ -19,7 +19,8 @@ void StandardMaterial::SetSubTexmap(int channel, Texmap* map)
     if (channel < 0 || channel >= channelCount)
         return;
     channels[channel] = map;
-    const bool owned = std::any_of(ownedMaps.begin(), ownedMaps.end(), [&](const auto& kept) { return kept.get() == map; });
+    const bool owned =
+        std::any_of(ownedMaps.begin(), ownedMaps.end(), [&](const auto& kept) { return kept.get() == map; });
     if (map && !owned) {
         ownedMaps.reserve(ownedMaps.size() + 1); // so adopting cannot fail after the map is taken
         ownedMaps.emplace_back(map);
@@ -53,7 +54,8 @@ ImpNode* Scene::CreateNode()
 
 void Scene::AddNodeToScene(ImpNode* node)
 {
-    const auto created = std::find_if(createdNodes.begin(), createdNodes.end(), [&](const auto& own) { return own.get() == node; });
+    const auto created =
+        std::find_if(createdNodes.begin(), createdNodes.end(), [&](const auto& own) { return own.get() == node; });
     if (created != createdNodes.end())
         sceneNodes.push_back(created->get());
 }

@@ -112,7 +112,8 @@ private:
 
     static uint64_t Hash(const Cell& c)
     {
-        uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^ uint64_t(c.z) * 0x165667B19E3779F9ull;
+        uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
+                     uint64_t(c.z) * 0x165667B19E3779F9ull;
         h ^= h >> 29;
         h *= 0xBF58476D1CE4E5B9ull;
         return h ^ (h >> 32);
@@ -120,7 +121,7 @@ private:
 
     std::vector<Slot> slots;
     size_t mask = 0;
-    size_t used = 0;              // slots holding a cell
+    size_t used = 0;                    // slots holding a cell
     std::unique_ptr<KeptVertex[]> kept; // by new number; only those of kept candidates are read
     size_t keptCapacity = 0;
 };
@@ -140,7 +141,10 @@ int64_t Floor(double t)
 
 } // namespace
 
-MeshDelta::MeshDelta(const Mesh& mesh) : vnum(DWORD(std::max(mesh.numVerts, 0))), fnum(DWORD(std::max(mesh.numFaces, 0))) {}
+MeshDelta::MeshDelta(const Mesh& mesh)
+    : vnum(DWORD(std::max(mesh.numVerts, 0))), fnum(DWORD(std::max(mesh.numFaces, 0)))
+{
+}
 
 MeshDelta::~MeshDelta()
 {
@@ -162,7 +166,8 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
     state.keptVertices.clear();
     state.welded = true;
     const bool usable = threshold > 0 && std::isfinite(threshold);
-    const double cellsPerUnit = 1.0 / (4.0 * double(threshold)), reach = double(threshold), reachSquared = reach * reach;
+    const double cellsPerUnit = 1.0 / (4.0 * double(threshold)), reach = double(threshold),
+                 reachSquared = reach * reach;
     constexpr double gridLimit = 1e15; // cell coordinates stay far inside int64
 
     CellTable& cells = TheCellTable();

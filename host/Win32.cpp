@@ -133,16 +133,15 @@ INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLG
             if (action.kind == standin::DialogAction::SetCheckbox && box.checked == action.checked)
                 break;
             box.checked = !box.checked;
-            procedure(dialog.Handle(), WM_COMMAND, WPARAM(action.control) | WPARAM(BN_CLICKED) << 16, LPARAM(box.Handle()));
+            procedure(dialog.Handle(), WM_COMMAND, WPARAM(action.control) | WPARAM(BN_CLICKED) << 16,
+                      LPARAM(box.Handle()));
             break;
         }
         case standin::DialogAction::PressButton:
             procedure(dialog.Handle(), WM_COMMAND, WPARAM(action.control) | WPARAM(BN_CLICKED) << 16,
                       LPARAM(dialog.Control(action.control).Handle()));
             break;
-        case standin::DialogAction::CloseBox:
-            procedure(dialog.Handle(), WM_CLOSE, 0, 0);
-            break;
+        case standin::DialogAction::CloseBox: procedure(dialog.Handle(), WM_CLOSE, 0, 0); break;
         }
     }
     if (!dialog.ended)

@@ -9,6 +9,6 @@ void CenterWindow(HWND window, HWND parent)
     if (!parent || !GetWindowRect(parent, &area))
         SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
     const int width = box.right - box.left, height = box.bottom - box.top;
-    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2,
-                 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -8,7 +8,13 @@
 namespace {
 
 enum TopLevelChunk : ChunkId { MeshListChunk = 9, ReferenceChunk = 16, SubstitutionChunk = 29 };
-enum MeshSubChunk : ChunkId { HeaderChunk = 1, NamesChunk = 2, StaticVertexChunk = 3, IndexChunk = 4, SkinnedVertexChunk = 5 };
+enum MeshSubChunk : ChunkId {
+    HeaderChunk = 1,
+    NamesChunk = 2,
+    StaticVertexChunk = 3,
+    IndexChunk = 4,
+    SkinnedVertexChunk = 5
+};
 
 // Calls `item` for each piece of a ','-separated list: every piece before a ',' (empty ones
 // too), then the tail only when it is longer than one character. No list is built, so a
@@ -102,7 +108,8 @@ void CBrennicModel::LoadMeshFile(const std::string& path, const CChunkReader& re
     if (openFiles.size() >= limits.depth)
         return Note(path, Outcome::SkippedTooDeep);
     if (referencedFiles >= limits.files)
-        return Note(path, Outcome::SkippedOverBudget, "more than " + std::to_string(limits.files) + " referenced files");
+        return Note(path, Outcome::SkippedOverBudget,
+                    "more than " + std::to_string(limits.files) + " referenced files");
     ++referencedFiles;
 
     CChunkReader root;
@@ -277,11 +284,12 @@ bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
     }
     stopped = true;
     const std::string file = openFiles.empty() ? std::string() : *openFiles.back().path;
-    const uint32_t offset = openFiles.empty() ? 0 : static_cast<uint32_t>(chunk.Begin() - openFiles.back().root->Begin()) - 8;
+    const uint32_t offset =
+        openFiles.empty() ? 0 : static_cast<uint32_t>(chunk.Begin() - openFiles.back().root->Begin()) - 8;
     Record(file, offset,
            "memory budget spent (" + std::to_string(budget.perByteRead) + " bytes for each byte read, and " +
-               std::to_string(budget.base >> 20) + " MiB): the load ends here, keeping the " + std::to_string(meshes.size()) +
-               " meshes read before",
+               std::to_string(budget.base >> 20) + " MiB): the load ends here, keeping the " +
+               std::to_string(meshes.size()) + " meshes read before",
            true);
     return false;
 }

@@ -23,8 +23,8 @@ struct ModelMesh {
     uint32_t indexCount = 0;
     std::unique_ptr<WorkVertex[]> vertices;
     std::unique_ptr<uint16_t[]> indices;
-    std::string names[3];                      // texture, mesh, and a third name nothing reads
-    VertexForm vertexForm = VertexForm::None;  // form of the vertex sub-chunk that won
+    std::string names[3];                     // texture, mesh, and a third name nothing reads
+    VertexForm vertexForm = VertexForm::None; // form of the vertex sub-chunk that won
 };
 
 // What became of one mesh reference while loading.
@@ -58,8 +58,8 @@ public:
     // Reference following is bounded so that no set of files can loop, exhaust the stack or
     // multiply itself: a file already being read is not read again, however it is named.
     struct ReferenceLimits {
-        unsigned depth = 64;              // files in the chain from the main file
-        unsigned files = 4096;            // referenced files opened by one load
+        unsigned depth = 64;                  // files in the chain from the main file
+        unsigned files = 4096;                // referenced files opened by one load
         uint64_t bytes = uint64_t{512} << 20; // their bytes together
     };
 
@@ -73,10 +73,10 @@ public:
     };
     // Costs in bytes: what a stored item takes, here and in what the scene building and the
     // converter's export make of it, so that the import's peak keeps within the budget too.
-    static constexpr uint64_t vertexCost = 128;   // 76 here; host mesh, normals, export copy
-    static constexpr uint64_t indexCost = 32;     // 2 here; host face, texture face, weld, export
-    static constexpr uint64_t nameByteCost = 8;   // node, material, bitmap and export names
-    static constexpr uint64_t meshCost = 16384;   // a kept mesh beside its arrays: node, objects, material
+    static constexpr uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
+    static constexpr uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
+    static constexpr uint64_t nameByteCost = 8;       // node, material, bitmap and export names
+    static constexpr uint64_t meshCost = 16384;       // a kept mesh beside its arrays: node, objects, material
     static constexpr uint64_t substitutionCost = 128; // a table entry beside its text
 
     static constexpr size_t maxWarnings = 100;

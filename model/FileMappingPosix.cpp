@@ -41,8 +41,8 @@ void OnBusError(int signal, siginfo_t* info, void* context)
         if (begin <= claimed || address < begin || address >= end)
             continue;
         const uintptr_t from = address & ~(pageSize - 1);
-        if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
-            MAP_FAILED) {
+        if (mmap(reinterpret_cast<void*>(from), end - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                 0) != MAP_FAILED) {
             watch.changed.store(true, std::memory_order_release);
             errno = savedErrno;
             return;

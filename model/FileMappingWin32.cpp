@@ -16,8 +16,8 @@ bool Fail(MapReport* report, const char* problem)
 bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report)
 {
     // Windows itself refuses to shrink a file while a view of it is mapped.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || file == nullptr)
         return Fail(report, GetLastError() == ERROR_ACCESS_DENIED ? "permission denied" : "no such file");
     if (GetFileType(file) != FILE_TYPE_DISK) {

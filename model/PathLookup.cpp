@@ -94,7 +94,8 @@ std::shared_ptr<const Listing> ReadListing(const std::string& folder, const stru
     listing->changed = status.st_ctim;
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    listing->racy = now.tv_sec - status.st_mtim.tv_sec <= timestampGrain || now.tv_sec - status.st_ctim.tv_sec <= timestampGrain;
+    listing->racy =
+        now.tv_sec - status.st_mtim.tv_sec <= timestampGrain || now.tv_sec - status.st_ctim.tv_sec <= timestampGrain;
     return listing;
 }
 

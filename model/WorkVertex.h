@@ -9,7 +9,7 @@
 // write every field in their single pass. Value-initialise (`WorkVertex v{}`) for an all-zero one.
 struct WorkVertex {
     float position[3];
-    float normal[3];      // components in 0..1, as packed in the file
+    float normal[3]; // components in 0..1, as packed in the file
     float aux1[3];
     float aux2[3];
     uint8_t boneIndices[4];

@@ -8,12 +8,12 @@
 
 #ifdef BRENNIC_HOST_SDK
 
-#include <max.h>
-#include <istdplug.h>
-#include <iparamb2.h>
 #include <impapi.h>
-#include <stdmat.h>
+#include <iparamb2.h>
+#include <istdplug.h>
+#include <max.h>
 #include <meshdlib.h>
+#include <stdmat.h>
 
 #else
 
@@ -65,7 +65,13 @@ public:
     Point3 operator+(const Point3& p) const { return {x + p.x, y + p.y, z + p.z}; }
     Point3 operator-(const Point3& p) const { return {x - p.x, y - p.y, z - p.z}; }
     Point3 operator*(float f) const { return {x * f, y * f, z * f}; }
-    Point3& operator+=(const Point3& p) { x += p.x; y += p.y; z += p.z; return *this; }
+    Point3& operator+=(const Point3& p)
+    {
+        x += p.x;
+        y += p.y;
+        z += p.z;
+        return *this;
+    }
     bool operator==(const Point3& p) const { return x == p.x && y == p.y && z == p.z; }
     float Length() const;
     Point3 Normalize() const; // the unit vector; the zero vector stays zero
@@ -101,7 +107,12 @@ public:
     DWORD flags;
 
     void setVerts(DWORD* corners) { setVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
-    void setVerts(int a, int b, int c) { v[0] = DWORD(a); v[1] = DWORD(b); v[2] = DWORD(c); }
+    void setVerts(int a, int b, int c)
+    {
+        v[0] = DWORD(a);
+        v[1] = DWORD(b);
+        v[2] = DWORD(c);
+    }
     void setSmGroup(DWORD group) { smGroup = group; }
     void setEdgeVisFlags(int va, int vb, int vc)
     {
@@ -114,7 +125,12 @@ class TVFace {
 public:
     DWORD t[3];
     void setTVerts(DWORD* corners) { setTVerts(int(corners[0]), int(corners[1]), int(corners[2])); }
-    void setTVerts(int a, int b, int c) { t[0] = DWORD(a); t[1] = DWORD(b); t[2] = DWORD(c); }
+    void setTVerts(int a, int b, int c)
+    {
+        t[0] = DWORD(a);
+        t[1] = DWORD(b);
+        t[2] = DWORD(c);
+    }
 };
 
 class BitArray {

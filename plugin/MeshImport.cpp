@@ -14,10 +14,9 @@ namespace {
 
 // The polygon count cannot wrap: the loader's bounds (a main file under 4 GiB, referenced
 // files under 512 MiB together) keep the faces of one import below 2^31.
-constexpr char summaryFormat[] =
-    "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
-    "===============================\n"
-    "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
+constexpr char summaryFormat[] = "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
+                                 "===============================\n"
+                                 "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
 constexpr char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
 
 } // namespace
@@ -37,24 +36,19 @@ INT_PTR CALLBACK ImportSettingsDlgProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_INITDIALOG:
         CenterWindow(dialog, GetParent(dialog));
         // The box opens showing the setting it will apply: the last import's choice.
-        SendMessageA(GetDlgItem(dialog, IDC_INCLUDE_LODS), BM_SETCHECK, includeLodsSetting ? BST_CHECKED : BST_UNCHECKED, 0);
+        SendMessageA(GetDlgItem(dialog, IDC_INCLUDE_LODS), BM_SETCHECK,
+                     includeLodsSetting ? BST_CHECKED : BST_UNCHECKED, 0);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_INCLUDE_LODS: // an automatic checkbox: it has toggled already
             includeLodsSetting = SendMessageA(GetDlgItem(dialog, IDC_INCLUDE_LODS), BM_GETCHECK, 0, 0) != 0;
             return FALSE;
-        case IDC_LETS_GO:
-            EndDialog(dialog, 1);
-            return TRUE;
-        default:
-            return FALSE;
+        case IDC_LETS_GO: EndDialog(dialog, 1); return TRUE;
+        default: return FALSE;
         }
-    case WM_CLOSE:
-        EndDialog(dialog, 0);
-        return TRUE;
-    default:
-        return FALSE;
+    case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
+    default: return FALSE;
     }
 }
 
@@ -64,8 +58,9 @@ int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
     // the holder with its model goes with the stack.
     try {
         // The dialog and the summary show whatever the host asks about prompts.
-        const INT_PTR choice = DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_IMPORT_SETTINGS), GetActiveWindow(),
-                                               ImportSettingsDlgProc, reinterpret_cast<LPARAM>(this));
+        const INT_PTR choice =
+            DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_IMPORT_SETTINGS), GetActiveWindow(),
+                            ImportSettingsDlgProc, reinterpret_cast<LPARAM>(this));
         if (choice == 0)
             return 1; // closed: nothing to do, and nothing went wrong
         if (choice != 1 || !name || !ii)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds and runs the test suite in the debug build,
+# Every test: installs what is missing, checks the sources' formatting, builds and runs the test suite in the debug build,
 # fuzzes the loader, the DDS decoder and the whole conversion briefly, checks the Windows module
 # (binutils, then Wine in a real window), then builds and runs the suite under AddressSanitizer +
 # UndefinedBehaviorSanitizer (leak checks included).
@@ -8,6 +8,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
+
+echo "== formatting"
+scripts/check-format.sh
 
 run_suite() {
     echo "== $1 build"

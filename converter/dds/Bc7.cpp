@@ -56,16 +56,18 @@ constexpr const char* threeSubsets[64] = {
 // The pixel whose index drops its top bit, for the second subset of two, and the second and
 // third subsets of three; the first subset's is always pixel 0.
 constexpr uint8_t anchorTwo[64] = {
-    15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 2, 8, 2, 2, 8, 8, 15, 2, 8, 2, 2, 8, 8, 2, 2,
-    15, 15, 6, 8, 2, 8, 15, 15, 2, 8, 2, 2, 2, 15, 15, 6, 6, 2, 6, 8, 15, 15, 2, 2, 15, 15, 15, 15, 15, 2, 2, 15,
+    15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 2,  8, 2,  2, 8,
+    8,  15, 2,  8,  2,  2,  8,  8,  2,  2,  15, 15, 6,  8,  2,  8,  15, 15, 2, 8,  2, 2,
+    2,  15, 15, 6,  6,  2,  6,  8,  15, 15, 2,  2,  15, 15, 15, 15, 15, 2,  2, 15,
 };
 constexpr uint8_t anchorThreeSecond[64] = {
-    3, 3, 15, 15, 8, 3, 15, 15, 8, 8, 6, 6, 6, 5, 3, 3, 3, 3, 8, 15, 3, 3, 6, 10, 5, 8, 8, 6, 8, 5, 15, 15,
-    8, 15, 3, 5, 6, 10, 8, 15, 15, 3, 15, 5, 15, 15, 15, 15, 3, 15, 5, 5, 5, 8, 5, 10, 5, 10, 8, 13, 15, 12, 3, 3,
+    3, 3,  15, 15, 8, 3,  15, 15, 8,  8, 6,  6, 6,  5,  3,  3,  3, 3,  8, 15, 3, 3, 6, 10, 5, 8,  8, 6,  8,  5,  15, 15,
+    8, 15, 3,  5,  6, 10, 8,  15, 15, 3, 15, 5, 15, 15, 15, 15, 3, 15, 5, 5,  5, 8, 5, 10, 5, 10, 8, 13, 15, 12, 3,  3,
 };
 constexpr uint8_t anchorThreeThird[64] = {
-    15, 8, 8, 3, 15, 15, 3, 8, 15, 15, 15, 15, 15, 15, 15, 8, 15, 8, 15, 3, 15, 8, 15, 8, 3, 15, 6, 10, 15, 15, 10, 8,
-    15, 3, 15, 10, 10, 8, 9, 10, 6, 15, 8, 15, 3, 6, 6, 8, 15, 3, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 3, 15, 15, 8,
+    15, 8, 8, 3,  15, 15, 3,  8,  15, 15, 15, 15, 15, 15, 15, 8,  15, 8,  15, 3,  15, 8,
+    15, 8, 3, 15, 6,  10, 15, 15, 10, 8,  15, 3,  15, 10, 10, 8,  9,  10, 6,  15, 8,  15,
+    3,  6, 6, 8,  15, 3,  15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 3,  15, 15, 8,
 };
 
 constexpr uint8_t weights2[4] = {0, 21, 43, 64};
@@ -90,8 +92,8 @@ public:
 
     uint32_t Read(int count)
     {
-        const uint64_t value = position >= 64 ? high >> (position - 64)
-                                              : low >> position | (position == 0 ? 0 : high << (64 - position));
+        const uint64_t value =
+            position >= 64 ? high >> (position - 64) : low >> position | (position == 0 ? 0 : high << (64 - position));
         position += count;
         return uint32_t(value & ((uint64_t{1} << count) - 1));
     }
@@ -157,7 +159,9 @@ void DecodeBc7Block(const uint8_t* block, uint8_t* rgba)
         colour[e][3] = alphaBits > 0 ? Widen(endpoint[e][3], alphaBits) : 255;
     }
 
-    const char* subsetOf = mode.subsets == 2 ? twoSubsets[partition] : mode.subsets == 3 ? threeSubsets[partition] : nullptr;
+    const char* subsetOf = mode.subsets == 2   ? twoSubsets[partition]
+                           : mode.subsets == 3 ? threeSubsets[partition]
+                                               : nullptr;
     auto isAnchor = [&](int pixel) {
         if (pixel == 0)
             return true;

@@ -78,9 +78,7 @@ void ChannelBlock(const uint8_t* block, uint8_t* rgba, int channel)
 void DecodeBlock(const uint8_t* block, Codec codec, uint8_t* rgba)
 {
     switch (codec) {
-    case Codec::Bc1:
-        ColourBlock(block, rgba, true);
-        break;
+    case Codec::Bc1: ColourBlock(block, rgba, true); break;
     case Codec::Bc2: {
         ColourBlock(block + 8, rgba, false);
         const uint64_t alpha = Load64(block);
@@ -107,11 +105,8 @@ void DecodeBlock(const uint8_t* block, Codec codec, uint8_t* rgba)
             rgba[4 * i + 3] = 255;
         }
         break;
-    case Codec::Bc7:
-        DecodeBc7Block(block, rgba);
-        break;
-    case Codec::Masked:
-        break;
+    case Codec::Bc7: DecodeBc7Block(block, rgba); break;
+    case Codec::Masked: break;
     }
 }
 

@@ -34,8 +34,8 @@ bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& 
 // Decodes the top level (the first face of a cube map) of a .dds file's bytes. False with
 // `problem` in our own words when it cannot, checked before any large allocation; `notes` gets
 // what the user should know of a decode that worked ("a cube map: its first face is used").
-bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem,
-            std::vector<std::string>& notes, uint64_t maxPixels = uint64_t{1} << 28);
+bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
+            uint64_t maxPixels = uint64_t{1} << 28);
 
 Alpha ClassifyAlpha(const Image& image);
 

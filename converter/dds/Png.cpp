@@ -15,7 +15,7 @@ namespace {
 // What the callbacks share with the calling code. Plain data: it is crossed by longjmp.
 struct PngContext {
     std::vector<uint8_t>* output = nullptr; // writing
-    const uint8_t* input = nullptr;          // reading
+    const uint8_t* input = nullptr;         // reading
     size_t inputSize = 0, inputPosition = 0;
     bool outOfMemory = false;
     char message[160] = {};

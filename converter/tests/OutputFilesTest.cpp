@@ -8,8 +8,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -127,7 +127,8 @@ TEST_P(OutputFilesTest, ANameThatFitsKeepsFittingAsATemporary)
     EXPECT_EQ(ReadText(Path(longest)), "x");
 }
 
-INSTANTIATE_TEST_SUITE_P(Both, OutputFilesTest, ::testing::Values(Temporaries::Unnamed, Temporaries::Named), TemporariesName);
+INSTANTIATE_TEST_SUITE_P(Both, OutputFilesTest, ::testing::Values(Temporaries::Unnamed, Temporaries::Named),
+                         TemporariesName);
 
 TEST(OutputFiles, FilesTheConversionReadsAreRefusedUnderEverySpelling)
 {
@@ -141,13 +142,15 @@ TEST(OutputFiles, FilesTheConversionReadsAreRefusedUnderEverySpelling)
     OutputFiles files;
     files.ProtectFile(input);
     files.ProtectFile(folder.Path() + "/no such file"); // nothing to protect
-    for (const std::string& spelling : {input, folder.Path() + "/sub/../in.model", folder.Path() + "/hard.model", folder.Path() + "/soft.model"}) {
+    for (const std::string& spelling :
+         {input, folder.Path() + "/sub/../in.model", folder.Path() + "/hard.model", folder.Path() + "/soft.model"}) {
         EXPECT_THROW(files.Create(spelling), std::runtime_error) << spelling;
         try {
             files.CheckOutput(spelling);
             ADD_FAILURE() << spelling << " passed the check";
         } catch (const std::runtime_error& error) {
-            EXPECT_NE(std::string(error.what()).find("a file this conversion reads"), std::string::npos) << error.what();
+            EXPECT_NE(std::string(error.what()).find("a file this conversion reads"), std::string::npos)
+                << error.what();
         }
     }
     files.Write(folder.Path() + "/out.glb", "glb", 3);
@@ -165,11 +168,13 @@ TEST(OutputFiles, ErrorsNameTheFileTheUserAskedFor)
         std::string path;
         std::string message;
     } cases[] = {
-        {folder.Path() + "/blocker/out_textures/a.png", "cannot write " + requested + ": " + folder.Path() + "/blocker: not a folder"},
+        {folder.Path() + "/blocker/out_textures/a.png",
+         "cannot write " + requested + ": " + folder.Path() + "/blocker: not a folder"},
         {folder.Path() + "/" + tooLong, "cannot write " + requested + ": " + folder.Path() + "/" + tooLong +
-                                          ": the name is too long for the file system (" + std::to_string(NAME_MAX) + " bytes at most)"},
+                                            ": the name is too long for the file system (" + std::to_string(NAME_MAX) +
+                                            " bytes at most)"},
         {folder.Path() + "/" + tooLong + "/a.png", "cannot write " + requested + ": " + folder.Path() + "/" + tooLong +
-                                                     ": the name is too long for the file system"},
+                                                       ": the name is too long for the file system"},
     };
     for (const auto& test : cases) {
         OutputFiles files(requested);

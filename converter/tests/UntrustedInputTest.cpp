@@ -61,7 +61,9 @@ uint64_t BytesReadByProcess()
 
 modelwriter::Bytes Pixels(uint32_t size)
 {
-    return modelwriter::Dds(size, size, [](uint32_t x, uint32_t y) { return std::array<uint8_t, 4>{uint8_t(x), uint8_t(y), 9, 255}; });
+    return modelwriter::Dds(size, size, [](uint32_t x, uint32_t y) {
+        return std::array<uint8_t, 4>{uint8_t(x), uint8_t(y), 9, 255};
+    });
 }
 
 class UntrustedInputTest : public SceneTest {
@@ -89,7 +91,11 @@ protected:
     static ExportScene TexturedTriangle(const std::string& path)
     {
         ExportScene scene;
-        ExportMesh mesh{"triangle", {{{0, 0, 0}, {0, 0, 1}, {0, 0}}, {{1, 0, 0}, {0, 0, 1}, {0, 0}}, {{0, 1, 0}, {0, 0, 1}, {0, 0}}}, {0, 1, 2}, 0};
+        ExportMesh mesh{
+            "triangle",
+            {{{0, 0, 0}, {0, 0, 1}, {0, 0}}, {{1, 0, 0}, {0, 0, 1}, {0, 0}}, {{0, 1, 0}, {0, 0, 1}, {0, 0}}},
+            {0, 1, 2},
+            0};
         scene.meshes.push_back(mesh);
         scene.materials.push_back({"material", 0});
         scene.textures.push_back({path, true});
@@ -104,7 +110,8 @@ TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlByte
 {
     const std::string injected = "evil\nnewmtl injected\nmap_Kd \x1b[31mred\r";
     content.WriteTexture("tab\tname", "512", Pixels(1)); // decoded: its PNG is named in the MTL
-    const std::string model = content.WriteModel("main", modelwriter::MeshListChunk({Triangle("a", injected), Triangle("b", "tab\tname")}));
+    const std::string model =
+        content.WriteModel("main", modelwriter::MeshListChunk({Triangle("a", injected), Triangle("b", "tab\tname")}));
     int status = 0;
     const std::string said = Import({"--format=obj", "-o", output.Path() + "/out.obj", model}, status);
     EXPECT_EQ(status, 0) << said;
@@ -160,9 +167,11 @@ TEST_F(UntrustedInputTest, ATextureFoundIgnoringCaseAmongTwoSaysWhichItTook)
     const std::string taken = content.WriteTexture("Crate", "512", Pixels(2));
     content.WriteTexture("crate", "512", Pixels(4));
     TextureCache cache;
-    const std::string glb = Write(TexturedTriangle(content.TexturePath("CRATE", "512")), OutputFormat::Glb, "crate.glb", cache);
+    const std::string glb =
+        Write(TexturedTriangle(content.TexturePath("CRATE", "512")), OutputFormat::Glb, "crate.glb", cache);
     ASSERT_EQ(warnings.size(), 1u);
-    EXPECT_NE(warnings[0].find("CRATE.512.dds found ignoring case: 'CRATE.512.dds' in "), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("CRATE.512.dds found ignoring case: 'CRATE.512.dds' in "), std::string::npos)
+        << warnings[0];
     EXPECT_NE(warnings[0].find("took 'Crate.512.dds'"), std::string::npos) << warnings[0];
     EXPECT_EQ(cache.BytesRead(), fs::file_size(taken)) << "the first in byte order, read";
 }
@@ -173,8 +182,8 @@ struct DdsClaim {
     uint32_t width, height;
     modelwriter::DdsEncoding encoding;
     uint64_t fileSize;
-    uint64_t mayRead;        // the longest header (148 bytes) or, when decoded, through the top level
-    const char* problem;     // in the warning, or null when a PNG is made
+    uint64_t mayRead;    // the longest header (148 bytes) or, when decoded, through the top level
+    const char* problem; // in the warning, or null when a PNG is made
 };
 
 TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelNeeds)
@@ -182,14 +191,17 @@ TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelN
     constexpr uint64_t GiB = uint64_t{1} << 30;
     const DdsClaim claims[] = {
         {"a small texture in a sparse 1 GiB file", 64, 64, modelwriter::DdsEncoding::BC1, GiB, 128 + 2048, nullptr},
-        {"more pixels than decoded", 65536, 65536, modelwriter::DdsEncoding::BC1, GiB, 148, "the image is too large: 65536 x 65536"},
-        {"more bytes than the file holds", 16384, 16384, modelwriter::DdsEncoding::A8R8G8B8, GiB / 2, 148, "the file is truncated"},
+        {"more pixels than decoded", 65536, 65536, modelwriter::DdsEncoding::BC1, GiB, 148,
+         "the image is too large: 65536 x 65536"},
+        {"more bytes than the file holds", 16384, 16384, modelwriter::DdsEncoding::A8R8G8B8, GiB / 2, 148,
+         "the file is truncated"},
     };
     for (const DdsClaim& claim : claims) {
         SCOPED_TRACE(claim.what);
         modelwriter::DdsSpec spec;
         spec.encoding = claim.encoding;
-        const std::string path = content.WriteTexture(claim.what, "512", modelwriter::DdsFileHeader(claim.width, claim.height, spec));
+        const std::string path =
+            content.WriteTexture(claim.what, "512", modelwriter::DdsFileHeader(claim.width, claim.height, spec));
         fs::resize_file(path, claim.fileSize); // sparse: the pixels read as zeros
 
         TextureCache cache;
@@ -214,23 +226,30 @@ TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadBu
     modelwriter::WriteFile(elsewhere.Path() + "/secret.mesh", MeshList({Triangle("secret")}));
     modelwriter::WriteFile(elsewhere.Path() + "/secret.512.dds", Pixels(2));
     const std::string up = "..\\..\\..\\" + fs::path(elsewhere.Path()).filename().string() + "\\secret";
-    ASSERT_EQ(fs::path(folder.Path()).parent_path(), fs::path(elsewhere.Path()).parent_path()) << "siblings, so '..' reaches it";
+    ASSERT_EQ(fs::path(folder.Path()).parent_path(), fs::path(elsewhere.Path()).parent_path())
+        << "siblings, so '..' reaches it";
     content.WriteMesh("inside", MeshList({Triangle("inside")}));
     ASSERT_EQ(mkfifo(content.MeshPath("pipe").c_str(), 0600), 0);
     const std::string model = content.WriteModel(
-        "main", modelwriter::Concat({modelwriter::ReferenceChunk({"inside,pipe," + up}), MeshList({Triangle("main", up)})}));
+        "main",
+        modelwriter::Concat({modelwriter::ReferenceChunk({"inside,pipe," + up}), MeshList({Triangle("main", up)})}));
 
     const std::unique_ptr<CBrennicModel> loaded = Load(model);
     ASSERT_EQ(loaded->GetMeshCount(), 3) << "the format's behaviour: what is named is read";
     const std::vector<std::string> problems = LoadProblems(*loaded);
     ASSERT_EQ(problems.size(), 2u);
-    EXPECT_NE(problems[0].find("pipe.mesh: is a FIFO (named pipe), not a file; skipped"), std::string::npos) << problems[0];
-    EXPECT_NE(problems[1].find("secret.mesh is outside the content folder " + folder.Path() + "/content/"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[0].find("pipe.mesh: is a FIFO (named pipe), not a file; skipped"), std::string::npos)
+        << problems[0];
+    EXPECT_NE(problems[1].find("secret.mesh is outside the content folder " + folder.Path() + "/content/"),
+              std::string::npos)
+        << problems[1];
 
     int status = 0;
     const std::string said = Import({"-o", output.Path() + "/out.glb", model}, status);
     EXPECT_EQ(status, 0) << said;
-    EXPECT_NE(said.find("warning: texture " + elsewhere.Path() + "/secret.512.dds is outside the content folder"), std::string::npos) << said;
+    EXPECT_NE(said.find("warning: texture " + elsewhere.Path() + "/secret.512.dds is outside the content folder"),
+              std::string::npos)
+        << said;
     Import({"--strict", "-o", output.Path() + "/strict.glb", model}, status);
     EXPECT_EQ(status, 1);
     EXPECT_FALSE(fs::exists(output.Path() + "/strict.glb"));

@@ -53,7 +53,8 @@ TEST_P(WorkersReport, EveryJobInJobOrder)
                 std::fprintf(stderr, "job %zu ran in process 0\n  job %zu's second line\n", job, job);
             else {
                 usleep(static_cast<useconds_t>((batch.count - job) * 2000));
-                std::fprintf(stderr, "job %zu ran in process %d\n  job %zu's second line\n", job, getppid() == here ? 1 : 2, job);
+                std::fprintf(stderr, "job %zu ran in process %d\n  job %zu's second line\n", job,
+                             getppid() == here ? 1 : 2, job);
             }
             return job % 3 != 1;
         },

@@ -71,7 +71,10 @@ struct Glb {
         return values;
     }
     const json& Attributes(size_t node) const { return Primitive(node).at("attributes"); }
-    const json& Primitive(size_t node) const { return root.at("meshes").at(root.at("nodes").at(node).at("mesh").get<size_t>()).at("primitives").at(0); }
+    const json& Primitive(size_t node) const
+    {
+        return root.at("meshes").at(root.at("nodes").at(node).at("mesh").get<size_t>()).at("primitives").at(0);
+    }
 };
 
 class WriterTest : public SceneTest {
@@ -83,8 +86,8 @@ protected:
         return CollectScene(scene);
     }
 
-    std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name, bool copyTextures = false,
-                      bool keepDds = false)
+    std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name,
+                      bool copyTextures = false, bool keepDds = false)
     {
         OutputFiles files;
         WriteOptions options{output.Path() + "/" + name, copyTextures, keepDds, &textures};
@@ -112,7 +115,10 @@ protected:
     }
 
     // A texture of known pixels: red and green follow x and y, alpha as given.
-    static std::array<uint8_t, 4> Pixel(uint32_t x, uint32_t y, uint8_t alpha) { return {uint8_t(40 * x), uint8_t(60 * y), 200, alpha}; }
+    static std::array<uint8_t, 4> Pixel(uint32_t x, uint32_t y, uint8_t alpha)
+    {
+        return {uint8_t(40 * x), uint8_t(60 * y), 200, alpha};
+    }
 
     // One triangle whose material names the texture at `path`, without the plug-in.
     static ExportScene TexturedTriangle(const std::string& path)
@@ -140,7 +146,8 @@ std::vector<uint8_t> PngPixels(const std::string& bytes, size_t& width, size_t& 
 {
     dds::Image image;
     std::string problem;
-    EXPECT_TRUE(dds::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), image, problem)) << problem;
+    EXPECT_TRUE(dds::DecodePng(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), image, problem))
+        << problem;
     width = image.width;
     height = image.height;
     return image.rgba;
@@ -178,9 +185,11 @@ TEST_F(WriterTest, TheSampleKeepsItsNodesAndTrianglesInEveryFormatAndValidates)
         EXPECT_EQ(objMesh.mNumFaces, unsigned(mesh.numFaces));
         const json& bounds = read.root.at("accessors").at(read.Attributes(n).at("POSITION").get<size_t>());
         for (unsigned axis = 0; axis < 3; ++axis) {
-            const auto [low, high] = std::minmax_element(objMesh.mVertices, objMesh.mVertices + objMesh.mNumVertices,
-                [axis](const aiVector3D& a, const aiVector3D& b) { return a[axis] < b[axis]; });
-            EXPECT_NEAR((*low)[axis], bounds.at("min").at(axis).get<float>(), 1e-6f) << "the OBJ's faces use their own mesh's vertices";
+            const auto [low, high] =
+                std::minmax_element(objMesh.mVertices, objMesh.mVertices + objMesh.mNumVertices,
+                                    [axis](const aiVector3D& a, const aiVector3D& b) { return a[axis] < b[axis]; });
+            EXPECT_NEAR((*low)[axis], bounds.at("min").at(axis).get<float>(), 1e-6f)
+                << "the OBJ's faces use their own mesh's vertices";
             EXPECT_NEAR((*high)[axis], bounds.at("max").at(axis).get<float>(), 1e-6f);
         }
     }
@@ -196,10 +205,13 @@ TEST_F(WriterTest, AnUpwardFileTriangleFacesUpInBothFormatsAndObjTextureOriginIs
     }
     const ExportScene exported = Build({up});
     const Glb read(Write(exported, OutputFormat::Glb, "up.glb"));
-    const std::vector<float> p = read.Read(read.Attributes(0).at("POSITION")), uv = read.Read(read.Attributes(0).at("TEXCOORD_0"));
+    const std::vector<float> p = read.Read(read.Attributes(0).at("POSITION")),
+                             uv = read.Read(read.Attributes(0).at("TEXCOORD_0"));
     const std::vector<float> index = read.Read(read.Primitive(0).at("indices"));
     ASSERT_EQ(index.size(), 3u);
-    const auto corner = [&](size_t k) { return aiVector3D(p[3 * size_t(index[k])], p[3 * size_t(index[k]) + 1], p[3 * size_t(index[k]) + 2]); };
+    const auto corner = [&](size_t k) {
+        return aiVector3D(p[3 * size_t(index[k])], p[3 * size_t(index[k]) + 1], p[3 * size_t(index[k]) + 2]);
+    };
     aiVector3D facing = (corner(1) - corner(0)) ^ (corner(2) - corner(0));
     EXPECT_TRUE(facing.Normalize() == aiVector3D(0, 1, 0)) << "counter-clockwise seen from +Y";
     EXPECT_EQ(read.Read(read.Attributes(0).at("NORMAL")), (std::vector<float>{0, 1, 0, 0, 1, 0, 0, 1, 0}));
@@ -231,7 +243,8 @@ protected:
         std::vector<MeshSpec> meshes;
         for (const auto& [name, alpha] : alphas) {
             const auto& of = alpha;
-            content.WriteTexture(name, "512", modelwriter::Dds(5, 3, [&](uint32_t x, uint32_t y) { return Pixel(x, y, of(x, y)); }));
+            content.WriteTexture(name, "512",
+                                 modelwriter::Dds(5, 3, [&](uint32_t x, uint32_t y) { return Pixel(x, y, of(x, y)); }));
             meshes.push_back(Triangle(name, name));
         }
         return Build(meshes);
@@ -246,7 +259,8 @@ protected:
         for (uint32_t y = 0; y < 3; ++y)
             for (uint32_t x = 0; x < 5; ++x) {
                 const std::array<uint8_t, 4> expected = Pixel(x, y, alphas.at(name)(x, y));
-                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), &rgba[4 * (5 * y + x)])) << name << " pixel " << x << ", " << y;
+                EXPECT_TRUE(std::equal(expected.begin(), expected.end(), &rgba[4 * (5 * y + x)]))
+                    << name << " pixel " << x << ", " << y;
             }
     }
 };
@@ -263,11 +277,14 @@ TEST_F(TextureTest, AGlbCopiedAloneCarriesEachTexturesPixelsAndItsAlphaSetsTheAl
 
     const Glb read(glb);
     EXPECT_FALSE(read.root.contains("extensionsUsed"));
-    const std::map<std::string, std::string> expectedMode{{"opaque", "OPAQUE"}, {"cutout", "MASK"}, {"blended", "BLEND"}};
+    const std::map<std::string, std::string> expectedMode{
+        {"opaque", "OPAQUE"}, {"cutout", "MASK"}, {"blended", "BLEND"}};
     for (const json& material : read.root.at("materials")) {
         const std::string name = material.at("name");
         EXPECT_EQ(material.at("alphaMode"), expectedMode.at(name)) << name;
-        const json& texture = read.root.at("textures").at(material.at("pbrMetallicRoughness").at("baseColorTexture").at("index").get<size_t>());
+        const json& texture =
+            read.root.at("textures")
+                .at(material.at("pbrMetallicRoughness").at("baseColorTexture").at("index").get<size_t>());
         const json& image = read.root.at("images").at(texture.at("source").get<size_t>());
         ASSERT_EQ(image.at("mimeType"), "image/png");
         const json& view = read.root.at("bufferViews").at(image.at("bufferView").get<size_t>());
@@ -320,11 +337,13 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
         const std::string name = material.at("name");
         const std::string dds = ReadText(content.TexturePath(name, "512"));
         const size_t index = material.at("pbrMetallicRoughness").at("baseColorTexture").at("index");
-        const json& embedded = glb.root.at("images").at(glb.root.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
+        const json& embedded = glb.root.at("images").at(
+            glb.root.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
         EXPECT_EQ(embedded.at("mimeType"), "image/vnd-ms.dds");
         const json& view = glb.root.at("bufferViews").at(embedded.at("bufferView").get<size_t>());
         EXPECT_EQ(glb.bin.substr(view.at("byteOffset"), view.at("byteLength")), dds) << name;
-        const json& referred = gltf.at("images").at(gltf.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
+        const json& referred = gltf.at("images").at(
+            gltf.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
         EXPECT_EQ(referred.at("uri"), name + ".512.dds");
         EXPECT_EQ(ReadText(output.Path() + "/" + name + ".512.dds"), dds);
     }
@@ -333,7 +352,8 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
 
 TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPath)
 {
-    const std::string path = content.WriteTexture("shared", "512", modelwriter::Dds(2, 2, [](uint32_t x, uint32_t y) { return Pixel(x, y, 255); }));
+    const std::string path = content.WriteTexture(
+        "shared", "512", modelwriter::Dds(2, 2, [](uint32_t x, uint32_t y) { return Pixel(x, y, 255); }));
     const std::string otherSpelling = fs::path(path).parent_path().string() + "/../textures/./shared.512.dds";
     Write(TexturedTriangle(path), OutputFormat::Glb, "a.glb", true);
     Write(TexturedTriangle(otherSpelling), OutputFormat::Gltf, "b.gltf", true, true);
@@ -347,7 +367,9 @@ TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPat
 
 TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
 {
-    const auto texture = [](uint8_t red) { return modelwriter::Dds(1, 1, [red](uint32_t, uint32_t) { return std::array<uint8_t, 4>{red, 0, 0, 255}; }); };
+    const auto texture = [](uint8_t red) {
+        return modelwriter::Dds(1, 1, [red](uint32_t, uint32_t) { return std::array<uint8_t, 4>{red, 0, 0, 255}; });
+    };
     const modelwriter::TemporaryFolder other, same;
     const std::string first = content.WriteTexture("crate", "512", texture(10));
     const std::string second = modelwriter::ContentFolder(other.Path()).WriteTexture("crate", "512", texture(20));
@@ -430,8 +452,10 @@ TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTexture
     // Two meshes of the same name with spaces: their materials must not merge.
     MeshSpec first = Triangle("props\\lid #1 top", "first"), second = Triangle("props\\lid #1 top", "second");
     second.staticVertices[0].position[0] = 3.0f;
-    content.WriteTexture("first", "512", modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; }));
-    content.WriteTexture("second", "512", modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; }));
+    content.WriteTexture("first", "512",
+                         modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; }));
+    content.WriteTexture("second", "512",
+                         modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; }));
     const std::string obj = Write(Build({first, second}), OutputFormat::Obj, "sub folder/two lids.obj");
 
     Assimp::Importer importer;
@@ -442,9 +466,11 @@ TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTexture
         const aiMaterial& material = *read->mMaterials[read->mMeshes[m]->mMaterialIndex];
         aiString diffuse;
         ASSERT_EQ(material.GetTexture(aiTextureType_DIFFUSE, 0, &diffuse), aiReturn_SUCCESS);
-        EXPECT_EQ(std::string(diffuse.C_Str()), std::string("two_lids_textures/") + (m ? "second" : "first") + ".512.png");
+        EXPECT_EQ(std::string(diffuse.C_Str()),
+                  std::string("two_lids_textures/") + (m ? "second" : "first") + ".512.png");
     }
-    EXPECT_NE(ReadText(output.Path() + "/sub folder/two_lids.mtl").find("newmtl props_lid__1_top_2\n"), std::string::npos);
+    EXPECT_NE(ReadText(output.Path() + "/sub folder/two_lids.mtl").find("newmtl props_lid__1_top_2\n"),
+              std::string::npos);
 }
 
 TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
@@ -454,7 +480,9 @@ TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
     const std::string glb = Write(exported, OutputFormat::Glb, "bare.glb");
     Write(exported, OutputFormat::Obj, "bare.obj");
     ASSERT_EQ(warnings.size(), 4u) << "two per output";
-    EXPECT_NE(warnings[0].find("absent.512.dds does not exist; the output keeps the reference to it"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("absent.512.dds does not exist; the output keeps the reference to it"),
+              std::string::npos)
+        << warnings[0];
     EXPECT_NE(warnings[1].find("garbled.512.dds cannot be decoded as DDS"), std::string::npos) << warnings[1];
     EXPECT_EQ(warnings[1].find("end-of-file"), std::string::npos) << "in our words: " << warnings[1];
     EXPECT_EQ(textures.Decodes(), 1u) << "a file that failed is not tried again";
@@ -466,7 +494,8 @@ TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
         const json& texture = root.at("textures").at(t);
         EXPECT_FALSE(texture.contains("source"));
         const fs::path expected = fs::path(content.TexturePath(t ? "garbled" : "absent", "512")).lexically_normal();
-        const json& dds = root.at("images").at(texture.at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
+        const json& dds =
+            root.at("images").at(texture.at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
         EXPECT_EQ((fs::path(output.Path()) / dds.at("uri").get<std::string>()).lexically_normal(), expected);
         EXPECT_NE(mtl.find("map_Kd " + expected.lexically_relative(output.Path()).string()), std::string::npos);
     }
@@ -489,7 +518,8 @@ TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)
 
     const std::string glb = Write(exported, OutputFormat::Glb, "repaired.glb");
     ExpectValid({glb});
-    EXPECT_EQ(warnings, std::vector<std::string>{"card: 1 vertex has coordinates that are not finite numbers, written as 0"});
+    EXPECT_EQ(warnings,
+              std::vector<std::string>{"card: 1 vertex has coordinates that are not finite numbers, written as 0"});
     const Glb read(glb);
     const std::vector<float> normals = read.Read(read.Attributes(0).at("NORMAL"));
     for (size_t v = 0; v < normals.size(); v += 3) // the face's own: (1, 1, -1) / sqrt(3) in glTF's axes
@@ -498,7 +528,8 @@ TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)
     EXPECT_EQ(read.root.at("meshes").size(), 1u);
 
     Assimp::Importer importer;
-    const aiScene* obj = importer.ReadFile(Write(exported, OutputFormat::Obj, "repaired.obj"), aiProcess_ValidateDataStructure);
+    const aiScene* obj =
+        importer.ReadFile(Write(exported, OutputFormat::Obj, "repaired.obj"), aiProcess_ValidateDataStructure);
     ASSERT_NE(obj, nullptr) << importer.GetErrorString();
     EXPECT_EQ(obj->mNumMeshes, 1u);
 }
@@ -521,8 +552,8 @@ std::string UnescapeUri(const std::string& uri)
 TEST_F(WriterTest, PathsBecomeUrisThatFindTheirFilesAndNamesThatAreNotUtf8AreReplaced)
 {
     // Spaces, '#', '%' and bytes past ASCII in file names: each must be escaped in a URI.
-    const std::string texture = content.WriteTexture("50% caf\xC3\xA9", "512",
-        modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return Pixel(0, 0, 255); }));
+    const std::string texture = content.WriteTexture(
+        "50% caf\xC3\xA9", "512", modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return Pixel(0, 0, 255); }));
     ExportScene exported = TexturedTriangle(texture);
     exported.meshes[0].name = "caf\xE9 #1"; // Latin-1, as the game's files may hold
     const std::string gltf = Write(exported, OutputFormat::Gltf, "my scene #1.gltf");

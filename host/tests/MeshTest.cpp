@@ -14,7 +14,8 @@
 namespace {
 
 // A mesh of the given vertices and faces, texture faces matching the faces.
-void Fill(Mesh& mesh, const std::vector<Point3>& vertices, const std::vector<std::array<DWORD, 3>>& faces, DWORD smGroup = 1)
+void Fill(Mesh& mesh, const std::vector<Point3>& vertices, const std::vector<std::array<DWORD, 3>>& faces,
+          DWORD smGroup = 1)
 {
     mesh.setNumVerts(int(vertices.size()));
     mesh.setNumTVerts(int(vertices.size()));
@@ -25,7 +26,8 @@ void Fill(Mesh& mesh, const std::vector<Point3>& vertices, const std::vector<std
     for (size_t f = 0; f < faces.size(); ++f) {
         mesh.faces[f].setVerts(faces[f][0], faces[f][1], faces[f][2]);
         mesh.faces[f].setSmGroup(smGroup);
-        mesh.tvFace[f].setTVerts(faces[f][0] % vertices.size(), faces[f][1] % vertices.size(), faces[f][2] % vertices.size());
+        mesh.tvFace[f].setTVerts(faces[f][0] % vertices.size(), faces[f][1] % vertices.size(),
+                                 faces[f][2] % vertices.size());
     }
 }
 
@@ -112,8 +114,8 @@ TEST(Weld, AVertexNearTwoKeptOnesJoinsTheEarlierNotTheNearer)
                 Fill(mesh, {at(0), at(0.0015f), at(0.0008f), {9, 9, 9}}, {{2, 1, 3}});
                 WeldAll(mesh);
                 ASSERT_EQ(mesh.numVerts, 3);
-                EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2})) << "origin " << origin << ", axis " << axis
-                                                                         << ", direction " << direction;
+                EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2}))
+                    << "origin " << origin << ", axis " << axis << ", direction " << direction;
             }
 }
 
@@ -133,7 +135,8 @@ TEST(Weld, SkipsVerticesOutsideTheSetAndThoseWithoutAPlace)
 {
     const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     Mesh mesh;
-    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {nan, 0, 0}, {nan, 0, 0}, {inf, 0, 0}, {inf, 0, 0}, {3e38f, 0, 0}, {3e38f, 0, 0}}, {{0, 1, 2}});
+    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {nan, 0, 0}, {nan, 0, 0}, {inf, 0, 0}, {inf, 0, 0}, {3e38f, 0, 0}, {3e38f, 0, 0}},
+         {{0, 1, 2}});
     MeshDelta delta(mesh);
     BitArray set;
     set.SetSize(mesh.numVerts);
@@ -238,7 +241,8 @@ TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
     std::vector<Point3> vertices;
     for (int y = 0; y < side; ++y)
         for (int x = 0; x < side; ++x)
-            vertices.push_back({float(x), float(y), (x * 7 + y * 3) % 5 == 0 ? ((x + y) % 2 ? -0.0f : 0.0f) : std::sin(float(x * y))});
+            vertices.push_back(
+                {float(x), float(y), (x * 7 + y * 3) % 5 == 0 ? ((x + y) % 2 ? -0.0f : 0.0f) : std::sin(float(x * y))});
     std::vector<std::array<DWORD, 3>> faces;
     for (int y = 0; y + 1 < side; ++y)
         for (int x = 0; x + 1 < side; ++x) {
@@ -260,8 +264,10 @@ TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
             const DWORD v = oneGroup.faces[f].v[k];
             if (v == 0 || v == DWORD(side * side - 1) || v == DWORD(side - 1))
                 continue;
-            EXPECT_EQ(std::memcmp(&one[3 * f + k], &two[3 * f + k], sizeof(Point3)), 0) << "face " << f << ", corner " << k;
-            EXPECT_EQ(std::memcmp(&oneGroup.getNormal(int(v)), &twoGroups.getNormal(int(v)), sizeof(Point3)), 0) << "vertex " << v;
+            EXPECT_EQ(std::memcmp(&one[3 * f + k], &two[3 * f + k], sizeof(Point3)), 0)
+                << "face " << f << ", corner " << k;
+            EXPECT_EQ(std::memcmp(&oneGroup.getNormal(int(v)), &twoGroups.getNormal(int(v)), sizeof(Point3)), 0)
+                << "vertex " << v;
         }
 }
 

@@ -53,7 +53,7 @@ struct Desktop {
     bool dialogCannotShow = false;          // the next dialogs answer -1, as without a window
     std::function<void(const MessageBoxRecord&)> messageBoxSink;
 
-    std::vector<DialogRecord> dialogs;       // shown, in order
+    std::vector<DialogRecord> dialogs; // shown, in order
     std::vector<MessageBoxRecord> messageBoxes;
 };
 

@@ -54,7 +54,8 @@ int main(int argc, char** argv)
         return 1;
     }
     for (const Export& entry : exports)
-        Check(GetProcAddress(module, entry.name) && GetProcAddress(module, entry.name) == GetProcAddress(module, MAKEINTRESOURCEA(entry.ordinal)),
+        Check(GetProcAddress(module, entry.name) &&
+                  GetProcAddress(module, entry.name) == GetProcAddress(module, MAKEINTRESOURCEA(entry.ordinal)),
               entry.name);
     Check(GetProcAddress(module, MAKEINTRESOURCEA(5)) == nullptr, "ordinal 5 unassigned");
 
@@ -68,7 +69,8 @@ int main(int argc, char** argv)
         return 1;
 
     Check(initialize() == 1, "LibInitialize() == 1");
-    Check(description() && std::strcmp(description(), "Brennic model importer (.model, .mesh)") == 0, "LibDescription() from the string table");
+    Check(description() && std::strcmp(description(), "Brennic model importer (.model, .mesh)") == 0,
+          "LibDescription() from the string table");
     Check(numberClasses() == 1, "LibNumberClasses() == 1");
     Check(version() == 0x2EE02100, "LibVersion() == 0x2EE02100");
     Check(classDesc(0) && classDesc(0) == classDesc(0), "LibClassDesc(0) is one descriptor");
@@ -87,8 +89,8 @@ int main(int argc, char** argv)
     Check(importer != nullptr, "Create() gives the importer");
     if (!importer)
         return 1;
-    Check(importer->ExtCount() == 2 && std::strcmp(importer->Ext(0), "model") == 0 && std::strcmp(importer->Ext(1), "mesh") == 0 &&
-              std::strcmp(importer->Ext(2), "") == 0,
+    Check(importer->ExtCount() == 2 && std::strcmp(importer->Ext(0), "model") == 0 &&
+              std::strcmp(importer->Ext(1), "mesh") == 0 && std::strcmp(importer->Ext(2), "") == 0,
           "Ext(): model, mesh, then empty");
     Check(std::strcmp(importer->LongDesc(), "Brennic Model File") == 0, "LongDesc() Brennic Model File");
     Check(std::strcmp(importer->ShortDesc(), "Brennic Model") == 0, "ShortDesc() Brennic Model");

@@ -48,7 +48,8 @@ TEST_F(HostileFileTest, FifoAsTheModelIsRefusedWithoutBlocking)
             bool refused;
             {
                 CBrennicModel model;
-                refused = model.Load(HostPath(fifo), false) == 0 && model.OpenProblem() == "is a FIFO (named pipe), not a file";
+                refused = model.Load(HostPath(fifo), false) == 0 &&
+                          model.OpenProblem() == "is a FIFO (named pipe), not a file";
             }
             _exit(refused ? 0 : 1);
         },
@@ -58,7 +59,8 @@ TEST_F(HostileFileTest, FifoAsTheModelIsRefusedWithoutBlocking)
 TEST_F(HostileFileTest, FifoAsAReferencedMeshIsSkippedWithoutBlocking)
 {
     ASSERT_EQ(mkfifo((MeshFolder() + "/pipe.mesh").c_str(), 0600), 0);
-    const std::string main = content.WriteModel("main", Concat({ReferenceChunk({"pipe"}), MeshList({Triangle("main")})}));
+    const std::string main =
+        content.WriteModel("main", Concat({ReferenceChunk({"pipe"}), MeshList({Triangle("main")})}));
     EXPECT_EXIT(
         {
             alarm(hangGuardSeconds);
@@ -111,7 +113,8 @@ TEST_F(HostileFileTest, FileOver4GiBIsTooLargeForTheFormat)
     EXPECT_EQ(model.Load(HostPath(huge), false), 0);
     EXPECT_EQ(model.OpenProblem(), "too large for the format (4 GiB at most)");
 
-    const auto referring = Load(content.WriteModel("main", Concat({ReferenceChunk({"huge"}), MeshList({Triangle("main")})})));
+    const auto referring =
+        Load(content.WriteModel("main", Concat({ReferenceChunk({"huge"}), MeshList({Triangle("main")})})));
     ASSERT_EQ(referring->References().size(), 1u);
     EXPECT_EQ(referring->References()[0].problem, "too large for the format (4 GiB at most)");
 }
@@ -197,8 +200,7 @@ TEST_F(HostileFileTest, BusErrorElsewhereStillEndsTheProcess)
                 _exit(3);
             _exit(view[4096] == 0 ? 0 : 4); // reached only when the fault was swallowed
         },
-        [](int status) { return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 1); },
-        "");
+        [](int status) { return WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 1); }, "");
 }
 
 } // namespace

@@ -17,7 +17,8 @@ uint64_t KeptCost(const CBrennicModel& model)
     uint64_t cost = 0;
     for (int i = 0; i < model.GetMeshCount(); ++i) {
         const ModelMesh& mesh = *model.GetMesh(i);
-        cost += CBrennicModel::meshCost + mesh.vertexCount * CBrennicModel::vertexCost + mesh.indexCount * CBrennicModel::indexCost;
+        cost += CBrennicModel::meshCost + mesh.vertexCount * CBrennicModel::vertexCost +
+                mesh.indexCount * CBrennicModel::indexCost;
         for (const std::string& name : mesh.names)
             cost += name.size() * CBrennicModel::nameByteCost;
     }
@@ -34,7 +35,8 @@ bool EndedByBudget(const CBrennicModel& model)
 
 class LoadBudgetTest : public ContentTest {
 protected:
-    std::unique_ptr<CBrennicModel> LoadWith(const Bytes& main, const Files& meshes, CBrennicModel::StoreBudget budget = {})
+    std::unique_ptr<CBrennicModel> LoadWith(const Bytes& main, const Files& meshes,
+                                            CBrennicModel::StoreBudget budget = {})
     {
         for (const auto& [name, bytes] : meshes)
             content.WriteMesh(name, bytes);
@@ -59,10 +61,12 @@ std::vector<Amplifier> Amplifiers()
          Concat({SubstitutionChunk("m=" + std::string(32768, 'x')), RepeatedReferences("two", 4096)}),
          {{"two", TinyMeshes(2, "m")}},
          2 * 4096},
-        {"4096 references to a file of 100 tiny meshes", RepeatedReferences("hundred", 4096),
+        {"4096 references to a file of 100 tiny meshes",
+         RepeatedReferences("hundred", 4096),
          {{"hundred", TinyMeshes(100, "t")}},
          100 * 4096},
-        {"10 references to a 20 MB mesh of indices", RepeatedReferences("heavy", 10),
+        {"10 references to a 20 MB mesh of indices",
+         RepeatedReferences("heavy", 10),
          {{"heavy", IndexHeavyMesh(10u << 20)}},
          10},
     };
@@ -77,7 +81,8 @@ TEST_F(LoadBudgetTest, FilesThatAmplifyAreCutEarlyWithAWarning)
         EXPECT_LT(model->GetMeshCount(), amplifier.unbudgetedMeshes / 4) << amplifier.what;
         EXPECT_LE(KeptCost(*model), model->StoredCost()) << amplifier.what;
         EXPECT_LE(KeptCost(*model), budget.base + budget.perByteRead * model->BytesRead()) << amplifier.what;
-        EXPECT_LT(model->ReferenceCount(), 4096u / 4) << amplifier.what << ": the load ended, no more references followed";
+        EXPECT_LT(model->ReferenceCount(), 4096u / 4)
+            << amplifier.what << ": the load ended, no more references followed";
     }
 }
 
@@ -129,7 +134,9 @@ TEST_F(LoadBudgetTest, HonestFilesNeverReachTheBudget)
     CBrennicModel::StoreBudget bytesAlone;
     bytesAlone.base = 0;
     for (int indicesPerVertexTimesTwo : {3, 12}) {
-        const auto model = LoadWith(MeshList({Grid("a", 120, indicesPerVertexTimesTwo), Grid("b", 120, indicesPerVertexTimesTwo)}), {}, bytesAlone);
+        const auto model =
+            LoadWith(MeshList({Grid("a", 120, indicesPerVertexTimesTwo), Grid("b", 120, indicesPerVertexTimesTwo)}), {},
+                     bytesAlone);
         EXPECT_EQ(model->GetMeshCount(), 2) << indicesPerVertexTimesTwo;
         EXPECT_EQ(model->WarningCount(), 0u) << indicesPerVertexTimesTwo;
     }
@@ -149,8 +156,9 @@ TEST_F(LoadBudgetTest, HonestFilesNeverReachTheBudget)
     EXPECT_EQ(model->UnlistedSkippedReferences(), 1u) << "the missing file, not the loaded ones";
 
     const MeshSpec shared = Grid("shared", 200, 3);
-    model = LoadWith(ReferenceChunk({"left,right"}), {{"left", ReferenceChunk({"shared"})}, {"right", ReferenceChunk({"shared"})},
-                                                       {"shared", MeshList({shared})}});
+    model = LoadWith(
+        ReferenceChunk({"left,right"}),
+        {{"left", ReferenceChunk({"shared"})}, {"right", ReferenceChunk({"shared"})}, {"shared", MeshList({shared})}});
     EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"shared", "shared"}));
     EXPECT_EQ(model->WarningCount(), 0u);
 }

@@ -30,7 +30,8 @@ protected:
 TEST(ContentRootOf, KeepsThePrefixUpToTheLastContentFolder)
 {
     EXPECT_EQ(ContentRootOf("D:\\g\\content\\meshes\\a.model"), "D:\\g\\content\\");
-    EXPECT_EQ(ContentRootOf("D:/g\\content\\meshes\\a.model"), "D:\\g\\content\\") << "slashes before it become backslashes";
+    EXPECT_EQ(ContentRootOf("D:/g\\content\\meshes\\a.model"), "D:\\g\\content\\")
+        << "slashes before it become backslashes";
     EXPECT_EQ(ContentRootOf("D:\\a\\content\\b\\content\\c.mesh"), "D:\\a\\content\\b\\content\\");
     EXPECT_EQ(ContentRootOf("D:/g/content/meshes/a.model"), "") << "only backslashes delimit the marker";
     EXPECT_EQ(ContentRootOf("D:\\g\\Content\\a.model"), "") << "case matters";
@@ -48,7 +49,8 @@ TEST_F(ModelLoaderTest, OneMeshKeepsEverythingTheFileHolds)
     EXPECT_EQ(result, 1);
     ASSERT_EQ(model->GetMeshCount(), 1);
     const ModelMesh& loaded = *model->GetMesh(0);
-    EXPECT_EQ(std::vector<uint8_t>(loaded.header, loaded.header + 64), std::vector<uint8_t>(mesh.header.begin(), mesh.header.end()));
+    EXPECT_EQ(std::vector<uint8_t>(loaded.header, loaded.header + 64),
+              std::vector<uint8_t>(mesh.header.begin(), mesh.header.end()));
     EXPECT_EQ(loaded.names[0], "walls\\brick");
     EXPECT_EQ(loaded.names[1], "props\\barrel");
     EXPECT_EQ(loaded.names[2], "third");
@@ -65,11 +67,13 @@ TEST_F(ModelLoaderTest, MeshWithoutVerticesOrIndicesIsDropped)
     const MeshSpec good = Triangle("good");
     MeshSpec noIndices = Triangle("no indices");
     noIndices.indices.clear(); // written as an index chunk with count 0
-    const Bytes noIndexChunk = Chunk(0, Concat({NamesChunk("t", "no index chunk", ""), StaticVertexChunk(good.staticVertices)}));
+    const Bytes noIndexChunk =
+        Chunk(0, Concat({NamesChunk("t", "no index chunk", ""), StaticVertexChunk(good.staticVertices)}));
     const Bytes noVertexChunk = Chunk(0, Concat({NamesChunk("t", "no vertex chunk", ""), IndexChunk({0, 1, 2})}));
 
     int result = 0;
-    auto model = LoadMain(MeshListChunk({MeshChunk(noIndices), noIndexChunk, noVertexChunk, MeshChunk(good)}), false, &result);
+    auto model =
+        LoadMain(MeshListChunk({MeshChunk(noIndices), noIndexChunk, noVertexChunk, MeshChunk(good)}), false, &result);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"good"}));
 
@@ -96,7 +100,8 @@ TEST_F(ModelLoaderTest, ReferencedMeshesStandWhereTheirChunkStandsDepthFirst)
     content.WriteMesh("b", Concat({MeshList({Triangle("b")}), ReferenceChunk({"c"})})); // "c" alone is one character
     content.WriteMesh("cc", MeshList({Triangle("cc")}));
     content.WriteMesh("bb", Concat({MeshList({Triangle("bb1")}), ReferenceChunk({"cc"}), MeshList({Triangle("bb2")})}));
-    const auto model = LoadMain(Concat({MeshList({Triangle("a1")}), ReferenceChunk({"b,bb"}), MeshList({Triangle("a2")})}));
+    const auto model =
+        LoadMain(Concat({MeshList({Triangle("a1")}), ReferenceChunk({"b,bb"}), MeshList({Triangle("a2")})}));
     EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"a1", "b", "bb1", "cc", "bb2", "a2"}));
     ASSERT_EQ(model->References().size(), 3u);
     EXPECT_EQ(model->References()[0].path, HostContentRoot() + "meshes\\b.mesh");
@@ -140,7 +145,8 @@ TEST_F(ModelLoaderTest, ContentRootHoldingLodMakesEveryReferenceALod)
     modelwriter::TemporaryFolder lodFolder;
     const ContentFolder lodContent(lodFolder.Path() + "/game_lod");
     lodContent.WriteMesh("head", MeshList({Triangle("head")}));
-    const std::string main = lodContent.WriteModel("main", Concat({MeshList({Triangle("main")}), ReferenceChunk({"head,"})}));
+    const std::string main =
+        lodContent.WriteModel("main", Concat({MeshList({Triangle("main")}), ReferenceChunk({"head,"})}));
     EXPECT_EQ(MeshNames(*Load(main, false)), (std::vector<std::string>{"main"}));
     EXPECT_EQ(MeshNames(*Load(main, true)), (std::vector<std::string>{"main", "head"}));
 }
@@ -156,7 +162,8 @@ TEST_F(ModelLoaderTest, MissingReferencedFileIsSkipped)
 
 TEST_F(ModelLoaderTest, WithoutContentRootReferencesResolveFromTheWorkingFolder)
 {
-    const std::string main = WriteBytes("loose/main.model", Concat({MeshList({Triangle("main")}), ReferenceChunk({"body"})}));
+    const std::string main =
+        WriteBytes("loose/main.model", Concat({MeshList({Triangle("main")}), ReferenceChunk({"body"})}));
     WriteBytes("meshes/body.mesh", MeshList({Triangle("body")}));
     char* previous = getcwd(nullptr, 0);
     ASSERT_EQ(chdir(folder.Path().c_str()), 0);
@@ -188,7 +195,8 @@ TEST_F(ModelLoaderTest, SubstitutionsApplyToNamesReadAfterThem)
 TEST_F(ModelLoaderTest, SubstitutionItemsFollowTheirRules)
 {
     const auto model = LoadMain(SubstitutionChunk("noequals,=v,k=,a=b=c,r=1,r=2,new=old,old=new"));
-    const std::map<std::string, std::string> expected{{"", "v"}, {"k", ""}, {"a", "b=c"}, {"r", "2"}, {"new", "old"}, {"old", "new"}};
+    const std::map<std::string, std::string> expected{{"", "v"},  {"k", ""},      {"a", "b=c"},
+                                                      {"r", "2"}, {"new", "old"}, {"old", "new"}};
     EXPECT_EQ(model->substitutions, expected);
     EXPECT_EQ(model->Substitute("old"), "new") << "a value is not looked up again";
     EXPECT_EQ(model->Substitute("OLD"), "OLD") << "keys match byte for byte";
@@ -240,7 +248,8 @@ TEST_F(ModelLoaderTest, ReferencedBytesStopAtTheByteBudget)
     content.WriteMesh("part", part);
     auto model = std::make_unique<CBrennicModel>();
     model->limits.bytes = 3 * part.size();
-    EXPECT_EQ(model->Load(HostPath(content.WriteModel("main", ReferenceChunk({"part,part,part,part,part"}))), false), 1);
+    EXPECT_EQ(model->Load(HostPath(content.WriteModel("main", ReferenceChunk({"part,part,part,part,part"}))), false),
+              1);
     EXPECT_EQ(model->GetMeshCount(), 3);
     EXPECT_EQ(model->References().back().outcome, Outcome::SkippedOverBudget);
 }
@@ -260,7 +269,8 @@ TEST_F(ModelLoaderTest, LongReferenceChainStopsAtTheDepthLimit)
     const int files = int(CBrennicModel::ReferenceLimits{}.depth) + 2;
     for (int i = 0; i < files; ++i) {
         const std::string name = "chain" + std::to_string(i);
-        content.WriteMesh(name, Concat({MeshList({Triangle(name)}), ReferenceChunk({"chain" + std::to_string(i + 1)})}));
+        content.WriteMesh(name,
+                          Concat({MeshList({Triangle(name)}), ReferenceChunk({"chain" + std::to_string(i + 1)})}));
     }
     const auto model = Load(content.MeshPath("chain0"));
     EXPECT_EQ(model->GetMeshCount(), int(CBrennicModel::ReferenceLimits{}.depth));

@@ -43,16 +43,20 @@ std::vector<Seed> Seeds()
     quad.staticVertices.resize(4);
     quad.indices = {0, 1, 2, 0, 2, 3};
 
-    const Bytes duplicated = Chunk(0, Concat({NamesChunk("a", "b", "c"), StaticVertexChunk(quad.staticVertices), IndexChunk({0, 1, 2}),
-                                              SkinnedVertexChunk({Bone{}}, SkinnedQuad("s").skinnedVertices), IndexChunk({3, 2, 1}),
-                                              HeaderChunk({}), Chunk(6, {1, 2})}));
+    const Bytes duplicated =
+        Chunk(0, Concat({NamesChunk("a", "b", "c"), StaticVertexChunk(quad.staticVertices), IndexChunk({0, 1, 2}),
+                         SkinnedVertexChunk({Bone{}}, SkinnedQuad("s").skinnedVertices), IndexChunk({3, 2, 1}),
+                         HeaderChunk({}), Chunk(6, {1, 2})}));
     return {
         {"everything",
-         Concat({SubstitutionChunk("quad=walls\\brick,props\\quad=props\\renamed"), MeshListChunk(std::vector<MeshSpec>{quad, SkinnedQuad("props\\skin")}),
+         Concat({SubstitutionChunk("quad=walls\\brick,props\\quad=props\\renamed"),
+                 MeshListChunk(std::vector<MeshSpec>{quad, SkinnedQuad("props\\skin")}),
                  ReferenceChunk({"part,part_lod1", "main"})}),
-         {{"part", MeshList({Triangle("part")})}, {"part_lod1", Concat({MeshList({Triangle("lod")}), ReferenceChunk({"part"})})}}},
+         {{"part", MeshList({Triangle("part")})},
+          {"part_lod1", Concat({MeshList({Triangle("lod")}), ReferenceChunk({"part"})})}}},
         {"lists and duplicates",
-         Concat({MeshListChunk({duplicated, MeshChunk(Triangle("t"))}), ReferenceChunk({"main,part"}), MeshList({Triangle("second")})}),
+         Concat({MeshListChunk({duplicated, MeshChunk(Triangle("t"))}), ReferenceChunk({"main,part"}),
+                 MeshList({Triangle("second")})}),
          {{"part", Concat({MeshList({Triangle("part")}), ReferenceChunk({"main"})})}}},
     };
 }

@@ -24,9 +24,11 @@ TEST_F(PathLookupTest, EachMissingComponentTakesTheNameThatDiffersOnlyInCase)
         {folder.Path() + "/content/meshes/barrel.mesh", actual},
         {folder.Path() + "/CONTENT/meshes/BARREL.MESH", actual},
         {folder.Path() + "/Content/Meshes/Barrel.mesh", actual},
-        {folder.Path() + "/content/meshes/barrel.mes", folder.Path() + "/content/meshes/barrel.mes"},  // none: as asked
-        {folder.Path() + "/content/meshes/barrel.mesh/x", folder.Path() + "/content/meshes/barrel.mesh/x"}, // a file is no folder
-        {folder.Path() + "//content/./meshes/../Meshes/barrel.mesh", folder.Path() + "/Content/./Meshes/../Meshes/Barrel.mesh"},
+        {folder.Path() + "/content/meshes/barrel.mes", folder.Path() + "/content/meshes/barrel.mes"}, // none: as asked
+        {folder.Path() + "/content/meshes/barrel.mesh/x",
+         folder.Path() + "/content/meshes/barrel.mesh/x"}, // a file is no folder
+        {folder.Path() + "//content/./meshes/../Meshes/barrel.mesh",
+         folder.Path() + "/Content/./Meshes/../Meshes/Barrel.mesh"},
     };
     for (const auto& lookup : cases) {
         std::string ambiguity;
@@ -42,7 +44,8 @@ TEST_F(PathLookupTest, SeveralMatchesTakeTheFirstInByteOrderAndSaySo)
     Make("m/bArrel.mesh");
     std::string ambiguity;
     EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/BARREL.mesh", &ambiguity), folder.Path() + "/m/Barrel.mesh");
-    EXPECT_NE(ambiguity.find("'Barrel.mesh' 'bArrel.mesh' 'barrel.MESH'; took 'Barrel.mesh'"), std::string::npos) << ambiguity;
+    EXPECT_NE(ambiguity.find("'Barrel.mesh' 'bArrel.mesh' 'barrel.MESH'; took 'Barrel.mesh'"), std::string::npos)
+        << ambiguity;
 
     ambiguity.clear();
     EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/barrel.MESH", &ambiguity), folder.Path() + "/m/barrel.MESH");
@@ -80,7 +83,8 @@ TEST_F(PathLookupTest, LoaderFindsFilesWhateverTheirCaseAndWarnsWhenTwoMatch)
     const auto model = Load(content.WriteModel("main", ReferenceChunk({"props\\barrel,Crate"})));
     EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"barrel", "crate two"}));
     ASSERT_EQ(model->Warnings().size(), 1u);
-    EXPECT_NE(model->Warnings()[0].message.find("took 'CRATE.mesh'"), std::string::npos) << model->Warnings()[0].message;
+    EXPECT_NE(model->Warnings()[0].message.find("took 'CRATE.mesh'"), std::string::npos)
+        << model->Warnings()[0].message;
 
     const auto main = Load(folder.Path() + "/content/MESHES/MAIN.MODEL");
     EXPECT_EQ(main->GetMeshCount(), 2);

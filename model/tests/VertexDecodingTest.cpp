@@ -36,7 +36,7 @@ TEST(UnpackDirection, IsBitExactAgainstTheFormatsConstant)
     const struct {
         uint8_t byte;
         uint32_t bits;
-    } expected[] = {{0, 0x00000000}, {3, 0x3C40C0C2}, {127, 0x3EFEFF00}, {128, Bits(0.501960813999176f)},
+    } expected[] = {{0, 0x00000000},   {3, 0x3C40C0C2},  {127, 0x3EFEFF00}, {128, Bits(0.501960813999176f)},
                     {254, 0x3F7EFF00}, {255, 0x3F800000}};
     for (const auto& e : expected) {
         UnpackDirection(PackDirection(e.byte, e.byte, e.byte, 0xFF), d);

@@ -17,16 +17,34 @@ void* operator new(std::size_t size)
         throw std::bad_alloc();
     return memory;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept
 {
     return standin::TheHeapFault().Fails() ? nullptr : std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept { return operator new(size, nothrow); }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete[](void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void* operator new[](std::size_t size, const std::nothrow_t& nothrow) noexcept
+{
+    return operator new(size, nothrow);
+}
+void operator delete(void* memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory) noexcept
+{
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
+void operator delete[](void* memory, std::size_t) noexcept
+{
+    std::free(memory);
+}
 
 namespace {
 
@@ -70,7 +88,8 @@ TEST_F(AllocationSweepTest, EveryAllocationOfAnImportMayFail)
         const size_t boxesBefore = Boxes().size();
         const int result = ImportFailingAt(*importer, sample, n);
         ASSERT_TRUE(result == 0 || result == 1) << "allocation " << n;
-        ASSERT_EQ(Boxes().size(), boxesBefore + (result == 1 ? 1 : 0)) << "allocation " << n << ": a summary only on success";
+        ASSERT_EQ(Boxes().size(), boxesBefore + (result == 1 ? 1 : 0))
+            << "allocation " << n << ": a summary only on success";
         if (result == 1) {
             ASSERT_LE(scene.Nodes().size(), nodes);
         }

@@ -13,8 +13,9 @@ protected:
     {
         content.WriteMesh("part", modelwriter::MeshListChunk(std::vector<MeshSpec>{Triangle("part")}));
         content.WriteMesh("part_lod1", modelwriter::MeshListChunk(std::vector<MeshSpec>{Triangle("part_lod1")}));
-        return content.WriteModel("main", modelwriter::Concat({modelwriter::MeshListChunk(std::vector<MeshSpec>{Triangle("main")}),
-                                                                modelwriter::ReferenceChunk({"part,part_lod1"})}));
+        return content.WriteModel(
+            "main", modelwriter::Concat({modelwriter::MeshListChunk(std::vector<MeshSpec>{Triangle("main")}),
+                                         modelwriter::ReferenceChunk({"part,part_lod1"})}));
     }
 
     std::string WriteMeshes(const std::vector<uint32_t>& indexCounts)
@@ -52,7 +53,9 @@ TEST_F(ImportTest, SummaryPrintsLargeCountsInFull)
 
 TEST_F(ImportTest, SummaryCountsAMeshTheHostCouldNotTake)
 {
-    standin::Factories().refuse = [](const std::string& factory, int call) { return factory == "CreateNewTriObject" && call == 0; };
+    standin::Factories().refuse = [](const std::string& factory, int call) {
+        return factory == "CreateNewTriObject" && call == 0;
+    };
     EXPECT_EQ(Import(WriteMeshes({36, 6}), {letsGo}), 1);
     EXPECT_EQ(scene.Nodes().size(), 1u);
     ASSERT_EQ(Boxes().size(), 1u);
@@ -71,7 +74,9 @@ TEST_F(ImportTest, ClosingTheDialogImportsNothingAndSucceeds)
 
 TEST_F(ImportTest, DialogIsTheSettingsDialogCentredOverTheHostWindow)
 {
-    ASSERT_EQ(Import(WriteMeshes({3}), {Action{Action::PressButton, IDOK}, Action{Action::PressButton, IDCANCEL}, letsGo}), 1);
+    ASSERT_EQ(
+        Import(WriteMeshes({3}), {Action{Action::PressButton, IDOK}, Action{Action::PressButton, IDCANCEL}, letsGo}),
+        1);
     ASSERT_EQ(Dialogs().size(), 1u);
     const standin::DialogRecord& dialog = Dialogs()[0];
     EXPECT_EQ(dialog.templateId, UINT(IDD_IMPORT_SETTINGS));

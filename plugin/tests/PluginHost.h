@@ -30,7 +30,8 @@ protected:
         if (!importer)
             return -1;
         standin::TheDesktop().dialogScript = std::move(actions);
-        const int result = importer->DoImport(modelwriter::HostPath(posixPath).c_str(), &scene, nullptr, suppressPrompts);
+        const int result =
+            importer->DoImport(modelwriter::HostPath(posixPath).c_str(), &scene, nullptr, suppressPrompts);
         delete importer;
         return result;
     }

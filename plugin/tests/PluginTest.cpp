@@ -14,7 +14,8 @@ TEST(PluginEntryDeathTest, StringsAreNullAndLodsOffBeforeTheEntryPointRuns)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            const bool asLoaded = !ModuleInstance() && !LibDescription() && !LibClassDesc(0)->ClassName() && !includeLodsSetting;
+            const bool asLoaded =
+                !ModuleInstance() && !LibDescription() && !LibClassDesc(0)->ClassName() && !includeLodsSetting;
             std::exit(asLoaded ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");

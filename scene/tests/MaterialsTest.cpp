@@ -10,7 +10,11 @@ protected:
     {
         return HostContentRoot() + "textures\\walls\\brick." + size + ".dds";
     }
-    void WriteTexture(const std::string& size) { content.WriteTexture("walls\\brick", size, Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; })); }
+    void WriteTexture(const std::string& size)
+    {
+        content.WriteTexture("walls\\brick", size,
+                             Dds(1, 1, [](uint32_t, uint32_t) { return std::array<uint8_t, 4>{}; }));
+    }
 
     standin::Node& DressedNode(const ModelMesh& mesh)
     {
@@ -36,7 +40,8 @@ TEST_F(MaterialsTest, TextureLookupIgnoresCaseAsTheGamesPlatformDoes)
 {
     holder.contentRoot = HostContentRoot();
     content.WriteTexture("Walls\\Brick", "1024", {0});
-    EXPECT_EQ(holder.ResolveTexturePath("walls\\brick"), HostTexture("1024")) << "found, and named as the mesh names it";
+    EXPECT_EQ(holder.ResolveTexturePath("walls\\brick"), HostTexture("1024"))
+        << "found, and named as the mesh names it";
 }
 
 TEST_F(MaterialsTest, AFolderNamedLikeATextureCountsAsPresent)

@@ -103,8 +103,9 @@ TEST(MeshConstruction, LeftoverIndicesAreIgnored)
 TEST(MeshConstruction, WeldMergesCloseVerticesAndDropsFacesItCollapses)
 {
     // Vertex 3 lies 0.0005 from vertex 1, vertex 4 0.0015 from vertex 2: the weld's reach is 0.001.
-    const ModelMesh source = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {1.0005f, 0, 0}, {0, 0, 1.0015f}, {1, 0.0004f, 0}},
-                                      {0, 1, 2, 0, 3, 4, 1, 3, 5});
+    const ModelMesh source =
+        MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}, {1.0005f, 0, 0}, {0, 0, 1.0015f}, {1, 0.0004f, 0}},
+                 {0, 1, 2, 0, 3, 4, 1, 3, 5});
     Mesh mesh;
     Build(source, mesh);
     EXPECT_EQ(mesh.numVerts, 4);
@@ -116,7 +117,8 @@ TEST(MeshConstruction, WeldMergesCloseVerticesAndDropsFacesItCollapses)
 
 TEST(MeshConstruction, FacesWithIndicesPastTheVerticesAreDropped)
 {
-    const ModelMesh source = MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {0, 1, 2, 0, 1, 3, 65535, 65535, 65535, 2, 1, 0});
+    const ModelMesh source =
+        MakeMesh({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, {0, 1, 2, 0, 1, 3, 65535, 65535, 65535, 2, 1, 0});
     Mesh mesh;
     Build(source, mesh);
     ASSERT_EQ(mesh.numFaces, 2);

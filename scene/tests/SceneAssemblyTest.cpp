@@ -56,7 +56,9 @@ TEST_F(SceneAssemblyTest, EveryNodeHasItsMeshItsMaterialAndTheIdentity)
 
 TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedAndTheOthersKeepTheirNumbers)
 {
-    standin::Factories().refuse = [](const std::string& factory, int call) { return factory == "CreateNewTriObject" && call == 1; };
+    standin::Factories().refuse = [](const std::string& factory, int call) {
+        return factory == "CreateNewTriObject" && call == 1;
+    };
     EXPECT_EQ(NamesFor({"a", "b", "c"}), (std::vector<std::string>{"object_00", "object_02"}));
     EXPECT_EQ(scene.Nodes()[1]->GetTriObject()->GetMesh().faces[0].smGroup, 3u);
 }

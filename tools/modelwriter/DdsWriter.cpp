@@ -171,9 +171,11 @@ bool Extremes(const std::array<Rgba, 16>& block, Use use, int channels, Rgba& lo
 // BC1's colour block; with `cutout`, pixels of alpha below 128 become transparent black.
 void ColourBlock(const std::array<Rgba, 16>& block, bool cutout, ByteWriter& out)
 {
-    const bool transparent = cutout && std::any_of(block.begin(), block.end(), [](const Rgba& p) { return p[3] < 128; });
+    const bool transparent =
+        cutout && std::any_of(block.begin(), block.end(), [](const Rgba& p) { return p[3] < 128; });
     Rgba low{}, high{};
-    Extremes(block, [&](const Rgba& p) { return !transparent || p[3] >= 128; }, 3, low, high);
+    Extremes(
+        block, [&](const Rgba& p) { return !transparent || p[3] >= 128; }, 3, low, high);
     uint16_t c0 = To565(high), c1 = To565(low);
     // Four colours need c0 > c1, three colours and transparency c0 <= c1.
     if (transparent ? c0 > c1 : c0 < c1)
@@ -272,7 +274,8 @@ void Bc7Block(const std::array<Rgba, 16>& block, ByteWriter& out)
 {
     static const uint8_t weights[16] = {0, 4, 9, 13, 17, 21, 26, 30, 34, 38, 43, 47, 51, 55, 60, 64};
     Rgba low{}, high{};
-    Extremes(block, [](const Rgba&) { return true; }, 4, low, high);
+    Extremes(
+        block, [](const Rgba&) { return true; }, 4, low, high);
     Endpoint e0 = Mode6Endpoint(low), e1 = Mode6Endpoint(high);
     std::array<Rgba, 16> palette{};
     auto fill = [&] {
@@ -346,7 +349,8 @@ RgbaImage Halve(const RgbaImage& image)
                 uint32_t sum = 0;
                 for (uint32_t dy = 0; dy < 2; ++dy)
                     for (uint32_t dx = 0; dx < 2; ++dx) {
-                        const uint32_t sx = std::min(2 * x + dx, image.width - 1), sy = std::min(2 * y + dy, image.height - 1);
+                        const uint32_t sx = std::min(2 * x + dx, image.width - 1),
+                                       sy = std::min(2 * y + dy, image.height - 1);
                         sum += image.rgba[(size_t{sy} * image.width + sx) * 4 + c];
                     }
                 half.rgba[(size_t{y} * half.width + x) * 4 + c] = uint8_t((sum + 2) / 4);
@@ -383,7 +387,12 @@ Bytes DdsFileHeader(uint32_t width, uint32_t height, const DdsSpec& spec)
         out.U32(fourCCFlag).U32(LegacyFourCC(spec)).U32(0).U32(0).U32(0).U32(0).U32(0);
     else {
         const Layout layout = UncompressedLayout(spec.encoding);
-        out.U32(layout.flags).U32(0).U32(layout.bytes * 8).U32(layout.red).U32(layout.green).U32(layout.blue)
+        out.U32(layout.flags)
+            .U32(0)
+            .U32(layout.bytes * 8)
+            .U32(layout.red)
+            .U32(layout.green)
+            .U32(layout.blue)
             .U32(layout.alpha);
     }
     out.U32(texture | (spec.mipLevels > 1 ? complex | mipmap : 0) | (spec.cubeMap ? complex : 0))

@@ -20,15 +20,29 @@ struct RgbaImage {
 // Legacy names; with a DX10 header the same memory layout takes its DXGI name (A8R8G8B8 is
 // B8G8R8A8, A8B8G8R8 is R8G8B8A8, L8 is R8, R5G6B5 is B5G6R5 ...).
 enum class DdsEncoding {
-    A8R8G8B8, X8R8G8B8, R8G8B8, A8B8G8R8, R5G6B5, A1R5G5B5, A4R4G4B4, L8, A8, A8L8,
-    BC1, BC2, BC3, BC4, BC5, BC7,
+    A8R8G8B8,
+    X8R8G8B8,
+    R8G8B8,
+    A8B8G8R8,
+    R5G6B5,
+    A1R5G5B5,
+    A4R4G4B4,
+    L8,
+    A8,
+    A8L8,
+    BC1,
+    BC2,
+    BC3,
+    BC4,
+    BC5,
+    BC7,
 };
 
 struct DdsSpec {
     DdsEncoding encoding = DdsEncoding::A8R8G8B8;
-    bool dx10 = false;     // a DX10 extension naming the DXGI format (BC7 needs it)
-    bool srgb = false;     // the sRGB variant of the DXGI format
-    uint32_t fourCC = 0;   // for BC4 and BC5 under a legacy header: 0 for ATI1/ATI2, else e.g. DdsFourCC("BC4U")
+    bool dx10 = false;   // a DX10 extension naming the DXGI format (BC7 needs it)
+    bool srgb = false;   // the sRGB variant of the DXGI format
+    uint32_t fourCC = 0; // for BC4 and BC5 under a legacy header: 0 for ATI1/ATI2, else e.g. DdsFourCC("BC4U")
     uint32_t mipLevels = 1;
     bool cubeMap = false;
 };

@@ -106,9 +106,14 @@ Bytes StaticVertexChunk(const std::vector<StaticVertex>& vertices, uint32_t lead
     ByteWriter out;
     out.U32(leadingWord).U32(static_cast<uint32_t>(vertices.size()));
     for (const StaticVertex& v : vertices)
-        out.F32(v.position[0]).F32(v.position[1]).F32(v.position[2])
-            .U32(v.aux1).U32(v.normal).U32(v.aux2)
-            .F32(v.texCoord[0]).F32(v.texCoord[1]);
+        out.F32(v.position[0])
+            .F32(v.position[1])
+            .F32(v.position[2])
+            .U32(v.aux1)
+            .U32(v.normal)
+            .U32(v.aux2)
+            .F32(v.texCoord[0])
+            .F32(v.texCoord[1]);
     return Chunk(3, out.Take());
 }
 
@@ -124,10 +129,17 @@ Bytes SkinnedVertexChunk(const std::vector<Bone>& bones, const std::vector<Skinn
         out.Append(bone.record.data(), bone.record.size());
     out.U32(static_cast<uint32_t>(vertices.size()));
     for (const SkinnedVertex& v : vertices) {
-        out.S16(v.position[0]).S16(v.position[1]).S16(v.position[2]).U16(v.padding)
-            .U32(v.normal).U32(v.aux1).U32(v.aux2)
-            .Append(v.boneIndices, 4).Append(v.boneWeights, 4)
-            .S16(v.texCoord[0]).S16(v.texCoord[1]);
+        out.S16(v.position[0])
+            .S16(v.position[1])
+            .S16(v.position[2])
+            .U16(v.padding)
+            .U32(v.normal)
+            .U32(v.aux1)
+            .U32(v.aux2)
+            .Append(v.boneIndices, 4)
+            .Append(v.boneWeights, 4)
+            .S16(v.texCoord[0])
+            .S16(v.texCoord[1]);
     }
     return Chunk(5, out.Take());
 }
@@ -143,11 +155,10 @@ Bytes IndexChunk(const std::vector<uint16_t>& indices)
 
 Bytes MeshChunk(const MeshSpec& mesh, uint32_t id)
 {
-    const Bytes vertices = mesh.skinnedVertices.empty()
-        ? StaticVertexChunk(mesh.staticVertices)
-        : SkinnedVertexChunk(mesh.bones, mesh.skinnedVertices);
-    return Chunk(id, Concat({HeaderChunk(mesh.header), NamesChunk(mesh.texture, mesh.name, mesh.third),
-                             vertices, IndexChunk(mesh.indices)}));
+    const Bytes vertices = mesh.skinnedVertices.empty() ? StaticVertexChunk(mesh.staticVertices)
+                                                        : SkinnedVertexChunk(mesh.bones, mesh.skinnedVertices);
+    return Chunk(id, Concat({HeaderChunk(mesh.header), NamesChunk(mesh.texture, mesh.name, mesh.third), vertices,
+                             IndexChunk(mesh.indices)}));
 }
 
 Bytes MeshListChunk(const std::vector<Bytes>& meshChunks)

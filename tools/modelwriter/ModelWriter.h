@@ -117,7 +117,7 @@ public:
     explicit ContentFolder(std::string root);
     const std::string& Root() const { return root; }
     // POSIX paths of the files, with the relative name's '\' written as '/'.
-    std::string MeshPath(const std::string& name) const; // content/meshes/<name>.mesh
+    std::string MeshPath(const std::string& name) const;  // content/meshes/<name>.mesh
     std::string ModelPath(const std::string& name) const; // content/meshes/<name>.model
     std::string TexturePath(const std::string& name, const std::string& size) const;
     std::string WriteMesh(const std::string& name, const Bytes& bytes) const;

@@ -30,8 +30,8 @@ struct Shape {
     {
         const auto base = static_cast<uint16_t>(corners.size());
         corners.insert(corners.end(), {a, b, c, d});
-        indices.insert(indices.end(), {base, uint16_t(base + 1), uint16_t(base + 2),
-                                       base, uint16_t(base + 2), uint16_t(base + 3)});
+        indices.insert(indices.end(),
+                       {base, uint16_t(base + 1), uint16_t(base + 2), base, uint16_t(base + 2), uint16_t(base + 3)});
     }
 };
 
@@ -41,11 +41,10 @@ Shape Box(const float low[3], const float high[3])
 {
     Shape box;
     const float x0 = low[0], y0 = low[1], z0 = low[2], x1 = high[0], y1 = high[1], z1 = high[2];
-    auto side = [&](float nx, float ny, float nz, const float (&p)[4][3]) {
-        box.Quad({{p[0][0], p[0][1], p[0][2]}, {nx, ny, nz}, {0, 1}},
-                 {{p[1][0], p[1][1], p[1][2]}, {nx, ny, nz}, {1, 1}},
-                 {{p[2][0], p[2][1], p[2][2]}, {nx, ny, nz}, {1, 0}},
-                 {{p[3][0], p[3][1], p[3][2]}, {nx, ny, nz}, {0, 0}});
+    auto side = [&](float nx, float ny, float nz, const float(&p)[4][3]) {
+        box.Quad(
+            {{p[0][0], p[0][1], p[0][2]}, {nx, ny, nz}, {0, 1}}, {{p[1][0], p[1][1], p[1][2]}, {nx, ny, nz}, {1, 1}},
+            {{p[2][0], p[2][1], p[2][2]}, {nx, ny, nz}, {1, 0}}, {{p[3][0], p[3][1], p[3][2]}, {nx, ny, nz}, {0, 0}});
     };
     side(0, 0, 1, {{x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}});
     side(0, 0, -1, {{x1, y0, z0}, {x0, y0, z0}, {x0, y1, z0}, {x1, y1, z0}});
@@ -73,7 +72,8 @@ Shape Barrel(int segments, int rings, float radius, float height)
     const int row = segments + 1;
     for (int ring = 0; ring < rings; ++ring)
         for (int s = 0; s < segments; ++s) {
-            const auto a = uint16_t(ring * row + s), b = uint16_t(a + 1), c = uint16_t(a + row + 1), d = uint16_t(a + row);
+            const auto a = uint16_t(ring * row + s), b = uint16_t(a + 1), c = uint16_t(a + row + 1),
+                       d = uint16_t(a + row);
             barrel.indices.insert(barrel.indices.end(), {a, b, c, a, c, d});
         }
     for (int cap = 0; cap < 2; ++cap) {
@@ -82,7 +82,8 @@ Shape Barrel(int segments, int rings, float radius, float height)
         barrel.corners.push_back({{0, y, 0}, {0, ny, 0}, {0.5f, 0.5f}});
         for (int s = 0; s < segments; ++s) {
             const float angle = 2 * pi * float(s) / float(segments);
-            barrel.corners.push_back({{radius * std::cos(angle), y, -radius * std::sin(angle)}, {0, ny, 0},
+            barrel.corners.push_back({{radius * std::cos(angle), y, -radius * std::sin(angle)},
+                                      {0, ny, 0},
                                       {0.5f + 0.5f * std::cos(angle), 0.5f + 0.5f * std::sin(angle)}});
         }
         for (int s = 0; s < segments; ++s) {
@@ -171,15 +172,15 @@ int main(int argc, char** argv)
         const float lidLow[3] = {-0.52f, 0.7f, -0.42f}, lidHigh[3] = {0.52f, 0.8f, 0.42f};
 
         content.WriteModel("props\\storage",
-            Concat({SubstitutionChunk("crate_wood=props\\crate,barrel_oak=props\\barrel"),
-                    MeshListChunk(std::vector<MeshSpec>{
-                        StaticMesh(Box(bodyLow, bodyHigh), "crate_wood", "props\\crate_body"),
-                        SkinnedMesh(Box(lidLow, lidHigh), "crate_wood", "props\\crate_lid")}),
-                    ReferenceChunk({"props\\barrel,props\\barrel_lod1"})}));
-        content.WriteMesh("props\\barrel",
-            MeshListChunk(std::vector<MeshSpec>{StaticMesh(Barrel(24, 6, 0.4f, 1.1f), "barrel_oak", "props\\barrel")}));
-        content.WriteMesh("props\\barrel_lod1",
-            MeshListChunk(std::vector<MeshSpec>{StaticMesh(Barrel(8, 2, 0.4f, 1.1f), "barrel_oak", "props\\barrel_lod1")}));
+                           Concat({SubstitutionChunk("crate_wood=props\\crate,barrel_oak=props\\barrel"),
+                                   MeshListChunk(std::vector<MeshSpec>{
+                                       StaticMesh(Box(bodyLow, bodyHigh), "crate_wood", "props\\crate_body"),
+                                       SkinnedMesh(Box(lidLow, lidHigh), "crate_wood", "props\\crate_lid")}),
+                                   ReferenceChunk({"props\\barrel,props\\barrel_lod1"})}));
+        content.WriteMesh("props\\barrel", MeshListChunk(std::vector<MeshSpec>{
+                                               StaticMesh(Barrel(24, 6, 0.4f, 1.1f), "barrel_oak", "props\\barrel")}));
+        content.WriteMesh("props\\barrel_lod1", MeshListChunk(std::vector<MeshSpec>{StaticMesh(
+                                                    Barrel(8, 2, 0.4f, 1.1f), "barrel_oak", "props\\barrel_lod1")}));
 
         // Two of the three sizes: the lookup takes the largest present.
         content.WriteTexture("props\\crate", "1024", WoodTexture(64, 4, 60));

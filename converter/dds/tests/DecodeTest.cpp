@@ -123,17 +123,29 @@ struct BlockCase {
 };
 
 const BlockCase blockCases[] = {
-    {"Bc1FourColoursInterpolateThirds", Spec(DdsEncoding::BC1), {0xFF, 0xFF, 0, 0, 0xE4, 0xE4, 0xE4, 0xE4},
+    {"Bc1FourColoursInterpolateThirds",
+     Spec(DdsEncoding::BC1),
+     {0xFF, 0xFF, 0, 0, 0xE4, 0xE4, 0xE4, 0xE4},
      {255, 255, 255, 255, 0, 0, 0, 255, 170, 170, 170, 255, 85, 85, 85, 255}},
-    {"Bc1ThreeColoursEndInTransparentBlack", Spec(DdsEncoding::BC1), {0, 0, 0, 0x10, 0xE4, 0xE4, 0xE4, 0xE4},
+    {"Bc1ThreeColoursEndInTransparentBlack",
+     Spec(DdsEncoding::BC1),
+     {0, 0, 0, 0x10, 0xE4, 0xE4, 0xE4, 0xE4},
      {0, 0, 0, 255, 16, 0, 0, 255, 8, 0, 0, 255, 0, 0, 0, 0}},
-    {"Bc2AlphaIsExplicit", Spec(DdsEncoding::BC2), {0x10, 0xF5, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0},
+    {"Bc2AlphaIsExplicit",
+     Spec(DdsEncoding::BC2),
+     {0x10, 0xF5, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0},
      {255, 255, 255, 0, 255, 255, 255, 17, 255, 255, 255, 85, 255, 255, 255, 255}},
-    {"Bc4EightLevels", Spec(DdsEncoding::BC4), {210, 0, 0b00'010'001, 0b1011, 0, 0, 0, 0},
+    {"Bc4EightLevels",
+     Spec(DdsEncoding::BC4),
+     {210, 0, 0b00'010'001, 0b1011, 0, 0, 0, 0},
      {0, 0, 0, 255, 180, 180, 180, 255, 120, 120, 120, 255, 90, 90, 90, 255}},
-    {"Bc4SixLevelsThenZeroAndFull", Spec(DdsEncoding::BC4), {0, 250, 0b11'111'000, 0b1000, 0, 0, 0, 0},
+    {"Bc4SixLevelsThenZeroAndFull",
+     Spec(DdsEncoding::BC4),
+     {0, 250, 0b11'111'000, 0b1000, 0, 0, 0, 0},
      {0, 0, 0, 255, 255, 255, 255, 255, 100, 100, 100, 255, 150, 150, 150, 255}},
-    {"Bc7ReservedModeIsTransparentBlack", Spec(DdsEncoding::BC7, true), {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+    {"Bc7ReservedModeIsTransparentBlack",
+     Spec(DdsEncoding::BC7, true),
+     {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
 };
 
@@ -206,7 +218,8 @@ struct ProblemCase {
 };
 
 const Bytes dxt1 = modelwriter::WriteDds(Picture(8, 8, bc1Colours, 1), Spec(DdsEncoding::BC1));
-const Bytes bc7 = modelwriter::WriteDds(Picture(8, 8, {7, 7, 7, 7, false, true, false, true}, 1), Spec(DdsEncoding::BC7, true));
+const Bytes bc7 =
+    modelwriter::WriteDds(Picture(8, 8, {7, 7, 7, 7, false, true, false, true}, 1), Spec(DdsEncoding::BC7, true));
 
 const ProblemCase problemCases[] = {
     {"Empty", {}, "the file is empty"},
@@ -254,8 +267,7 @@ TEST(DecodeLimit, RefusesMorePixelsThanAllowed)
 // Every prefix of a file decodes or fails cleanly; the sanitizers see any read past its end.
 TEST(DecodeTruncated, EveryPrefixFailsCleanly)
 {
-    const Bytes files[] = {dxt1, bc7,
-                           modelwriter::WriteDds(Picture(3, 2, rgb8, 1), Spec(DdsEncoding::R8G8B8)),
+    const Bytes files[] = {dxt1, bc7, modelwriter::WriteDds(Picture(3, 2, rgb8, 1), Spec(DdsEncoding::R8G8B8)),
                            modelwriter::WriteDds(Picture(5, 5, rgba8, 1), Spec(DdsEncoding::A8B8G8R8, true))};
     for (const Bytes& file : files)
         for (size_t size = 0; size < file.size(); ++size) {

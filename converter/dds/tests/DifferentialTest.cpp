@@ -115,7 +115,8 @@ std::vector<OracleCase> Cases()
     }
     for (int mode = 0; mode < 8; ++mode) {
         const DdsSpec spec = Spec(DdsEncoding::BC7, true);
-        const Bytes file = modelwriter::WriteDdsData(64, 64, spec, modelwriter::RandomDdsBlocks(DdsEncoding::BC7, 64, 64, 10 + mode, mode));
+        const Bytes file = modelwriter::WriteDdsData(
+            64, 64, spec, modelwriter::RandomDdsBlocks(DdsEncoding::BC7, 64, 64, 10 + mode, mode));
         cases.push_back({"RandomBc7Mode" + std::to_string(mode), file, file, rgba, 0});
     }
     return cases;

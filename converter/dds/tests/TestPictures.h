@@ -20,9 +20,9 @@ namespace ddstest {
 // Bits a channel keeps; 0 for a channel the format lacks (colour 0, alpha 255).
 struct Channels {
     int red = 8, green = 8, blue = 8, alpha = 8;
-    bool grey = false;     // red copied to green and blue
-    bool pairs = false;    // two colours per 4x4 block
-    bool cutout = false;   // some pixels transparent black (BC1's one-bit alpha)
+    bool grey = false;      // red copied to green and blue
+    bool pairs = false;     // two colours per 4x4 block
+    bool cutout = false;    // some pixels transparent black (BC1's one-bit alpha)
     bool bc7Parity = false; // all channels of a colour share their lowest bit (BC7 mode 6's p-bit)
 };
 
