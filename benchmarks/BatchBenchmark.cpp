@@ -28,8 +28,6 @@
 #include <sys/wait.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -154,25 +152,10 @@ std::string logPath;
 // empty when it exited with 0, else what went wrong with the end of its log.
 std::string Run(const std::vector<std::string>& command)
 {
-    std::vector<char*> argv;
-    for (const std::string& argument : command)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t child = 0;
-    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0)
+    const int status = bench::Spawn(command, logPath);
+    if (status == -2)
         return command[0] + " could not be started";
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0)
-        if (errno != EINTR)
-            return command[0] + " could not be waited for";
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    if (status == 0)
         return {};
     std::ifstream log(logPath, std::ios::binary);
     std::string text(std::istreambuf_iterator<char>(log), {});

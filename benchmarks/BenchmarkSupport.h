@@ -13,15 +13,51 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <spawn.h>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
 
+extern "C" char** environ;
+
 namespace bench {
+
+// Runs the command as a process of its own, stdin empty and stdout and stderr into `logPath`,
+// and waits for it. Returns its exit status, or -2 when it could not be started and -1 when it
+// did not run to its end; `usage` gets what it spent. A bare name is looked up in PATH.
+inline int Spawn(const std::vector<std::string>& command, const std::string& logPath, rusage* usage = nullptr)
+{
+    std::vector<char*> argv;
+    for (const std::string& argument : command)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    pid_t child = 0;
+    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0)
+        return -2;
+    int status = 0;
+    rusage spent{};
+    while (wait4(child, &status, 0, &spent) < 0)
+        if (errno != EINTR)
+            return -1;
+    if (usage)
+        *usage = spent;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 using modelwriter::TemporaryFolder;
 

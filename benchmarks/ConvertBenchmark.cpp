@@ -34,8 +34,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 using bench::large::Layout;
@@ -91,30 +89,14 @@ constexpr int notStarted = -2, killed = -1;
 // written by a child process, and only the JSON of an output is read back.
 int Run(const std::vector<std::string>& command)
 {
-    std::vector<char*> argv;
-    for (const std::string& argument : command)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t child = 0;
-    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0)
-        return notStarted;
-    int status = 0;
     rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0)
-        if (errno != EINTR)
-            return killed;
+    const int status = bench::Spawn(command, logPath, &usage);
+    if (status < 0)
+        return status; // notStarted or killed
     childUserSeconds = Seconds(usage.ru_utime);
     childSystemSeconds = Seconds(usage.ru_stime);
     childPeakBytes = static_cast<double>(usage.ru_maxrss) * 1024;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : killed;
+    return status;
 }
 
 std::string ReadFile(const std::string& path)
