@@ -367,8 +367,13 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
         }
         if (outcome.result != 1)
             throw std::runtime_error(Diagnose(job.input, mainLoad));
-        if (options.verbosity >= 2 && !outcome.summary.empty())
-            std::fprintf(stderr, "%s\n", Printable(outcome.summary).c_str());
+        if (options.verbosity >= 2 && !outcome.summary.empty()) {
+            // The summary box's own lines, each cleaned of control bytes.
+            size_t start = 0;
+            for (size_t end; (end = outcome.summary.find('\n', start)) != std::string::npos; start = end + 1)
+                std::fprintf(stderr, "%s\n", Printable(outcome.summary.substr(start, end - start)).c_str());
+            std::fprintf(stderr, "%s\n", Printable(outcome.summary.substr(start)).c_str());
+        }
         exported = CollectScene(scene);
     }
     const std::string contentRoot = ContentRootOf(hostPath);

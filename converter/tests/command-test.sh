@@ -42,6 +42,8 @@ check "one failing input of three: exit 1" test $status -eq 1
 check "progress line per file" test "$(grep -cE '^\[[0-9]/3\]' <<<"$out")" -eq 3
 check "total at the end" grep -q "converted 2 of 3" <<<"$out"
 check "the others are written" test -f many/storage.glb -a -f many/barrel.glb
+run -v -o verbose.glb "$sample"
+check "-v: the import's summary, a line each" grep -qx "Total polygons count : 360" <<<"$out"
 run -q --format gltf -o tree "$content"
 check "a folder: its .model files, quietly" test $status -eq 0 -a -f tree/meshes/props/storage.gltf -a -z "$out"
 
