@@ -27,6 +27,8 @@
 
 using namespace modelwriter;
 
+using modelwriter::ReadText;
+
 namespace {
 
 struct Content {
@@ -100,12 +102,6 @@ Content* WriteContent()
             Fail("fuzz_convert: link");
     made->driver = new PluginDriver;
     return made;
-}
-
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 uint32_t Load32(const std::string& bytes, size_t at)

@@ -21,13 +21,9 @@
 namespace fs = std::filesystem;
 using Temporaries = OutputFiles::Temporaries;
 
-namespace {
+using modelwriter::ReadText;
 
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+namespace {
 
 void WriteText(const std::string& path, const std::string& text)
 {

@@ -18,13 +18,9 @@
 using modelwriter::MeshSpec;
 namespace fs = std::filesystem;
 
-namespace {
+using modelwriter::ReadText;
 
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+namespace {
 
 bool HasControlBytes(const std::string& text)
 {

@@ -26,13 +26,9 @@ using modelwriter::MeshSpec;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-namespace {
+using modelwriter::ReadText;
 
-std::string ReadText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+namespace {
 
 // A .glb read back: its JSON, its BIN chunk, and the accessors' data.
 struct Glb {

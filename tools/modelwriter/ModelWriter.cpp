@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace modelwriter {
@@ -232,6 +233,12 @@ Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name)
 Bytes DdsHeader(uint32_t width, uint32_t height)
 {
     return DdsFileHeader(width, height, DdsSpec{}); // A8R8G8B8, one level
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes)

@@ -110,6 +110,8 @@ Bytes Dds(uint32_t width, uint32_t height, PixelFunction pixel);
 Bytes DdsHeader(uint32_t width, uint32_t height);
 
 void WriteFile(const std::string& path, const Bytes& bytes); // makes missing folders; throws on failure
+// A file's whole content, for checking what was written; empty when it cannot be read.
+std::string ReadText(const std::string& path);
 
 // The game's content layout under one folder: <root>/content/meshes, <root>/content/textures.
 class ContentFolder {
