@@ -2,8 +2,8 @@
 // with line breaks and control bytes, textures that claim more than they hold or are spelt many
 // ways, references and textures outside the content folder, references that are not files.
 #include "DdsWriter.h"
+#include "ExportTestSupport.h"
 #include "Listing.h"
-#include "SceneTestSupport.h"
 #include "Textures.h"
 #include "Writers.h"
 
@@ -62,15 +62,8 @@ modelwriter::Bytes Pixels(uint32_t size)
     });
 }
 
-class UntrustedInputTest : public SceneTest {
+class UntrustedInputTest : public ExportTest {
 protected:
-    ExportScene Build(const std::vector<MeshSpec>& meshes)
-    {
-        LoadMeshes(meshes);
-        EXPECT_EQ(holder.BuildScene(&scene), 1);
-        return CollectScene(scene);
-    }
-
     std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name, TextureCache& cache)
     {
         OutputFiles files;

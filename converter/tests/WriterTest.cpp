@@ -2,7 +2,7 @@
 // what the files hold (counts, facing, texture pixels and references) is read back.
 #include "Dds.h"
 #include "DdsWriter.h"
-#include "SceneTestSupport.h"
+#include "ExportTestSupport.h"
 #include "Textures.h"
 #include "UniqueNames.h"
 #include "Writers.h"
@@ -73,15 +73,8 @@ struct Glb {
     }
 };
 
-class WriterTest : public SceneTest {
+class WriterTest : public ExportTest {
 protected:
-    ExportScene Build(const std::vector<MeshSpec>& meshes)
-    {
-        LoadMeshes(meshes);
-        EXPECT_EQ(holder.BuildScene(&scene), 1);
-        return CollectScene(scene);
-    }
-
     std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name,
                       bool copyTextures = false, bool keepDds = false)
     {
