@@ -26,21 +26,31 @@ standin::SideRecords<MeshDelta, WeldState>& Deltas()
 
 struct Cell {
     int64_t x, y, z;
-    bool operator==(const Cell& other) const { return x == other.x && y == other.y && z == other.z; }
 };
 
-// What the weld keeps of a kept vertex: its cell, its position, and the next older kept
-// vertex in the same cell, side by side so a probe that finds the cell reads one record.
+// 32 bits of a cell's hash: the cell table's key.
+uint32_t KeyOf(const Cell& c)
+{
+    uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
+                 uint64_t(c.z) * 0x165667B19E3779F9ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    return uint32_t(h >> 32);
+}
+
+// What the weld keeps of a kept vertex: its position and the next older kept vertex in its
+// chain.
 struct KeptVertex {
-    Cell cell;
     float x, y, z;
-    int next; // -1: the oldest in its cell
+    int next; // -1: the oldest in its chain
 };
 
-// Open addressing from a grid cell to the newest kept vertex in it, whose record chains the
-// cell's others. A slot holds that vertex's new number and 32 bits of the cell's hash, so a
-// probe past other cells reads nothing else. It starts at a quarter of the candidates' count
-// (as if most merged), doubles when half full, and its memory is kept for the next weld.
+// Open addressing from a grid cell's key to the newest kept vertex of that key, whose record
+// chains the others. Cells whose keys agree share a chain: a probe checks the distance of
+// every vertex it walks, so a stranger in the chain costs a comparison and changes nothing.
+// It starts at a quarter of the candidates' count (as if most merged), doubles when half
+// full, and its memory is kept for the next weld. Most cells a weld probes are empty: a bit
+// per key's low bits, eight bits a candidate, answers for those without a visit to the slots.
 class CellTable {
 public:
     // Empties the table for a weld of `count` vertices, `candidates` of them in cells.
@@ -52,77 +62,79 @@ public:
         slots.assign(capacity, Slot{0, -1});
         mask = capacity - 1;
         used = 0;
+        size_t filterBits = 64;
+        while (filterBits < 8 * candidates)
+            filterBits *= 2;
+        filter.assign(filterBits / 64, 0);
+        filterMask = filterBits - 1;
         if (keptCapacity < count) {
             kept.reset(new KeptVertex[count]); // written as vertices are kept; only those are read
+            keys.reset(new uint32_t[count]);
             keptCapacity = count;
         }
     }
 
-    // The newest kept vertex in the cell, or -1.
-    int Find(const Cell& cell) const { return slots[SlotOf(cell, Hash(cell))].head; }
+    // The newest kept vertex in the chain of the key, or -1.
+    int Find(uint32_t key) const
+    {
+        const size_t bit = key & filterMask;
+        return filter[bit / 64] >> (bit % 64) & 1 ? slots[SlotOf(key)].head : -1;
+    }
 
     const KeptVertex& operator[](int number) const { return kept[size_t(number)]; }
 
     // Adds the vertex kept with new number `number` (the next, or one past a vertex kept
-    // without a cell).
-    void Add(int number, const Cell& cell, const Point3& p)
+    // without a cell) to the chain of its cell's key.
+    void Add(int number, uint32_t key, const Point3& p)
     {
-        const uint64_t hash = Hash(cell);
-        size_t slot = SlotOf(cell, hash);
+        size_t slot = SlotOf(key);
         if (slots[slot].head < 0) {
             if (2 * (used + 1) > slots.size()) {
                 Grow();
-                slot = SlotOf(cell, hash);
+                slot = SlotOf(key);
             }
             ++used;
         }
-        kept[size_t(number)] = {cell, p.x, p.y, p.z, slots[slot].head};
-        slots[slot] = {uint32_t(hash >> 32), number};
+        kept[size_t(number)] = {p.x, p.y, p.z, slots[slot].head};
+        keys[size_t(number)] = key;
+        slots[slot] = {key, number};
+        const size_t bit = key & filterMask;
+        filter[bit / 64] |= uint64_t(1) << (bit % 64);
     }
 
 private:
     struct Slot {
-        uint32_t tag; // the hash's upper half
-        int head;     // -1: empty
+        uint32_t key;
+        int head; // -1: empty
     };
 
-    // The cell's slot, or the empty slot where it would go.
-    size_t SlotOf(const Cell& cell, uint64_t hash) const
+    // The key's slot, or the empty slot where it would go.
+    size_t SlotOf(uint32_t key) const
     {
-        const auto tag = uint32_t(hash >> 32);
-        for (size_t slot = size_t(hash) & mask;; slot = (slot + 1) & mask) {
-            const Slot& s = slots[slot];
-            if (s.head < 0 || (s.tag == tag && kept[size_t(s.head)].cell == cell))
+        for (size_t slot = key & mask;; slot = (slot + 1) & mask)
+            if (slots[slot].head < 0 || slots[slot].key == key)
                 return slot;
-        }
     }
 
-    // Twice the slots, each cell's chain moved whole.
+    // Twice the slots, each chain moved whole.
     void Grow()
     {
         std::vector<Slot> old(2 * slots.size(), Slot{0, -1});
         old.swap(slots);
         mask = slots.size() - 1;
         for (const Slot& s : old)
-            if (s.head >= 0) {
-                const Cell& cell = kept[size_t(s.head)].cell;
-                slots[SlotOf(cell, Hash(cell))] = s;
-            }
-    }
-
-    static uint64_t Hash(const Cell& c)
-    {
-        uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
-                     uint64_t(c.z) * 0x165667B19E3779F9ull;
-        h ^= h >> 29;
-        h *= 0xBF58476D1CE4E5B9ull;
-        return h ^ (h >> 32);
+            if (s.head >= 0)
+                slots[SlotOf(keys[size_t(s.head)])] = s;
     }
 
     std::vector<Slot> slots;
     size_t mask = 0;
-    size_t used = 0;                    // slots holding a cell
-    std::unique_ptr<KeptVertex[]> kept; // by new number; only those of kept candidates are read
+    size_t used = 0;              // slots holding a chain
+    std::vector<uint64_t> filter; // bit (key & filterMask): some chain may have the key
+    size_t filterMask = 0;
+    // By new number; only those of kept candidates are read.
+    std::unique_ptr<KeptVertex[]> kept;
+    std::unique_ptr<uint32_t[]> keys;
     size_t keptCapacity = 0;
 };
 
@@ -190,26 +202,44 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
             continue;
         }
 
-        // The cells of the box the threshold reaches around the vertex: one or two along each
-        // axis. Computed as a kept vertex's own cell is, and rounding keeps order, so the cell
-        // of a kept vertex within reach always lies between them.
+        // A kept vertex at the very same position is the one to join: any earlier kept vertex
+        // within reach of this one was within reach of it too, and it would have joined that.
+        // Most merges are such exact seams, found in the vertex's own cell alone.
         const Cell own{Floor(scaled[0]), Floor(scaled[1]), Floor(scaled[2])};
-        const Cell low{Floor((position[0] - reach) * cellsPerUnit), Floor((position[1] - reach) * cellsPerUnit),
-                       Floor((position[2] - reach) * cellsPerUnit)};
-        const Cell high{Floor((position[0] + reach) * cellsPerUnit), Floor((position[1] + reach) * cellsPerUnit),
-                        Floor((position[2] + reach) * cellsPerUnit)};
+        const uint32_t ownKey = KeyOf(own);
         int match = -1;
-        Cell probe;
-        for (probe.x = low.x; probe.x <= high.x; ++probe.x)
-            for (probe.y = low.y; probe.y <= high.y; ++probe.y)
-                for (probe.z = low.z; probe.z <= high.z; ++probe.z)
-                    for (int k = cells.Find(probe); k >= 0; k = cells[k].next) {
-                        const KeptVertex& q = cells[k];
-                        const double dx = double(q.x) - position[0], dy = double(q.y) - position[1],
-                                     dz = double(q.z) - position[2];
-                        if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || k < match))
-                            match = k;
-                    }
+        bool exact = false;
+        const auto consider = [&](int k) {
+            const KeptVertex& q = cells[k];
+            const double dx = double(q.x) - position[0], dy = double(q.y) - position[1], dz = double(q.z) - position[2];
+            if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || k < match))
+                match = k;
+        };
+        for (int k = cells.Find(ownKey); k >= 0 && !exact; k = cells[k].next) {
+            const KeptVertex& q = cells[k];
+            exact = q.x == p.x && q.y == p.y && q.z == p.z;
+            if (exact)
+                match = k;
+            else
+                consider(k);
+        }
+
+        // Else the earliest kept vertex in the cells of the box the threshold reaches around
+        // the vertex: one or two along each axis. Computed as a kept vertex's own cell is, and
+        // rounding keeps order, so the cell of a kept vertex within reach always lies between them.
+        if (!exact) {
+            const Cell low{Floor((position[0] - reach) * cellsPerUnit), Floor((position[1] - reach) * cellsPerUnit),
+                           Floor((position[2] - reach) * cellsPerUnit)};
+            const Cell high{Floor((position[0] + reach) * cellsPerUnit), Floor((position[1] + reach) * cellsPerUnit),
+                            Floor((position[2] + reach) * cellsPerUnit)};
+            Cell probe;
+            for (probe.x = low.x; probe.x <= high.x; ++probe.x)
+                for (probe.y = low.y; probe.y <= high.y; ++probe.y)
+                    for (probe.z = low.z; probe.z <= high.z; ++probe.z)
+                        if (probe.x != own.x || probe.y != own.y || probe.z != own.z)
+                            for (int k = cells.Find(KeyOf(probe)); k >= 0; k = cells[k].next)
+                                consider(k);
+        }
         if (match >= 0) {
             state.vertexMap[v] = DWORD(match);
             merged = true;
@@ -217,7 +247,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
         }
         state.vertexMap[v] = DWORD(kept);
         state.keptVertices.push_back(int(v));
-        cells.Add(kept, own, p);
+        cells.Add(kept, ownKey, p);
     }
     return merged ? TRUE : FALSE;
 }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -190,6 +191,44 @@ TEST(Weld, VerticesKeptBeforeTheCellTableGrewAreStillFound)
     WeldAll(mesh);
     EXPECT_EQ(mesh.numVerts, 1000);
     EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 0, 999}));
+}
+
+TEST(Weld, AgreesWithTheRuleAppliedPairByPair)
+{
+    // Points on a lattice finer than the threshold, many repeated exactly, some a hair off,
+    // on both sides of zero: every vertex must join the earliest kept vertex within reach.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> lattice(-12, 12), hair(-1, 1);
+    std::vector<Point3> vertices;
+    for (int i = 0; i < 3000; ++i) {
+        auto coordinate = [&] { return 0.0007f * float(lattice(random)) + 0.0001f * float(hair(random)); };
+        vertices.push_back(i % 5 == 4 ? vertices[size_t(random()) % vertices.size()]
+                                      : Point3(coordinate(), coordinate(), 1.5f + coordinate()));
+    }
+    std::vector<std::array<DWORD, 3>> faces;
+    for (DWORD f = 0; f < 1000; ++f)
+        faces.push_back({3 * f, 3 * f + 1, 3 * f + 2});
+
+    std::vector<DWORD> expected;
+    std::vector<size_t> kept;
+    for (const Point3& p : vertices) {
+        DWORD match = DWORD(kept.size());
+        for (size_t k = 0; k < kept.size() && match == kept.size(); ++k) {
+            const Point3& q = vertices[kept[k]];
+            const double dx = double(q.x) - p.x, dy = double(q.y) - p.y, dz = double(q.z) - p.z;
+            if (dx * dx + dy * dy + dz * dz < double(0.001f) * double(0.001f))
+                match = DWORD(k);
+        }
+        if (match == kept.size())
+            kept.push_back(size_t(&p - vertices.data()));
+        expected.push_back(match);
+    }
+
+    Mesh mesh;
+    Fill(mesh, vertices, faces);
+    WeldAll(mesh);
+    EXPECT_EQ(size_t(mesh.numVerts), kept.size());
+    EXPECT_EQ(FaceVerts(mesh), expected);
 }
 
 TEST(CleanUp, DropsDegenerateAndIllegalFacesWithTheirTextureFaces)
