@@ -93,7 +93,7 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     ExportMesh out;
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    const Point3* cornerNormals = standin::CornerNormals(mesh);
+    const standin::CornerNormals cornerNormals(mesh);
     std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
     std::vector<uint8_t> madeCount(size_t(mesh.numVerts), 0); // counts up to longChain
     std::vector<uint32_t> nextMade;              // per output vertex: the next made from the same host vertex
@@ -109,10 +109,10 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const Point3 normal = cornerNormals ? cornerNormals[3 * size_t(f) + size_t(k)]
-                                                : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
-                                                            mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
-                                                      .Normalize();
+            const Point3 normal = cornerNormals.Built() ? cornerNormals(size_t(f), k)
+                                                        : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
+                                                                    mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                                                              .Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
             // A chain holds only the vertex's own output vertices; the table, any.

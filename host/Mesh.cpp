@@ -27,9 +27,14 @@ MeshState& StateOf(const Mesh& mesh)
     return Meshes().Of(mesh);
 }
 
-const Point3* CornerNormals(const Mesh& mesh)
+CornerNormals::CornerNormals(const Mesh& mesh) : faces(mesh.faces)
 {
-    return StateOf(mesh).cornerNormals.get();
+    const MeshState& state = StateOf(mesh);
+    if (!state.normalsBuilt)
+        return;
+    perCorner = state.cornerNormals.get();
+    if (!perCorner)
+        perVertex = state.vertexNormals.get();
 }
 
 } // namespace standin
@@ -67,6 +72,12 @@ T* CopyOf(const T* array, int count)
     return copy.release();
 }
 
+void ForgetNormals(standin::MeshState& state)
+{
+    state.cornerNormals.reset();
+    state.normalsBuilt = false;
+}
+
 // Drops the faces `remove` picks, with their texture faces, keeping the others in order.
 template <typename Remove>
 void RemoveFacesWhere(Mesh& mesh, Remove remove)
@@ -84,7 +95,7 @@ void RemoveFacesWhere(Mesh& mesh, Remove remove)
     mesh.numFaces = kept;
     if (withTextureFaces)
         mesh.numTVFaces = kept;
-    StateOf(mesh).cornerNormals.reset();
+    ForgetNormals(StateOf(mesh));
 }
 
 // Point3::Normalize, inlined here: the normal loops call it for every vertex.
@@ -94,11 +105,10 @@ Point3 Unit(const Point3& p)
     return length > 0 ? Point3(p.x / length, p.y / length, p.z / length) : Point3(0, 0, 0);
 }
 
-// The corner normals when each vertex's faces share one smoothing word; false, having written
-// nothing, when some vertex's do not. A vertex's faces then form one group, whose sum (from
-// zero, in face order, as below) gives both its corners' normal and its own.
-bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceNormals, Point3* cornerNormals,
-                              Point3* vertexNormals)
+// The vertex normals when each vertex's faces share one smoothing word other than none; false,
+// having written nothing, when some vertex's do not. A vertex's faces then form one group,
+// whose sum (from zero, in face order, as below) gives both its corners' normal and its own.
+bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceNormals, Point3* vertexNormals)
 {
     const size_t faceCount = size_t(mesh.numFaces), vertexCount = size_t(mesh.numVerts);
     struct Around {
@@ -112,6 +122,8 @@ bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceN
         if (v[0] >= vertexCount || v[1] >= vertexCount || v[2] >= vertexCount)
             continue;
         const DWORD word = mesh.faces[f].smGroup;
+        if (!word)
+            return false; // the face's corners take its own normal
         for (int k = 0; k < 3; ++k) {
             Around& vertex = around[v[k]];
             if (vertex.seen && vertex.word != word)
@@ -123,16 +135,7 @@ bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceN
     }
     for (size_t v = 0; v < vertexCount; ++v)
         if (around[v].seen)
-            vertexNormals[v] = around[v].sum = Unit(around[v].sum);
-    for (size_t f = 0; f < faceCount; ++f) {
-        const DWORD* v = mesh.faces[f].v;
-        if (v[0] >= vertexCount || v[1] >= vertexCount || v[2] >= vertexCount)
-            continue;
-        const bool smooth = mesh.faces[f].smGroup != 0;
-        const Point3 own = smooth ? Point3(0, 0, 0) : Unit(faceNormals[f]);
-        for (int k = 0; k < 3; ++k)
-            cornerNormals[3 * f + size_t(k)] = smooth ? around[v[k]].sum : own;
-    }
+            vertexNormals[v] = Unit(around[v].sum);
     return true;
 }
 
@@ -277,6 +280,7 @@ BOOL Mesh::setNumVerts(int count, BOOL keep, BOOL)
     standin::MeshState& state = StateOf(*this);
     Resize(verts, numVerts, count, keep);
     state.vertexNormals = Resized(state.vertexNormals, numVerts, count, keep);
+    ForgetNormals(state);
     numVerts = count;
     return TRUE;
 }
@@ -286,7 +290,7 @@ BOOL Mesh::setNumFaces(int count, BOOL keep, BOOL)
     if (count < 0)
         return FALSE;
     Resize(faces, numFaces, count, keep);
-    StateOf(*this).cornerNormals.reset();
+    ForgetNormals(StateOf(*this));
     numFaces = count;
     return TRUE;
 }
@@ -362,11 +366,13 @@ void Mesh::buildNormals()
         if (legal(v))
             faceNormals[f] = CrossProd(verts[v[1]] - verts[v[0]], verts[v[2]] - verts[v[1]]);
     }
-    state.cornerNormals.reset(new Point3[3 * faceCount]);
-    Point3* cornerNormals = state.cornerNormals.get();
-    std::fill_n(cornerNormals, 3 * faceCount, Point3(0, 0, 0));
-    if (!NormalsOfOneWordVertices(*this, faceNormals, cornerNormals, state.vertexNormals.get()))
-        NormalsByGroup(*this, faceNormals, cornerNormals, state.vertexNormals.get());
+    ForgetNormals(state);
+    if (!NormalsOfOneWordVertices(*this, faceNormals, state.vertexNormals.get())) {
+        state.cornerNormals.reset(new Point3[3 * faceCount]);
+        std::fill_n(state.cornerNormals.get(), 3 * faceCount, Point3(0, 0, 0));
+        NormalsByGroup(*this, faceNormals, state.cornerNormals.get(), state.vertexNormals.get());
+    }
+    state.normalsBuilt = true;
 }
 
 void Mesh::buildBoundingBox()

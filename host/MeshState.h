@@ -40,8 +40,12 @@ private:
 };
 
 struct MeshState {
-    std::unique_ptr<Point3[]> vertexNormals; // as set by setNormal, one per vertex
-    std::unique_ptr<Point3[]> cornerNormals; // from buildNormals, three per face
+    // As set by setNormal, one per vertex; buildNormals sets those of the vertices faces use.
+    std::unique_ptr<Point3[]> vertexNormals;
+    // From buildNormals, three per face; none when every corner's normal is its vertex's,
+    // as when each vertex's faces share one smoothing word (the plug-in's meshes).
+    std::unique_ptr<Point3[]> cornerNormals;
+    bool normalsBuilt = false; // since the faces last changed
     bool edgeListValid = false;
 };
 

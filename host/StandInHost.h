@@ -101,9 +101,25 @@ struct FactoryHooks {
 };
 FactoryHooks& Factories();
 
-// The normals of a mesh's face corners, three per face, from its last buildNormals; null
-// when none were built since its faces last changed.
-const Point3* CornerNormals(const Mesh& mesh);
+// The normals of a mesh's face corners from its last buildNormals: each its own, or its
+// vertex's where the corners of a vertex share one. Valid while the mesh is not changed.
+class CornerNormals {
+public:
+    explicit CornerNormals(const Mesh& mesh);
+
+    // False when no normals were built since the mesh's faces last changed.
+    bool Built() const { return perCorner || perVertex; }
+
+    const Point3& operator()(size_t face, int corner) const
+    {
+        return perCorner ? perCorner[3 * face + size_t(corner)] : perVertex[faces[face].v[corner]];
+    }
+
+private:
+    const Point3* perCorner = nullptr;
+    const Point3* perVertex = nullptr;
+    const Face* faces = nullptr;
+};
 
 // Makes the n-th allocation from now fail, for sweeps over every allocation of an import:
 // the host's heap fails it (plain new throws, the nothrow form answers null), and a test's

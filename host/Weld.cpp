@@ -277,6 +277,7 @@ void MeshDelta::Apply(Mesh& mesh)
     meshState.vertexNormals = std::move(normals);
     mesh.numVerts = int(keptCount);
     meshState.cornerNormals.reset();
+    meshState.normalsBuilt = false;
     meshState.edgeListValid = false;
     state.welded = false;
 }

@@ -254,21 +254,23 @@ TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
     Mesh smooth;
     Fill(smooth, vertices, faces, 1);
     smooth.buildNormals();
-    EXPECT_NEAR(standin::CornerNormals(smooth)[0].y, s, 1e-6);
-    EXPECT_NEAR(standin::CornerNormals(smooth)[0].z, s, 1e-6);
-    EXPECT_NEAR(standin::CornerNormals(smooth)[2].z, 1, 1e-6) << "vertex 2 lies on the first face only";
+    EXPECT_NEAR(standin::CornerNormals(smooth)(0, 0).y, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)(0, 0).z, s, 1e-6);
+    EXPECT_NEAR(standin::CornerNormals(smooth)(0, 2).z, 1, 1e-6) << "vertex 2 lies on the first face only";
 
     Mesh sharp;
     Fill(sharp, vertices, faces, 1);
     sharp.faces[1].setSmGroup(2);
     sharp.buildNormals();
-    EXPECT_EQ(standin::CornerNormals(sharp)[0], Point3(0, 0, 1));
-    EXPECT_EQ(standin::CornerNormals(sharp)[4], Point3(0, 1, 0));
+    EXPECT_EQ(standin::CornerNormals(sharp)(0, 0), Point3(0, 0, 1));
+    EXPECT_EQ(standin::CornerNormals(sharp)(1, 1), Point3(0, 1, 0));
 
     Mesh none;
     Fill(none, vertices, faces, 0);
     none.buildNormals();
-    EXPECT_EQ(standin::CornerNormals(none)[1], Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+    EXPECT_EQ(standin::CornerNormals(none)(0, 1), Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+    none.setNumFaces(1, TRUE);
+    EXPECT_FALSE(standin::CornerNormals(none).Built()) << "normals of faces since changed";
 }
 
 TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
@@ -296,14 +298,13 @@ TEST(Normals, ASecondSmoothingGroupElsewhereChangesNoOtherBit)
     twoGroups.faces[faces.size() - 1].setSmGroup(2);
     oneGroup.buildNormals();
     twoGroups.buildNormals();
-    const Point3* one = standin::CornerNormals(oneGroup);
-    const Point3* two = standin::CornerNormals(twoGroups);
+    const standin::CornerNormals one(oneGroup), two(twoGroups);
     for (int f = 0; f < oneGroup.numFaces; ++f)
         for (int k = 0; k < 3; ++k) {
             const DWORD v = oneGroup.faces[f].v[k];
             if (v == 0 || v == DWORD(side * side - 1) || v == DWORD(side - 1))
                 continue;
-            EXPECT_EQ(std::memcmp(&one[3 * f + k], &two[3 * f + k], sizeof(Point3)), 0)
+            EXPECT_EQ(std::memcmp(&one(size_t(f), k), &two(size_t(f), k), sizeof(Point3)), 0)
                 << "face " << f << ", corner " << k;
             EXPECT_EQ(std::memcmp(&oneGroup.getNormal(int(v)), &twoGroups.getNormal(int(v)), sizeof(Point3)), 0)
                 << "vertex " << v;

@@ -61,7 +61,7 @@ TEST(MeshConstruction, WindingStaysOutwardAfterTheAxisChange)
     Mesh mesh;
     Build(source, mesh);
     ASSERT_EQ(mesh.numFaces, 1);
-    EXPECT_GT(standin::CornerNormals(mesh)[0].z, 0.99f);
+    EXPECT_GT(standin::CornerNormals(mesh)(0, 0).z, 0.99f);
 }
 
 TEST(MeshConstruction, NormalIsTheUnitVectorInHostAxes)
