@@ -81,11 +81,14 @@ private:
 };
 
 // One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
-// the order corners first use them. The output vertices made from one host vertex are chained,
-// and a chain is rarely longer than the seams through that vertex, so a corner finds its
-// vertex in a step or two. A weld can put thousands on one position, though: once a host
-// vertex has `longChain` output vertices, they and any it gets later go into a table by key,
-// where its corners look instead, so no corner takes more than that many steps and a probe.
+// the order corners first use them. The output vertices are chained by an anchor: the corner's
+// texture vertex when the mesh has them, else its vertex. A texture vertex rarely goes with more
+// than one vertex and normal (never in the plug-in's meshes, whose texture vertices are the
+// file's vertices before the weld), and a vertex's chain is rarely longer than the seams
+// through it, so a corner finds its output vertex in a step or two. A weld can put thousands on
+// one position, though: once an anchor has `longChain` output vertices, they and any it gets
+// later go into a table by key, where its corners look instead, so no corner takes more than
+// that many steps and a probe.
 ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
 {
     constexpr uint32_t none = KeyTable::none;
@@ -94,11 +97,16 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     const standin::CornerNormals cornerNormals(mesh);
-    std::vector<uint32_t> firstMade(size_t(mesh.numVerts), none);
-    std::vector<uint8_t> madeCount(size_t(mesh.numVerts), 0); // counts up to longChain
-    std::vector<uint32_t> nextMade;              // per output vertex: the next made from the same host vertex
+    const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
+    const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
+    std::vector<uint32_t> firstMade(anchors, none);
+    std::vector<uint8_t> madeCount(anchors, 0);  // counts up to longChain
+    std::vector<uint32_t> nextMade;              // per output vertex: the next made with the same anchor
     std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
-    out.vertices.reserve(size_t(std::max(mesh.numVerts, mesh.numTVerts)));
+    nextMade.reserve(expected);
+    vertexOf.reserve(expected);
+    texVertexOf.reserve(expected);
+    out.vertices.reserve(expected);
     out.indices.reserve(size_t(mesh.numFaces) * 3);
     KeyTable table;
     size_t comparisons = 0;
@@ -109,25 +117,24 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
+            const DWORD anchor = textured ? texVertex : vertex;
             const Point3 normal = cornerNormals.Built() ? cornerNormals(size_t(f), k)
                                                         : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
                                                                     mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
                                                               .Normalize();
             float yUpNormal[3];
             ToYUp(normal, yUpNormal);
-            // A chain holds only the vertex's own output vertices; the table, any.
-            auto isKeyInChain = [&](uint32_t made) {
+            auto isKey = [&](uint32_t made) {
                 ++comparisons;
-                return texVertexOf[made] == texVertex &&
+                return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
                        std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
             };
-            auto isKey = [&](uint32_t made) { return vertexOf[made] == vertex && isKeyInChain(made); };
-            const bool tabled = madeCount[vertex] == longChain;
+            const bool tabled = madeCount[anchor] == longChain;
             uint32_t made = none;
             if (tabled)
                 made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
             else
-                for (made = firstMade[vertex]; made != none && !isKeyInChain(made);)
+                for (made = firstMade[anchor]; made != none && !isKey(made);)
                     made = nextMade[made];
             if (made == none) {
                 made = uint32_t(out.vertices.size());
@@ -141,11 +148,11 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
                 out.vertices.push_back(v);
                 vertexOf.push_back(vertex);
                 texVertexOf.push_back(texVertex);
-                nextMade.push_back(firstMade[vertex]);
-                firstMade[vertex] = made;
+                nextMade.push_back(firstMade[anchor]);
+                firstMade[anchor] = made;
                 if (tabled) {
                     table.Add(made, hashOf(made), hashOf);
-                } else if (++madeCount[vertex] == longChain) {
+                } else if (++madeCount[anchor] == longChain) {
                     for (uint32_t chained = made; chained != none; chained = nextMade[chained])
                         table.Add(chained, hashOf(chained), hashOf);
                 }

@@ -1,6 +1,7 @@
 // brennic-import: converts Brennic models to glTF 2.0 or OBJ by driving the 3ds Max plug-in's
 // import as the host application would, or lists what a model holds.
 #include "BrennicModel.h"
+#include "HeapPrefault.h"
 #include "Listing.h"
 #include "PluginDriver.h"
 #include "SignalCleanup.h"
@@ -356,6 +357,9 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     files.CheckOutput(job.output);
 
     const std::string hostPath = ToHostPath(job.input);
+    std::error_code sizeError;
+    const uintmax_t inputBytes = fs::file_size(job.input, sizeError);
+    const HeapPrefault prefault(sizeError ? 0 : inputBytes);
     ExportScene exported;
     {
         standin::Scene scene; // gone before the files are written, as is its memory
