@@ -3,9 +3,13 @@
 #include "PluginDriver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -89,14 +93,11 @@ private:
 // one position, though: once an anchor has `longChain` output vertices, they and any it gets
 // later go into a table by key, where its corners look instead, so no corner takes more than
 // that many steps and a probe.
-ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& work)
+void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, ExportMesh& out, CollectWork& work)
 {
     constexpr uint32_t none = KeyTable::none;
     constexpr uint8_t longChain = 8;
-    ExportMesh out;
-    out.name = name;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    const standin::CornerNormals cornerNormals(mesh);
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
     const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
     std::vector<uint32_t> firstMade(anchors, none);
@@ -162,7 +163,59 @@ ExportMesh CollectMesh(const Mesh& mesh, const std::string& name, CollectWork& w
     }
     work.corners += 3 * size_t(mesh.numFaces);
     work.comparisons += comparisons;
-    return out;
+}
+
+struct MeshSource {
+    const Mesh* mesh;
+    standin::CornerNormals normals; // taken on the scene's thread: the stand-in's lookup is not shared
+};
+
+// Below this many corners in all, a second thread costs more than it saves.
+constexpr size_t sharedCorners = 1 << 18;
+
+// Meshes are collected independently: a large scene's are shared out between this thread and
+// one more, each taking the next mesh not yet taken, so the order of the output is unchanged.
+void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMesh>& meshes, CollectWork& work)
+{
+    size_t corners = 0;
+    for (const MeshSource& source : sources)
+        corners += 3 * size_t(source.mesh->numFaces);
+    std::atomic<size_t> next{0};
+    const auto collect = [&](CollectWork& counted) {
+        for (size_t i; (i = next++) < sources.size();)
+            CollectMesh(*sources[i].mesh, sources[i].normals, meshes[i], counted);
+    };
+    CollectWork helperWork;
+    std::exception_ptr helperFailure;
+    std::thread helper;
+    if (corners >= sharedCorners && sources.size() > 1 && std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread([&] {
+                try {
+                    collect(helperWork);
+                } catch (...) {
+                    helperFailure = std::current_exception();
+                    next = sources.size();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No second thread: this one collects every mesh.
+        }
+    }
+    try {
+        collect(work);
+    } catch (...) {
+        next = sources.size();
+        if (helper.joinable())
+            helper.join();
+        throw;
+    }
+    if (helper.joinable())
+        helper.join();
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+    work.corners += helperWork.corners;
+    work.comparisons += helperWork.comparisons;
 }
 
 } // namespace
@@ -172,12 +225,15 @@ ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
     CollectWork unused;
     CollectWork& counted = work ? *work : unused;
     ExportScene out;
+    std::vector<MeshSource> sources;
     std::map<std::string, int> textureByPath;
     for (standin::Node* node : scene.Nodes()) {
         const TriObject* object = node->GetTriObject();
         if (!object)
             continue;
-        out.meshes.push_back(CollectMesh(object->mesh, node->GetName(), counted));
+        sources.push_back({&object->mesh, standin::CornerNormals(object->mesh)});
+        out.meshes.emplace_back();
+        out.meshes.back().name = node->GetName();
         Mtl* material = node->GetMtl();
         if (!material)
             continue;
@@ -193,5 +249,6 @@ ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
         out.meshes.back().material = int(out.materials.size());
         out.materials.push_back(exported);
     }
+    CollectMeshes(sources, out.meshes, counted);
     return out;
 }

@@ -500,7 +500,9 @@ int ListAll(const Options& options)
 int main(int argc, char** argv)
 {
     // A conversion allocates and frees arrays of tens of megabytes one after another: keep
-    // freed memory for the next instead of handing it back and faulting it in again.
+    // freed memory for the next instead of handing it back and faulting it in again, in one
+    // heap that the conversion's helper threads share.
+    mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, -1);
     mallopt(M_TOP_PAD, 64 << 20);
