@@ -8,9 +8,6 @@
 
 namespace {
 
-// Below this, a conversion's faults take a few milliseconds: not worth a thread.
-constexpr uint64_t smallestInput = 8 << 20;
-
 // Bytes faulted in per byte of input. Each input byte of a mesh becomes about three bytes of
 // heap while the import runs (the loader's vertices alone are two), so two stays below what any
 // conversion uses, unless most of the file is LOD meshes left out.
@@ -24,7 +21,7 @@ constexpr uint64_t mostBytes = uint64_t(768) << 20;
 HeapPrefault::HeapPrefault(uint64_t inputBytes)
 {
 #ifdef MADV_POPULATE_WRITE
-    if (inputBytes < smallestInput)
+    if (inputBytes < largeInputBytes)
         return;
     const long page = sysconf(_SC_PAGESIZE);
     const uint64_t physical = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(page > 0 ? page : 4096);

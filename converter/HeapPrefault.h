@@ -14,6 +14,9 @@
 #include <cstdint>
 #include <thread>
 
+// Inputs from this size up are worth a helper thread; below, their faults take milliseconds.
+constexpr uint64_t largeInputBytes = 8 << 20;
+
 class HeapPrefault {
 public:
     // Starts faulting in what a conversion of an input of `inputBytes` will need, if that is

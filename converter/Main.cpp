@@ -358,8 +358,13 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
 
     const std::string hostPath = ToHostPath(job.input);
     std::error_code sizeError;
-    const uintmax_t inputBytes = fs::file_size(job.input, sizeError);
-    const HeapPrefault prefault(sizeError ? 0 : inputBytes);
+    uintmax_t inputBytes = fs::file_size(job.input, sizeError);
+    if (sizeError)
+        inputBytes = 0;
+    const HeapPrefault prefault(inputBytes);
+    // A .glb is about as large as its model file: its pages are made ready meanwhile too.
+    if (job.format == OutputFormat::Glb && inputBytes >= largeInputBytes)
+        files.Prepare(job.output, inputBytes);
     ExportScene exported;
     {
         standin::Scene scene; // gone before the files are written, as is its memory

@@ -1,11 +1,13 @@
 #include "OutputFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -92,6 +94,7 @@ OutputFile::OutputFile(OutputFiles& files, std::string path) : owner(files), fin
 
 OutputFile::~OutputFile()
 {
+    AwaitPrefill();
     if (descriptor >= 0)
         close(descriptor); // an unnamed temporary goes with it
     if (temporaryName) {
@@ -119,6 +122,8 @@ void OutputFile::Flush()
 
 void OutputFile::WriteOut(const char* data, size_t size)
 {
+    AwaitPrefill();
+    realBytes += size;
     while (size > 0) {
         const ssize_t written = write(descriptor, data, size);
         if (written < 0) {
@@ -138,6 +143,9 @@ void OutputFile::Close()
     closed = true;
     Flush();
     buffer.reset();
+    AwaitPrefill();
+    if (prefilled > realBytes && ftruncate(descriptor, off_t(realBytes)) != 0)
+        Fail(errno);
     if (unnamed) {
         // Its descriptor keeps it; past the limit it takes a temporary name and lets go.
         if (owner.unnamedWaiting < OutputFiles::maxUnnamedWaiting)
@@ -150,6 +158,37 @@ void OutputFile::Close()
     descriptor = -1;
     if (close(closing) != 0)
         Fail(errno);
+}
+
+void OutputFile::Prefill(uint64_t bytes)
+{
+    if (prefill.joinable() || realBytes || closed)
+        return;
+    try {
+        prefill = std::thread([this, bytes] {
+            // Read only, so these pages stay the kernel's one zero page.
+            static const char zeros[256 << 10] = {};
+            // A failure (a full disk, a file size limit) ends the prefill; the real writes
+            // meet it again and report it.
+            while (prefilled < bytes) {
+                const size_t step = size_t(std::min<uint64_t>(sizeof zeros, bytes - prefilled));
+                const ssize_t done = pwrite(descriptor, zeros, step, off_t(prefilled));
+                if (done < 0 && errno == EINTR)
+                    continue;
+                if (done <= 0)
+                    break;
+                prefilled += uint64_t(done);
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread: the writes find the pages themselves.
+    }
+}
+
+void OutputFile::AwaitPrefill()
+{
+    if (prefill.joinable())
+        prefill.join();
 }
 
 void OutputFile::Name()
@@ -257,6 +296,11 @@ void OutputFiles::MakeFolders(const std::string& folder)
 OutputFile& OutputFiles::Create(const std::string& finalPath)
 {
     CheckOutput(finalPath);
+    for (const std::unique_ptr<OutputFile>& file : files)
+        if (file->prepared && file->finalPath == finalPath) {
+            file->prepared = false;
+            return *file;
+        }
     const fs::path target(finalPath);
     const std::string name = target.filename().string();
     if (name.empty() || name == "." || name == "..")
@@ -290,6 +334,13 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     file->buffer.reset(new char[OutputFile::capacity]);
     files.push_back(std::move(file));
     return *files.back();
+}
+
+void OutputFiles::Prepare(const std::string& finalPath, uint64_t expectedBytes)
+{
+    OutputFile& file = Create(finalPath);
+    file.prepared = true;
+    file.Prefill(expectedBytes);
 }
 
 void OutputFiles::Write(const std::string& finalPath, const void* data, size_t size)

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -56,6 +57,10 @@ public:
     // The file is complete (nothing more may be written); it takes its final name when the
     // set is committed.
     void Close();
+    // Writes zeros over the file's first `bytes` on a thread of its own, so that the kernel
+    // has the file's pages ready, on another core, when the real bytes come: they overwrite the
+    // zeros, and Close cuts off any left. Fresh pages are slow to come by (see HeapPrefault.h).
+    void Prefill(uint64_t bytes);
 
 private:
     friend class OutputFiles;
@@ -64,6 +69,7 @@ private:
     void Flush();
     void WriteOut(const char* data, size_t size);
     void Name(); // links an unnamed temporary to a name of its own
+    void AwaitPrefill();
     [[noreturn]] void Fail(int error) const;
 
     OutputFiles& owner;
@@ -71,6 +77,10 @@ private:
     int descriptor = -1;
     bool unnamed = false;
     bool closed = false;
+    bool prepared = false; // made by OutputFiles::Prepare and not yet given out by Create
+    std::thread prefill;
+    uint64_t prefilled = 0;                              // bytes of zeros the prefill wrote
+    uint64_t realBytes = 0;                              // real bytes written
     std::unique_ptr<signalcleanup::Entry> temporaryName; // once it has one
     static constexpr size_t capacity = 1 << 20;
     std::unique_ptr<char[]> buffer;
@@ -92,8 +102,11 @@ public:
     // Throws when `finalPath` is a protected file; called for every file before it is made.
     void CheckOutput(const std::string& finalPath) const;
 
-    // A new file to be written to `finalPath`; missing folders are made.
+    // A new file to be written to `finalPath`; missing folders are made. A file prepared for
+    // the path is given out instead.
     OutputFile& Create(const std::string& finalPath);
+    // Makes the file ahead of its writer, its first `expectedBytes` prefilled (OutputFile::Prefill).
+    void Prepare(const std::string& finalPath, uint64_t expectedBytes);
     // A whole file at once.
     void Write(const std::string& finalPath, const void* data, size_t size);
     // Gives every file its final name. Throws std::runtime_error, saying which, on failure.

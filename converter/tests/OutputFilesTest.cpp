@@ -91,6 +91,28 @@ TEST_P(OutputFilesTest, AFailureBeforeTheCommitLeavesNothingNotEvenTheFoldersItM
     EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{"existing"});
 }
 
+TEST_P(OutputFilesTest, APreparedFileHoldsExactlyWhatWasWrittenWhateverItsPrefill)
+{
+    const std::string big(3 << 20, 'b');
+    {
+        OutputFiles files({}, GetParam());
+        files.Prepare(Path("shorter"), 2 << 20); // more zeros than bytes to come
+        files.Prepare(Path("longer"), 1000);
+        files.Prepare(Path("unused"), 1 << 20);
+        files.Create(Path("shorter")) << "written";
+        files.Create(Path("longer")) << big;
+        files.Commit();
+    }
+    EXPECT_EQ(ReadText(Path("shorter")), "written");
+    EXPECT_EQ(ReadText(Path("longer")), big);
+    EXPECT_EQ(ReadText(Path("unused")), "") << "prepared, never written: empty, not zeros";
+    {
+        OutputFiles files({}, GetParam());
+        files.Prepare(Path("failed"), 1 << 20);
+    }
+    EXPECT_FALSE(fs::exists(Path("failed"))) << "a prepared file left uncommitted leaves nothing";
+}
+
 TEST_P(OutputFilesTest, ALinkPlantedAtTheTemporaryNameOfOldIsNeverWrittenThrough)
 {
     WriteText(Path("victim"), "precious");
