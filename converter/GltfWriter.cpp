@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 
@@ -45,20 +46,29 @@ std::string UriReference(const std::string& path)
 class GltfBuilder {
 public:
     json root = json::object();
-    std::vector<uint8_t> bin;
     std::map<std::pair<const void*, std::string>, size_t> images; // by bytes embedded, else by URI
 
-    // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled at
-    // once (the next view may move the buffer); `view` is the view's index. Images have no target.
+    // The buffer is allocated once, at its largest size, and not cleared: each view is written
+    // whole, and only the padding between views is zeroed.
+    explicit GltfBuilder(size_t capacity) : bin(new uint8_t[capacity]), binCapacity(capacity) {}
+
+    const uint8_t* Bin() const { return bin.get(); }
+    size_t BinSize() const { return binSize; }
+
+    // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled
+    // whole by the caller; `view` is the view's index. Images have no target.
     uint8_t* View(size_t size, int target, size_t& view)
     {
-        const size_t offset = (bin.size() + 3) & ~size_t(3);
-        bin.resize(offset + size, 0);
+        const size_t offset = (binSize + 3) & ~size_t(3);
+        if (size > binCapacity || offset > binCapacity - size)
+            throw std::logic_error("the glTF buffer was sized too small");
+        std::memset(bin.get() + binSize, 0, offset - binSize);
+        binSize = offset + size;
         json entry = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
         if (target)
             entry["target"] = target;
         view = Push("bufferViews", std::move(entry));
-        return bin.data() + offset;
+        return bin.get() + offset;
     }
 
     // An image in the buffer (for .glb) or a file beside the output.
@@ -73,20 +83,6 @@ public:
         size_t view = 0;
         std::memcpy(View(embedded->size(), 0, view), embedded->data(), embedded->size());
         return known->second = Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
-    }
-
-    // Each attribute goes from the vertices straight into its view.
-    template <size_t components>
-    size_t Attribute(const std::vector<ExportVertex>& vertices, const float (ExportVertex::*field)[components],
-                     const char* type)
-    {
-        size_t view = 0;
-        uint8_t* out = View(vertices.size() * components * sizeof(float), arrayBuffer, view);
-        for (const ExportVertex& v : vertices) {
-            std::memcpy(out, v.*field, components * sizeof(float));
-            out += components * sizeof(float);
-        }
-        return Accessor(view, floatComponent, vertices.size(), type);
     }
 
     size_t Accessor(size_t view, int componentType, size_t count, const char* type)
@@ -108,17 +104,29 @@ public:
         std::vector<ExportVertex> repaired;
         const std::vector<ExportVertex>& vertices = writable::Vertices(mesh, repaired, warnings);
         const size_t count = vertices.size();
-        float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
-        for (size_t i = 0; i < count; ++i)
+        // One pass: each vertex into the three attribute views, and the positions' bounds.
+        size_t positionView = 0, normalView = 0, texCoordView = 0;
+        auto* positions = reinterpret_cast<float*>(View(count * 12, arrayBuffer, positionView));
+        auto* normals = reinterpret_cast<float*>(View(count * 12, arrayBuffer, normalView));
+        auto* texCoords = reinterpret_cast<float*>(View(count * 8, arrayBuffer, texCoordView));
+        float low[3], high[3];
+        std::copy_n(vertices[0].position, 3, low);
+        std::copy_n(vertices[0].position, 3, high);
+        for (const ExportVertex& v : vertices) {
             for (int axis = 0; axis < 3; ++axis) {
-                low[axis] = i ? std::min(low[axis], vertices[i].position[axis]) : vertices[i].position[axis];
-                high[axis] = i ? std::max(high[axis], vertices[i].position[axis]) : vertices[i].position[axis];
+                low[axis] = std::min(low[axis], v.position[axis]);
+                high[axis] = std::max(high[axis], v.position[axis]);
             }
-        const size_t position = Attribute(vertices, &ExportVertex::position, "VEC3");
+            std::memcpy(positions, v.position, 12);
+            std::memcpy(normals, v.normal, 12);
+            std::memcpy(texCoords, v.texCoord, 8);
+            positions += 3, normals += 3, texCoords += 2;
+        }
+        const size_t position = Accessor(positionView, floatComponent, count, "VEC3");
         root["accessors"][position]["min"] = {low[0], low[1], low[2]};
         root["accessors"][position]["max"] = {high[0], high[1], high[2]};
-        const size_t normal = Attribute(vertices, &ExportVertex::normal, "VEC3");
-        const size_t texCoord = Attribute(vertices, &ExportVertex::texCoord, "VEC2");
+        const size_t normal = Accessor(normalView, floatComponent, count, "VEC3");
+        const size_t texCoord = Accessor(texCoordView, floatComponent, count, "VEC2");
 
         // 16-bit indices when they fit; 65535 itself is reserved for primitive restart.
         size_t view = 0, indices;
@@ -142,6 +150,11 @@ public:
             primitive["material"] = mesh.material;
         return primitive;
     }
+
+private:
+    std::unique_ptr<uint8_t[]> bin;
+    size_t binSize = 0;
+    const size_t binCapacity;
 };
 
 const char* AlphaMode(TextureAlpha alpha)
@@ -154,24 +167,24 @@ const char* AlphaMode(TextureAlpha alpha)
 }
 
 // Header, JSON chunk and BIN chunk, written straight to the file (no copy of the buffer).
-void WriteGlb(OutputFile& file, const std::string& text, const std::vector<uint8_t>& bin)
+void WriteGlb(OutputFile& file, const std::string& text, const uint8_t* bin, size_t binSize)
 {
     const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
-    const uint64_t total = 12 + 8 + padded(text.size()) + (bin.empty() ? 0 : 8 + padded(bin.size()));
+    const uint64_t total = 12 + 8 + padded(text.size()) + (binSize ? 8 + padded(binSize) : 0);
     if (total > UINT32_MAX)
         throw std::runtime_error("the scene is too large for a .glb file (4 GiB at most); write .gltf instead");
     const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(padded(text.size())),
                                 0x4E4F534A /* JSON */};
-    const uint32_t binHeader[2] = {uint32_t(padded(bin.size())), 0x004E4942 /* BIN */};
+    const uint32_t binHeader[2] = {uint32_t(padded(binSize)), 0x004E4942 /* BIN */};
     const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
 
     file.Write(header, sizeof header);
     file.Write(text.data(), text.size());
     file.Write(spaces, padded(text.size()) - text.size());
-    if (!bin.empty()) {
+    if (binSize) {
         file.Write(binHeader, sizeof binHeader);
-        file.Write(bin.data(), bin.size());
-        file.Write(zeros, padded(bin.size()) - bin.size());
+        file.Write(bin, binSize);
+        file.Write(zeros, padded(binSize) - binSize);
     }
     file.Close();
 }
@@ -183,9 +196,6 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
 {
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, binary, files, warnings);
 
-    GltfBuilder gltf;
-    gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
-
     size_t binSize = 0;
     for (const ExportMesh& mesh : scene.meshes)
         binSize += 32 * mesh.vertices.size() + 4 * mesh.indices.size() + 4;
@@ -196,7 +206,8 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         if (texture.ddsBytes && counted.insert(texture.ddsBytes.get()).second)
             binSize += texture.ddsBytes->size() + 4;
     }
-    gltf.bin.reserve(binSize);
+    GltfBuilder gltf(binSize);
+    gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
 
     // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
     json sceneNodes = json::array();
@@ -248,12 +259,12 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     }
 
     const fs::path output(options.outputPath);
-    if (!gltf.bin.empty()) {
-        json buffer = {{"byteLength", gltf.bin.size()}};
+    if (gltf.BinSize()) {
+        json buffer = {{"byteLength", gltf.BinSize()}};
         if (!binary) {
             const fs::path binPath = fs::path(output).replace_extension(".bin");
             buffer["uri"] = UriReference(binPath.filename().string());
-            files.Write(binPath.string(), gltf.bin.data(), gltf.bin.size());
+            files.Write(binPath.string(), gltf.Bin(), gltf.BinSize());
         }
         gltf.Push("buffers", std::move(buffer));
     }
@@ -261,7 +272,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
     if (binary)
-        WriteGlb(files.Create(options.outputPath), text, gltf.bin);
+        WriteGlb(files.Create(options.outputPath), text, gltf.Bin(), gltf.BinSize());
     else
         files.Write(options.outputPath, text.data(), text.size());
 }
