@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -71,6 +72,33 @@ TEST(CollectScene, ThousandsOfVerticesOnOnePositionCostAStepOrTwoACorner)
     EXPECT_EQ(exported.meshes[1].vertices.size(), 15000u) << "a face normal each";
     EXPECT_EQ(work.corners, 75000u);
     EXPECT_LT(work.comparisons, 2 * work.corners) << "a corner compared with vertices made from others";
+}
+
+TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
+{
+    // Enough corners in all for a second collecting thread; meshes of different sizes, so the
+    // two threads finish them out of order.
+    standin::Scene scene;
+    std::vector<int> faceCounts;
+    for (int i = 0; i < 12; ++i) {
+        faceCounts.push_back(i % 2 ? 60000 : 5000 + i);
+        i % 4 ? AddFan(scene, faceCounts.back()) : AddCone(scene, faceCounts.back());
+    }
+    CollectWork work;
+    const ExportScene exported = CollectScene(scene, &work);
+    ASSERT_EQ(exported.meshes.size(), faceCounts.size());
+    size_t corners = 0;
+    for (size_t i = 0; i < faceCounts.size(); ++i) {
+        const ExportMesh& mesh = exported.meshes[i];
+        EXPECT_EQ(mesh.name, i % 4 ? "fan" : "cone");
+        EXPECT_EQ(mesh.indices.size(), 3 * size_t(faceCounts[i])) << "mesh " << i;
+        if (i % 4) {
+            EXPECT_EQ(mesh.vertices.size(), 3 * size_t(faceCounts[i])) << "mesh " << i << ": a texture vertex each";
+        }
+        corners += mesh.indices.size();
+    }
+    EXPECT_GE(corners, size_t(1) << 20);
+    EXPECT_EQ(work.corners, corners) << "both threads' work counted";
 }
 
 TEST(CollectScene, CornersSharingVertexTextureVertexAndNormalShareAnOutputVertex)
