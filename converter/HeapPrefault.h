@@ -2,11 +2,11 @@
 
 // Fresh memory is the largest single cost of converting a large model: every page the kernel
 // hands out is a fault, zeroed, and on a virtual machine often backed by the host first (2 to 3
-// microseconds a page here, a third of the time). A conversion's heap grows as it goes, so a
-// second thread can fault in the heap's next stretch while the conversion works in the last:
-// on a second core the faults cost no wall time.
+// microseconds a page here, a third of the time). A conversion fills its heap from the bottom
+// up, so a second thread can fault in the stretch it will reach later, from the far end, while
+// the conversion works: on a second core those faults cost no wall time.
 //
-// The stretch is sized from the input file, at less than any conversion of it uses (see
+// The stretch is sized from the input file, at less than a conversion of it uses (see
 // HeapPrefault.cpp), so peak memory stays what the conversion needs anyway. The thread only
 // asks the kernel to map pages (MADV_POPULATE_WRITE); it never reads or writes them, so it is
 // safe beside the conversion's own use of the same memory.
