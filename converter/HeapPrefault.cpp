@@ -39,9 +39,10 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
         worker = std::thread([start, end] {
             // In steps, from the end: the conversion fills the heap from the start about as
             // fast as pages can be faulted in, so this thread does best on what it needs last.
-            // A step that fails (no memory, an old kernel) ends the work: the conversion faults
-            // the rest itself.
-            constexpr uintptr_t step = 2 << 20;
+            // Steps are small because each holds the process's memory map, which the
+            // conversion needs to grow its heap or map a file. A step that fails (no memory,
+            // an old kernel) ends the work: the conversion faults the rest itself.
+            constexpr uintptr_t step = 256 << 10;
             for (uintptr_t at = end; at > start;) {
                 const uintptr_t from = at - std::min(step, at - start);
                 if (madvise(reinterpret_cast<void*>(from), at - from, MADV_POPULATE_WRITE) != 0)

@@ -361,10 +361,11 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
     uintmax_t inputBytes = fs::file_size(job.input, sizeError);
     if (sizeError)
         inputBytes = 0;
-    const HeapPrefault prefault(inputBytes);
     // A .glb is about as large as its model file: its pages are made ready meanwhile too.
+    // First: the heap prefault slows the making of threads (their stacks wait for its steps).
     if (job.format == OutputFormat::Glb && inputBytes >= largeInputBytes)
         files.Prepare(job.output, inputBytes);
+    const HeapPrefault prefault(inputBytes);
     ExportScene exported;
     {
         standin::Scene scene; // gone before the files are written, as is its memory
