@@ -171,7 +171,7 @@ struct MeshSource {
 };
 
 // Below this many corners in all, a second thread costs more than it saves.
-constexpr size_t sharedCorners = 1 << 20;
+constexpr size_t sharedCorners = 1 << 18;
 
 // Meshes are collected independently: a large scene's are shared out between this thread and
 // one more, each taking the next mesh not yet taken, so the order of the output is unchanged.
