@@ -1,15 +1,12 @@
 #include "ExportScene.h"
 
 #include "PluginDriver.h"
+#include "SharedWork.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <exception>
 #include <map>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 
 namespace {
 
@@ -173,49 +170,19 @@ struct MeshSource {
 // Below this many corners in all, a second thread costs more than it saves.
 constexpr size_t sharedCorners = 1 << 18;
 
-// Meshes are collected independently: a large scene's are shared out between this thread and
-// one more, each taking the next mesh not yet taken, so the order of the output is unchanged.
+// Meshes are collected independently: a large scene's are shared out between two threads.
 void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMesh>& meshes, CollectWork& work)
 {
     size_t corners = 0;
     for (const MeshSource& source : sources)
         corners += 3 * size_t(source.mesh->numFaces);
-    std::atomic<size_t> next{0};
-    const auto collect = [&](CollectWork& counted) {
-        for (size_t i; (i = next++) < sources.size();)
-            CollectMesh(*sources[i].mesh, sources[i].normals, meshes[i], counted);
-    };
-    CollectWork helperWork;
-    std::exception_ptr helperFailure;
-    std::thread helper;
-    if (corners >= sharedCorners && sources.size() > 1 && std::thread::hardware_concurrency() > 1) {
-        try {
-            helper = std::thread([&] {
-                try {
-                    collect(helperWork);
-                } catch (...) {
-                    helperFailure = std::current_exception();
-                    next = sources.size();
-                }
-            });
-        } catch (const std::system_error&) {
-            // No second thread: this one collects every mesh.
-        }
+    std::vector<CollectWork> works(sources.size());
+    ForEachShared(sources.size(), corners >= sharedCorners,
+                  [&](size_t i) { CollectMesh(*sources[i].mesh, sources[i].normals, meshes[i], works[i]); });
+    for (const CollectWork& done : works) {
+        work.corners += done.corners;
+        work.comparisons += done.comparisons;
     }
-    try {
-        collect(work);
-    } catch (...) {
-        next = sources.size();
-        if (helper.joinable())
-            helper.join();
-        throw;
-    }
-    if (helper.joinable())
-        helper.join();
-    if (helperFailure)
-        std::rethrow_exception(helperFailure);
-    work.corners += helperWork.corners;
-    work.comparisons += helperWork.comparisons;
 }
 
 } // namespace

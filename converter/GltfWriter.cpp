@@ -2,6 +2,7 @@
 // buffer. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
 // .glb, beside a .gltf. On request the .dds itself is offered through MSFT_texture_dds to
 // viewers that take it, and so is a texture that gave no PNG, to keep the reference.
+#include "SharedWork.h"
 #include "Textures.h"
 #include "WritableVertices.h"
 #include "Writers.h"
@@ -98,51 +99,26 @@ public:
         return items.size() - 1;
     }
 
-    // The mesh's primitive: attributes and indices, in the buffer.
-    json Primitive(const ExportMesh& mesh, std::vector<std::string>& warnings)
+    // The mesh's primitive: its views and accessors, to be filled by FillMeshes.
+    json Primitive(const ExportMesh& mesh)
     {
-        std::vector<ExportVertex> repaired;
-        const std::vector<ExportVertex>& vertices = writable::Vertices(mesh, repaired, warnings);
-        const size_t count = vertices.size();
-        // One pass: each vertex into the three attribute views, and the positions' bounds.
-        size_t positionView = 0, normalView = 0, texCoordView = 0;
-        auto* positions = reinterpret_cast<float*>(View(count * 12, arrayBuffer, positionView));
-        auto* normals = reinterpret_cast<float*>(View(count * 12, arrayBuffer, normalView));
-        auto* texCoords = reinterpret_cast<float*>(View(count * 8, arrayBuffer, texCoordView));
-        float low[3], high[3];
-        std::copy_n(vertices[0].position, 3, low);
-        std::copy_n(vertices[0].position, 3, high);
-        for (const ExportVertex& v : vertices) {
-            for (int axis = 0; axis < 3; ++axis) {
-                low[axis] = std::min(low[axis], v.position[axis]);
-                high[axis] = std::max(high[axis], v.position[axis]);
-            }
-            std::memcpy(positions, v.position, 12);
-            std::memcpy(normals, v.normal, 12);
-            std::memcpy(texCoords, v.texCoord, 8);
-            positions += 3, normals += 3, texCoords += 2;
-        }
-        const size_t position = Accessor(positionView, floatComponent, count, "VEC3");
-        root["accessors"][position]["min"] = {low[0], low[1], low[2]};
-        root["accessors"][position]["max"] = {high[0], high[1], high[2]};
+        const size_t count = mesh.vertices.size();
+        MeshFill fill;
+        fill.mesh = &mesh;
+        size_t positionView = 0, normalView = 0, texCoordView = 0, indexView = 0;
+        fill.positions = reinterpret_cast<float*>(View(count * 12, arrayBuffer, positionView));
+        fill.normals = reinterpret_cast<float*>(View(count * 12, arrayBuffer, normalView));
+        fill.texCoords = reinterpret_cast<float*>(View(count * 8, arrayBuffer, texCoordView));
+        const size_t position = fill.positionAccessor = Accessor(positionView, floatComponent, count, "VEC3");
         const size_t normal = Accessor(normalView, floatComponent, count, "VEC3");
         const size_t texCoord = Accessor(texCoordView, floatComponent, count, "VEC2");
-
         // 16-bit indices when they fit; 65535 itself is reserved for primitive restart.
-        size_t view = 0, indices;
-        if (count <= 65535) {
-            auto* out = View(mesh.indices.size() * 2, elementArrayBuffer, view);
-            for (uint32_t index : mesh.indices) {
-                const auto narrow = uint16_t(index);
-                std::memcpy(out, &narrow, 2);
-                out += 2;
-            }
-            indices = Accessor(view, unsignedShort, mesh.indices.size(), "SCALAR");
-        } else {
-            std::memcpy(View(mesh.indices.size() * 4, elementArrayBuffer, view), mesh.indices.data(),
-                        mesh.indices.size() * 4);
-            indices = Accessor(view, unsignedInt, mesh.indices.size(), "SCALAR");
-        }
+        fill.narrowIndices = count <= 65535;
+        fill.indices = View(mesh.indices.size() * (fill.narrowIndices ? 2 : 4), elementArrayBuffer, indexView);
+        const size_t indices =
+            Accessor(indexView, fill.narrowIndices ? unsignedShort : unsignedInt, mesh.indices.size(), "SCALAR");
+        fills.push_back(std::move(fill));
+
         json primitive = {{"attributes", {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", texCoord}}},
                           {"indices", indices},
                           {"mode", trianglesMode}};
@@ -151,7 +127,70 @@ public:
         return primitive;
     }
 
+    // Fills every primitive's views (a large scene's meshes on two threads), then gives each
+    // position accessor its bounds. Warnings come in mesh order.
+    void FillMeshes(std::vector<std::string>& warnings)
+    {
+        size_t vertices = 0;
+        for (const MeshFill& fill : fills)
+            vertices += fill.mesh->vertices.size();
+        ForEachShared(fills.size(), vertices >= sharedVertices, [&](size_t i) { Fill(fills[i]); });
+        for (MeshFill& fill : fills) {
+            json& accessor = root["accessors"][fill.positionAccessor];
+            accessor["min"] = {fill.low[0], fill.low[1], fill.low[2]};
+            accessor["max"] = {fill.high[0], fill.high[1], fill.high[2]};
+            warnings.insert(warnings.end(), fill.warnings.begin(), fill.warnings.end());
+        }
+        fills.clear();
+    }
+
 private:
+    // Below this many vertices in all, a second thread costs more than it saves.
+    static constexpr size_t sharedVertices = 1 << 18;
+
+    // A primitive's views, to be filled from its mesh.
+    struct MeshFill {
+        const ExportMesh* mesh = nullptr;
+        float *positions = nullptr, *normals = nullptr, *texCoords = nullptr;
+        uint8_t* indices = nullptr;
+        bool narrowIndices = false;
+        size_t positionAccessor = 0;
+        float low[3] = {0, 0, 0}, high[3] = {0, 0, 0}; // the positions' bounds
+        std::vector<std::string> warnings;
+    };
+
+    // One pass puts each vertex into the three attribute views and takes the positions' bounds.
+    static void Fill(MeshFill& fill)
+    {
+        std::vector<ExportVertex> repaired;
+        const std::vector<ExportVertex>& vertices = writable::Vertices(*fill.mesh, repaired, fill.warnings);
+        std::copy_n(vertices[0].position, 3, fill.low);
+        std::copy_n(vertices[0].position, 3, fill.high);
+        float *positions = fill.positions, *normals = fill.normals, *texCoords = fill.texCoords;
+        for (const ExportVertex& v : vertices) {
+            for (int axis = 0; axis < 3; ++axis) {
+                fill.low[axis] = std::min(fill.low[axis], v.position[axis]);
+                fill.high[axis] = std::max(fill.high[axis], v.position[axis]);
+            }
+            std::memcpy(positions, v.position, 12);
+            std::memcpy(normals, v.normal, 12);
+            std::memcpy(texCoords, v.texCoord, 8);
+            positions += 3, normals += 3, texCoords += 2;
+        }
+        const std::vector<uint32_t>& indices = fill.mesh->indices;
+        if (!fill.narrowIndices) {
+            std::memcpy(fill.indices, indices.data(), indices.size() * 4);
+            return;
+        }
+        uint8_t* out = fill.indices;
+        for (uint32_t index : indices) {
+            const auto narrow = uint16_t(index);
+            std::memcpy(out, &narrow, 2);
+            out += 2;
+        }
+    }
+
+    std::vector<MeshFill> fills;
     std::unique_ptr<uint8_t[]> bin;
     size_t binSize = 0;
     const size_t binCapacity;
@@ -214,10 +253,11 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     for (const ExportMesh& mesh : scene.meshes) {
         json node = {{"name", mesh.name}};
         if (!mesh.indices.empty() && !mesh.vertices.empty())
-            node["mesh"] = gltf.Push(
-                "meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh, warnings)})}});
+            node["mesh"] =
+                gltf.Push("meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh)})}});
         sceneNodes.push_back(gltf.Push("nodes", std::move(node)));
     }
+    gltf.FillMeshes(warnings);
     json& sceneEntry = gltf.root["scenes"][0] = json::object();
     if (!sceneNodes.empty())
         sceneEntry["nodes"] = std::move(sceneNodes);

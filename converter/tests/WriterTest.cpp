@@ -436,6 +436,42 @@ TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGets32BitIndicesAndValid
     EXPECT_TRUE(std::equal(values.begin(), values.end(), mesh.indices.begin(), mesh.indices.end()));
 }
 
+TEST_F(WriterTest, ALargeScenesViewsFilledOnTwoThreadsHoldEachMeshWithItsBoundsAndWarningsInOrder)
+{
+    // Meshes of different sizes, enough vertices for a second thread, each with one vertex
+    // that is not a finite number.
+    ExportScene many = TexturedTriangle("none.dds");
+    many.textures.clear();
+    many.materials[0].texture = -1;
+    const ExportMesh triangle = many.meshes[0];
+    many.meshes.clear();
+    for (uint32_t m = 0; m < 6; ++m) {
+        ExportMesh mesh = triangle;
+        mesh.name = "mesh" + std::to_string(m);
+        mesh.vertices.clear();
+        const uint32_t count = m % 2 ? 60000 : 9000 + m;
+        for (uint32_t i = 0; i < count; ++i)
+            mesh.vertices.push_back({{float(m), float(i), -float(i % 7)}, {0, 0, 1}, {0.5f, 0.25f}});
+        mesh.vertices[m].position[2] = std::nanf("");
+        mesh.indices = {0, 1, 2};
+        many.meshes.push_back(mesh);
+    }
+    const Glb read(Write(many, OutputFormat::Glb, "many.glb"));
+    ASSERT_EQ(warnings.size(), many.meshes.size());
+    for (size_t m = 0; m < many.meshes.size(); ++m) {
+        const std::vector<ExportVertex>& vertices = many.meshes[m].vertices;
+        EXPECT_EQ(warnings[m].rfind("mesh" + std::to_string(m) + ": 1 vertex", 0), 0u) << warnings[m];
+        const std::vector<float> positions = read.Read(read.Attributes(m).at("POSITION"));
+        ASSERT_EQ(positions.size(), 3 * vertices.size());
+        for (size_t v = 0; v < vertices.size(); v += 997)
+            EXPECT_EQ(positions[3 * v + 1], vertices[v].position[1]) << "mesh " << m << ", vertex " << v;
+        EXPECT_EQ(positions[3 * m + 2], 0.0f) << "the vertex that was not a number";
+        const json& accessor = read.root.at("accessors").at(read.Attributes(m).at("POSITION").get<size_t>());
+        EXPECT_EQ(accessor.at("min"), (json{float(m), 0.0f, -6.0f}));
+        EXPECT_EQ(accessor.at("max"), (json{float(m), float(vertices.size() - 1), 0.0f}));
+    }
+}
+
 TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTextures)
 {
     // Two meshes of the same name with spaces: their materials must not merge.
