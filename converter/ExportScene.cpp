@@ -95,6 +95,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     constexpr uint32_t none = KeyTable::none;
     constexpr uint8_t longChain = 8;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
+    const bool normalByVertex = cornerNormals.ByVertex(); // the vertex settles the normal
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
     const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
     std::vector<uint32_t> firstMade(anchors, none);
@@ -116,25 +117,36 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
             const DWORD anchor = textured ? texVertex : vertex;
-            const Point3 normal = cornerNormals.Built() ? cornerNormals(size_t(f), k)
-                                                        : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
-                                                                    mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
-                                                              .Normalize();
             float yUpNormal[3];
-            ToYUp(normal, yUpNormal);
+            bool normalTaken = false;
+            const auto takeNormal = [&] {
+                if (normalTaken)
+                    return;
+                const Point3 normal = cornerNormals.Built() ? cornerNormals(size_t(f), k)
+                                                            : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
+                                                                        mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                                                                  .Normalize();
+                ToYUp(normal, yUpNormal);
+                normalTaken = true;
+            };
+            if (!normalByVertex)
+                takeNormal();
             auto isKey = [&](uint32_t made) {
                 ++comparisons;
                 return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                       std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0;
+                       (normalByVertex || std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0);
             };
             const bool tabled = madeCount[anchor] == longChain;
             uint32_t made = none;
-            if (tabled)
+            if (tabled) {
+                takeNormal();
                 made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
-            else
+            } else {
                 for (made = firstMade[anchor]; made != none && !isKey(made);)
                     made = nextMade[made];
+            }
             if (made == none) {
+                takeNormal();
                 made = uint32_t(out.vertices.size());
                 ExportVertex v{};
                 ToYUp(mesh.verts[vertex], v.position);

@@ -109,6 +109,8 @@ public:
 
     // False when no normals were built since the mesh's faces last changed.
     bool Built() const { return perCorner || perVertex; }
+    // True when every corner takes its vertex's normal: corners on one vertex share it.
+    bool ByVertex() const { return !perCorner && perVertex; }
 
     const Point3& operator()(size_t face, int corner) const
     {
