@@ -36,14 +36,14 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
     const uintptr_t end = (uintptr_t(block) + size) & pageMask;
     std::free(block);
     try {
-        worker = std::thread([start, end] {
+        worker = std::thread([this, start, end] {
             // In steps, from the end: the conversion fills the heap from the start about as
             // fast as pages can be faulted in, so this thread does best on what it needs last.
             // Steps are small because each holds the process's memory map, which the
             // conversion needs to grow its heap or map a file. A step that fails (no memory,
             // an old kernel) ends the work: the conversion faults the rest itself.
             constexpr uintptr_t step = 256 << 10;
-            for (uintptr_t at = end; at > start;) {
+            for (uintptr_t at = end; at > start && !stopped;) {
                 const uintptr_t from = at - std::min(step, at - start);
                 if (madvise(reinterpret_cast<void*>(from), at - from, MADV_POPULATE_WRITE) != 0)
                     break;
@@ -60,6 +60,7 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
 
 HeapPrefault::~HeapPrefault()
 {
+    stopped = true; // a conversion that failed early does not wait for memory it will not use
     if (worker.joinable())
         worker.join();
 }

@@ -11,6 +11,7 @@
 // asks the kernel to map pages (MADV_POPULATE_WRITE); it never reads or writes them, so it is
 // safe beside the conversion's own use of the same memory.
 
+#include <atomic>
 #include <cstdint>
 #include <thread>
 
@@ -22,11 +23,12 @@ public:
     // Starts faulting in what a conversion of an input of `inputBytes` will need, if that is
     // enough to be worth a thread; otherwise does nothing.
     explicit HeapPrefault(uint64_t inputBytes);
-    ~HeapPrefault(); // waits for the thread
+    ~HeapPrefault(); // stops the thread where it is, and waits for that
 
     HeapPrefault(const HeapPrefault&) = delete;
     HeapPrefault& operator=(const HeapPrefault&) = delete;
 
 private:
     std::thread worker;
+    std::atomic<bool> stopped{false};
 };

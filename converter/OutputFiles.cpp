@@ -94,7 +94,7 @@ OutputFile::OutputFile(OutputFiles& files, std::string path) : owner(files), fin
 
 OutputFile::~OutputFile()
 {
-    AwaitPrefill();
+    EndPrefill();
     if (descriptor >= 0)
         close(descriptor); // an unnamed temporary goes with it
     if (temporaryName) {
@@ -122,7 +122,7 @@ void OutputFile::Flush()
 
 void OutputFile::WriteOut(const char* data, size_t size)
 {
-    AwaitPrefill();
+    EndPrefill();
     realBytes += size;
     while (size > 0) {
         const ssize_t written = write(descriptor, data, size);
@@ -143,7 +143,7 @@ void OutputFile::Close()
     closed = true;
     Flush();
     buffer.reset();
-    AwaitPrefill();
+    EndPrefill();
     if (prefilled > realBytes && ftruncate(descriptor, off_t(realBytes)) != 0)
         Fail(errno);
     if (unnamed) {
@@ -170,7 +170,7 @@ void OutputFile::Prefill(uint64_t bytes)
             static const char zeros[256 << 10] = {};
             // A failure (a full disk, a file size limit) ends the prefill; the real writes
             // meet it again and report it.
-            while (prefilled < bytes) {
+            while (prefilled < bytes && !prefillStopped) {
                 const size_t step = size_t(std::min<uint64_t>(sizeof zeros, bytes - prefilled));
                 const ssize_t done = pwrite(descriptor, zeros, step, off_t(prefilled));
                 if (done < 0 && errno == EINTR)
@@ -185,8 +185,9 @@ void OutputFile::Prefill(uint64_t bytes)
     }
 }
 
-void OutputFile::AwaitPrefill()
+void OutputFile::EndPrefill()
 {
+    prefillStopped = true;
     if (prefill.joinable())
         prefill.join();
 }

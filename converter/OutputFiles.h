@@ -8,6 +8,7 @@
 
 #include "SignalCleanup.h"
 
+#include <atomic>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -58,8 +59,9 @@ public:
     // set is committed.
     void Close();
     // Writes zeros over the file's first `bytes` on a thread of its own, so that the kernel
-    // has the file's pages ready, on another core, when the real bytes come: they overwrite the
-    // zeros, and Close cuts off any left. Fresh pages are slow to come by (see HeapPrefault.h).
+    // has the file's pages ready, on another core, when the real bytes come. The first real
+    // write stops it where it got to (it never waits for the rest); the real bytes overwrite
+    // the zeros, and Close cuts off any left. Fresh pages are slow to come by (HeapPrefault.h).
     void Prefill(uint64_t bytes);
 
 private:
@@ -68,8 +70,8 @@ private:
     void WriteLarge(const void* data, size_t size);
     void Flush();
     void WriteOut(const char* data, size_t size);
-    void Name(); // links an unnamed temporary to a name of its own
-    void AwaitPrefill();
+    void Name();       // links an unnamed temporary to a name of its own
+    void EndPrefill(); // stops it where it is and waits for that
     [[noreturn]] void Fail(int error) const;
 
     OutputFiles& owner;
@@ -79,6 +81,7 @@ private:
     bool closed = false;
     bool prepared = false; // made by OutputFiles::Prepare and not yet given out by Create
     std::thread prefill;
+    std::atomic<bool> prefillStopped{false};
     uint64_t prefilled = 0;                              // bytes of zeros the prefill wrote
     uint64_t realBytes = 0;                              // real bytes written
     std::unique_ptr<signalcleanup::Entry> temporaryName; // once it has one
