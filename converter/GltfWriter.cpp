@@ -1,5 +1,5 @@
-// glTF 2.0: one node per mesh, one primitive each, separate attribute and index views in one
-// buffer. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
+// glTF 2.0: one node per mesh, one primitive each: its vertices' attributes interleaved in one
+// view, its indices in another, all in one buffer that is streamed to the file. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
 // .glb, beside a .gltf. On request the .dds itself is offered through MSFT_texture_dds to
 // viewers that take it, and so is a texture that gave no PNG, to keep the reference.
 #include "SharedWork.h"
@@ -10,12 +10,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
 #include <stdexcept>
 
 using nlohmann::json;
@@ -45,31 +45,35 @@ std::string UriReference(const std::string& path)
 }
 
 class GltfBuilder {
+    struct MeshFill;
+
+    // Where a view's bytes come from when the buffer is written: bytes as they lie, indices
+    // narrowed to 16 bits, or a mesh's vertices once checked (interleaved as ExportVertex is).
+    struct Source {
+        const void* bytes = nullptr;
+        const std::vector<uint32_t>* narrowed = nullptr;
+        const MeshFill* fill = nullptr;
+    };
+
 public:
     json root = json::object();
     std::map<std::pair<const void*, std::string>, size_t> images; // by bytes embedded, else by URI
 
-    // The buffer is allocated once, at its largest size, and not cleared: each view is written
-    // whole, and only the padding between views is zeroed.
-    explicit GltfBuilder(size_t capacity) : bin(new uint8_t[capacity]), binCapacity(capacity) {}
-
-    const uint8_t* Bin() const { return bin.get(); }
     size_t BinSize() const { return binSize; }
 
-    // Makes room for `size` bytes at a 4-byte boundary as a view of its own, to be filled
-    // whole by the caller; `view` is the view's index. Images have no target.
-    uint8_t* View(size_t size, int target, size_t& view)
+    // Lays out a view of `size` bytes at the next 4-byte boundary; its bytes are written from
+    // `source` with the buffer. Images have no target; interleaved vertices have a stride.
+    size_t View(size_t size, int target, Source source, size_t stride = 0)
     {
         const size_t offset = (binSize + 3) & ~size_t(3);
-        if (size > binCapacity || offset > binCapacity - size)
-            throw std::logic_error("the glTF buffer was sized too small");
-        std::memset(bin.get() + binSize, 0, offset - binSize);
         binSize = offset + size;
+        parts.push_back({offset, size, source});
         json entry = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
+        if (stride)
+            entry["byteStride"] = stride;
         if (target)
             entry["target"] = target;
-        view = Push("bufferViews", std::move(entry));
-        return bin.get() + offset;
+        return Push("bufferViews", std::move(entry));
     }
 
     // An image in the buffer (for .glb) or a file beside the output.
@@ -81,15 +85,18 @@ public:
             return known->second;
         if (!embedded)
             return known->second = Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
-        size_t view = 0;
-        std::memcpy(View(embedded->size(), 0, view), embedded->data(), embedded->size());
+        Source source;
+        source.bytes = embedded->data();
+        const size_t view = View(embedded->size(), 0, source);
         return known->second = Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
     }
 
-    size_t Accessor(size_t view, int componentType, size_t count, const char* type)
+    size_t Accessor(size_t view, size_t byteOffset, int componentType, size_t count, const char* type)
     {
-        return Push("accessors",
-                    {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}});
+        json entry = {{"bufferView", view}, {"componentType", componentType}, {"count", count}, {"type", type}};
+        if (byteOffset)
+            entry["byteOffset"] = byteOffset;
+        return Push("accessors", std::move(entry));
     }
 
     size_t Push(const char* array, json value)
@@ -99,25 +106,33 @@ public:
         return items.size() - 1;
     }
 
-    // The mesh's primitive: its views and accessors, to be filled by FillMeshes.
+    // The mesh's primitive: its vertices in one view, their attributes interleaved as
+    // ExportVertex holds them (so they are written from it as they are), and its indices.
     json Primitive(const ExportMesh& mesh)
     {
+        static_assert(sizeof(ExportVertex) == 32, "an ExportVertex is its three attributes, unpadded");
         const size_t count = mesh.vertices.size();
-        MeshFill fill;
+        fills.push_back(std::make_unique<MeshFill>());
+        MeshFill& fill = *fills.back();
         fill.mesh = &mesh;
-        size_t positionView = 0, normalView = 0, texCoordView = 0, indexView = 0;
-        fill.positions = reinterpret_cast<float*>(View(count * 12, arrayBuffer, positionView));
-        fill.normals = reinterpret_cast<float*>(View(count * 12, arrayBuffer, normalView));
-        fill.texCoords = reinterpret_cast<float*>(View(count * 8, arrayBuffer, texCoordView));
-        const size_t position = fill.positionAccessor = Accessor(positionView, floatComponent, count, "VEC3");
-        const size_t normal = Accessor(normalView, floatComponent, count, "VEC3");
-        const size_t texCoord = Accessor(texCoordView, floatComponent, count, "VEC2");
+        Source vertices;
+        vertices.fill = &fill;
+        const size_t vertexView = View(count * sizeof(ExportVertex), arrayBuffer, vertices, sizeof(ExportVertex));
+        const size_t position = fill.positionAccessor =
+            Accessor(vertexView, offsetof(ExportVertex, position), floatComponent, count, "VEC3");
+        const size_t normal = Accessor(vertexView, offsetof(ExportVertex, normal), floatComponent, count, "VEC3");
+        const size_t texCoord = Accessor(vertexView, offsetof(ExportVertex, texCoord), floatComponent, count, "VEC2");
+
         // 16-bit indices when they fit; 65535 itself is reserved for primitive restart.
-        fill.narrowIndices = count <= 65535;
-        fill.indices = View(mesh.indices.size() * (fill.narrowIndices ? 2 : 4), elementArrayBuffer, indexView);
+        const bool narrow = count <= 65535;
+        Source indexSource;
+        if (narrow)
+            indexSource.narrowed = &mesh.indices;
+        else
+            indexSource.bytes = mesh.indices.data();
+        const size_t indexView = View(mesh.indices.size() * (narrow ? 2 : 4), elementArrayBuffer, indexSource);
         const size_t indices =
-            Accessor(indexView, fill.narrowIndices ? unsignedShort : unsignedInt, mesh.indices.size(), "SCALAR");
-        fills.push_back(std::move(fill));
+            Accessor(indexView, 0, narrow ? unsignedShort : unsignedInt, mesh.indices.size(), "SCALAR");
 
         json primitive = {{"attributes", {{"POSITION", position}, {"NORMAL", normal}, {"TEXCOORD_0", texCoord}}},
                           {"indices", indices},
@@ -127,73 +142,82 @@ public:
         return primitive;
     }
 
-    // Fills every primitive's views (a large scene's meshes on two threads), then gives each
-    // position accessor its bounds. Warnings come in mesh order.
-    void FillMeshes(std::vector<std::string>& warnings)
+    // Checks every primitive's vertices, repairing a copy where needed (a large scene's meshes
+    // on two threads), and gives each position accessor its bounds. Warnings come in mesh order.
+    void CheckMeshes(std::vector<std::string>& warnings)
     {
         size_t vertices = 0;
-        for (const MeshFill& fill : fills)
-            vertices += fill.mesh->vertices.size();
-        ForEachShared(fills.size(), vertices >= sharedVertices, [&](size_t i) { Fill(fills[i]); });
-        for (MeshFill& fill : fills) {
-            json& accessor = root["accessors"][fill.positionAccessor];
-            accessor["min"] = {fill.low[0], fill.low[1], fill.low[2]};
-            accessor["max"] = {fill.high[0], fill.high[1], fill.high[2]};
-            warnings.insert(warnings.end(), fill.warnings.begin(), fill.warnings.end());
+        for (const auto& fill : fills)
+            vertices += fill->mesh->vertices.size();
+        ForEachShared(fills.size(), vertices >= sharedVertices, [&](size_t i) { Check(*fills[i]); });
+        for (const auto& fill : fills) {
+            json& accessor = root["accessors"][fill->positionAccessor];
+            accessor["min"] = {fill->low[0], fill->low[1], fill->low[2]};
+            accessor["max"] = {fill->high[0], fill->high[1], fill->high[2]};
+            warnings.insert(warnings.end(), fill->warnings.begin(), fill->warnings.end());
         }
-        fills.clear();
+    }
+
+    // The buffer's bytes, view after view, straight from where they lie: nothing the size of
+    // the buffer is held in memory.
+    void WriteBin(OutputFile& file) const
+    {
+        static const char zeros[4] = {};
+        std::vector<uint16_t> narrowed;
+        size_t at = 0;
+        for (const Part& part : parts) {
+            file.Write(zeros, part.offset - at);
+            if (part.source.narrowed) {
+                const std::vector<uint32_t>& indices = *part.source.narrowed;
+                constexpr size_t step = 1 << 19; // a megabyte of 16-bit indices at a time
+                for (size_t from = 0; from < indices.size(); from += step) {
+                    narrowed.assign(indices.begin() + ptrdiff_t(from),
+                                    indices.begin() + ptrdiff_t(std::min(indices.size(), from + step)));
+                    file.Write(narrowed.data(), narrowed.size() * 2);
+                }
+            } else if (part.source.fill) {
+                file.Write(part.source.fill->vertices->data(), part.size);
+            } else {
+                file.Write(part.source.bytes, part.size);
+            }
+            at = part.offset + part.size;
+        }
     }
 
 private:
     // Below this many vertices in all, a second thread costs more than it saves.
     static constexpr size_t sharedVertices = 1 << 18;
 
-    // A primitive's views, to be filled from its mesh.
+    // A primitive's vertices as they are written: the mesh's own, or a repaired copy.
     struct MeshFill {
         const ExportMesh* mesh = nullptr;
-        float *positions = nullptr, *normals = nullptr, *texCoords = nullptr;
-        uint8_t* indices = nullptr;
-        bool narrowIndices = false;
+        const std::vector<ExportVertex>* vertices = nullptr; // set by Check
+        std::vector<ExportVertex> repaired;
         size_t positionAccessor = 0;
         float low[3] = {0, 0, 0}, high[3] = {0, 0, 0}; // the positions' bounds
         std::vector<std::string> warnings;
     };
 
-    // One pass puts each vertex into the three attribute views and takes the positions' bounds.
-    static void Fill(MeshFill& fill)
+    struct Part {
+        size_t offset, size;
+        Source source;
+    };
+
+    static void Check(MeshFill& fill)
     {
-        std::vector<ExportVertex> repaired;
-        const std::vector<ExportVertex>& vertices = writable::Vertices(*fill.mesh, repaired, fill.warnings);
-        std::copy_n(vertices[0].position, 3, fill.low);
-        std::copy_n(vertices[0].position, 3, fill.high);
-        float *positions = fill.positions, *normals = fill.normals, *texCoords = fill.texCoords;
-        for (const ExportVertex& v : vertices) {
+        fill.vertices = &writable::Vertices(*fill.mesh, fill.repaired, fill.warnings);
+        std::copy_n((*fill.vertices)[0].position, 3, fill.low);
+        std::copy_n((*fill.vertices)[0].position, 3, fill.high);
+        for (const ExportVertex& v : *fill.vertices)
             for (int axis = 0; axis < 3; ++axis) {
                 fill.low[axis] = std::min(fill.low[axis], v.position[axis]);
                 fill.high[axis] = std::max(fill.high[axis], v.position[axis]);
             }
-            std::memcpy(positions, v.position, 12);
-            std::memcpy(normals, v.normal, 12);
-            std::memcpy(texCoords, v.texCoord, 8);
-            positions += 3, normals += 3, texCoords += 2;
-        }
-        const std::vector<uint32_t>& indices = fill.mesh->indices;
-        if (!fill.narrowIndices) {
-            std::memcpy(fill.indices, indices.data(), indices.size() * 4);
-            return;
-        }
-        uint8_t* out = fill.indices;
-        for (uint32_t index : indices) {
-            const auto narrow = uint16_t(index);
-            std::memcpy(out, &narrow, 2);
-            out += 2;
-        }
     }
 
-    std::vector<MeshFill> fills;
-    std::unique_ptr<uint8_t[]> bin;
+    std::vector<std::unique_ptr<MeshFill>> fills; // each where its view's Source points
+    std::vector<Part> parts;                      // in the order of their views
     size_t binSize = 0;
-    const size_t binCapacity;
 };
 
 const char* AlphaMode(TextureAlpha alpha)
@@ -205,9 +229,10 @@ const char* AlphaMode(TextureAlpha alpha)
     }
 }
 
-// Header, JSON chunk and BIN chunk, written straight to the file (no copy of the buffer).
-void WriteGlb(OutputFile& file, const std::string& text, const uint8_t* bin, size_t binSize)
+// Header, JSON chunk and BIN chunk, the buffer streamed from where its bytes lie.
+void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf)
 {
+    const size_t binSize = gltf.BinSize();
     const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
     const uint64_t total = 12 + 8 + padded(text.size()) + (binSize ? 8 + padded(binSize) : 0);
     if (total > UINT32_MAX)
@@ -222,7 +247,7 @@ void WriteGlb(OutputFile& file, const std::string& text, const uint8_t* bin, siz
     file.Write(spaces, padded(text.size()) - text.size());
     if (binSize) {
         file.Write(binHeader, sizeof binHeader);
-        file.Write(bin, binSize);
+        gltf.WriteBin(file);
         file.Write(zeros, padded(binSize) - binSize);
     }
     file.Close();
@@ -235,17 +260,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
 {
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, binary, files, warnings);
 
-    size_t binSize = 0;
-    for (const ExportMesh& mesh : scene.meshes)
-        binSize += 32 * mesh.vertices.size() + 4 * mesh.indices.size() + 4;
-    std::set<const void*> counted; // textures that share bytes share them in the buffer
-    for (const TextureReference& texture : textures) {
-        if (texture.pngBytes && binary && counted.insert(texture.pngBytes.get()).second)
-            binSize += texture.pngBytes->size() + 4;
-        if (texture.ddsBytes && counted.insert(texture.ddsBytes.get()).second)
-            binSize += texture.ddsBytes->size() + 4;
-    }
-    GltfBuilder gltf(binSize);
+    GltfBuilder gltf;
     gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
 
     // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
@@ -257,7 +272,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
                 gltf.Push("meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh)})}});
         sceneNodes.push_back(gltf.Push("nodes", std::move(node)));
     }
-    gltf.FillMeshes(warnings);
+    gltf.CheckMeshes(warnings);
     json& sceneEntry = gltf.root["scenes"][0] = json::object();
     if (!sceneNodes.empty())
         sceneEntry["nodes"] = std::move(sceneNodes);
@@ -304,7 +319,9 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         if (!binary) {
             const fs::path binPath = fs::path(output).replace_extension(".bin");
             buffer["uri"] = UriReference(binPath.filename().string());
-            files.Write(binPath.string(), gltf.Bin(), gltf.BinSize());
+            OutputFile& binFile = files.Create(binPath.string());
+            gltf.WriteBin(binFile);
+            binFile.Close();
         }
         gltf.Push("buffers", std::move(buffer));
     }
@@ -312,7 +329,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
     if (binary)
-        WriteGlb(files.Create(options.outputPath), text, gltf.Bin(), gltf.BinSize());
+        WriteGlb(files.Create(options.outputPath), text, gltf);
     else
         files.Write(options.outputPath, text.data(), text.size());
 }

@@ -50,15 +50,18 @@ struct Glb {
         const json& accessor = root.at("accessors").at(accessorIndex.get<size_t>());
         const json& view = root.at("bufferViews").at(accessor.at("bufferView").get<size_t>());
         const std::map<std::string, size_t> widths{{"SCALAR", 1}, {"VEC2", 2}, {"VEC3", 3}};
-        const size_t count = accessor.at("count").get<size_t>() * widths.at(accessor.at("type"));
+        const size_t count = accessor.at("count").get<size_t>(), width = widths.at(accessor.at("type"));
         const int type = accessor.at("componentType");
-        const size_t size = type == 5123 ? 2 : 4, offset = view.at("byteOffset").get<size_t>();
-        if (offset + count * size > bin.size())
-            throw std::runtime_error("an accessor past the buffer");
-        std::vector<float> values(count);
-        for (size_t i = 0; i < count; ++i) {
+        const size_t size = type == 5123 ? 2 : 4, stride = view.value("byteStride", width * size);
+        const size_t offset = view.at("byteOffset").get<size_t>() + accessor.value("byteOffset", size_t(0));
+        if (count && (offset + (count - 1) * stride + width * size > bin.size() ||
+                      accessor.value("byteOffset", size_t(0)) + (count - 1) * stride + width * size >
+                          view.at("byteLength").get<size_t>()))
+            throw std::runtime_error("an accessor past its view");
+        std::vector<float> values(count * width);
+        for (size_t i = 0; i < count * width; ++i) {
             uint32_t word = 0; // little-endian, as the machine
-            std::memcpy(&word, bin.data() + offset + size * i, size);
+            std::memcpy(&word, bin.data() + offset + stride * (i / width) + size * (i % width), size);
             if (type == 5126)
                 std::memcpy(&values[i], &word, 4);
             else
@@ -436,10 +439,10 @@ TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGets32BitIndicesAndValid
     EXPECT_TRUE(std::equal(values.begin(), values.end(), mesh.indices.begin(), mesh.indices.end()));
 }
 
-TEST_F(WriterTest, ALargeScenesViewsFilledOnTwoThreadsHoldEachMeshWithItsBoundsAndWarningsInOrder)
+TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsKeepTheirVerticesBoundsAndWarningsInOrder)
 {
-    // Meshes of different sizes, enough vertices for a second thread, each with one vertex
-    // that is not a finite number.
+    // Meshes of different sizes, enough vertices for a second checking thread, each with one
+    // vertex that is not a finite number.
     ExportScene many = TexturedTriangle("none.dds");
     many.textures.clear();
     many.materials[0].texture = -1;
