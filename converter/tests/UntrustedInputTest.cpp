@@ -64,18 +64,6 @@ modelwriter::Bytes Pixels(uint32_t size)
 
 class UntrustedInputTest : public ExportTest {
 protected:
-    std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name, TextureCache& cache)
-    {
-        OutputFiles files;
-        const WriteOptions options{output.Path() + "/" + name, false, false, &cache};
-        if (format == OutputFormat::Obj)
-            WriteObj(exported, options, files, warnings);
-        else
-            WriteGltf(exported, options, format == OutputFormat::Glb, files, warnings);
-        files.Commit();
-        return options.outputPath;
-    }
-
     // One triangle whose material names the texture at `path`, without the plug-in.
     static ExportScene TexturedTriangle(const std::string& path)
     {
@@ -90,9 +78,6 @@ protected:
         scene.textures.push_back({path, true});
         return scene;
     }
-
-    modelwriter::TemporaryFolder output;
-    std::vector<std::string> warnings;
 };
 
 TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlBytes)

@@ -78,17 +78,11 @@ struct Glb {
 
 class WriterTest : public ExportTest {
 protected:
+    // Written with the fixture's texture cache.
     std::string Write(const ExportScene& exported, OutputFormat format, const std::string& name,
                       bool copyTextures = false, bool keepDds = false)
     {
-        OutputFiles files;
-        WriteOptions options{output.Path() + "/" + name, copyTextures, keepDds, &textures};
-        if (format == OutputFormat::Obj)
-            WriteObj(exported, options, files, warnings);
-        else
-            WriteGltf(exported, options, format == OutputFormat::Glb, files, warnings);
-        files.Commit();
-        return options.outputPath;
+        return ExportTest::Write(exported, format, name, textures, copyTextures, keepDds);
     }
 
     // The validator's report on failure: it fails on any issue of severity error.
@@ -128,9 +122,7 @@ protected:
         return scene;
     }
 
-    modelwriter::TemporaryFolder output;
     TextureCache textures;
-    std::vector<std::string> warnings;
 };
 
 // A PNG's pixels as RGBA, rows top to bottom.
