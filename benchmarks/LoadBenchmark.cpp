@@ -121,7 +121,7 @@ bool HasExpectedMeshes(const CBrennicModel& model)
         return false;
     for (int i = 0; i < meshCount; ++i) {
         const ModelMesh& mesh = *model.GetMesh(i);
-        const VertexForm form = IsSkinned(i) ? VertexForm::Skinned : VertexForm::Static;
+        const VertexForm::Value form = IsSkinned(i) ? VertexForm::Skinned : VertexForm::Static;
         if (mesh.vertexCount != verticesPerMesh || mesh.indexCount != indicesPerMesh || mesh.vertexForm != form)
             return false;
     }

@@ -18,7 +18,7 @@ using nlohmann::json;
 
 namespace {
 
-const char* FormName(VertexForm form)
+const char* FormName(VertexForm::Value form)
 {
     switch (form) {
     case VertexForm::Static: return "static";

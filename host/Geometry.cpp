@@ -33,6 +33,11 @@ Box3& Box3::operator+=(const Point3& p)
     return *this;
 }
 
+Matrix3::Matrix3()
+{
+    std::memset(m, 0, sizeof m);
+}
+
 void Matrix3::IdentityMatrix()
 {
     std::memset(m, 0, sizeof m);

@@ -211,7 +211,17 @@ void NormalsByGroup(const Mesh& mesh, const std::vector<Point3>& faceNormals, Po
 
 } // namespace
 
-Mesh::Mesh() = default;
+Mesh::Mesh()
+    : numVerts(0),
+      numFaces(0),
+      numTVerts(0),
+      numTVFaces(0),
+      verts(nullptr),
+      faces(nullptr),
+      tVerts(nullptr),
+      tvFace(nullptr)
+{
+}
 
 // A copy holds the geometry; its normals are built again when asked for.
 Mesh::Mesh(const Mesh& from)
@@ -219,6 +229,10 @@ Mesh::Mesh(const Mesh& from)
       numFaces(from.numFaces),
       numTVerts(from.numTVerts),
       numTVFaces(from.numTVFaces),
+      verts(nullptr),
+      faces(nullptr),
+      tVerts(nullptr),
+      tvFace(nullptr),
       bdgBox(from.bdgBox)
 {
     std::unique_ptr<Point3[]> copiedVerts(CopyOf(from.verts, numVerts));

@@ -4,7 +4,7 @@
 
 namespace standin {
 
-void Bitmap::SetMapName(const MCHAR* name, bool)
+void Bitmap::SetMapName(const MCHAR* name)
 {
     mapName = name ? name : "";
 }

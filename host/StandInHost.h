@@ -16,7 +16,7 @@ namespace standin {
 
 class Bitmap : public BitmapTex {
 public:
-    void SetMapName(const MCHAR* name, bool isUIAction = false) override;
+    void SetMapName(const MCHAR* name) override;
     const MCHAR* GetMapName() override { return mapName.c_str(); }
     void SetAlphaAsMono(BOOL on) override { alphaAsMono = on != FALSE; }
     bool AlphaAsMono() const { return alphaAsMono; }

@@ -3,24 +3,25 @@
 #include "ChunkReader.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 
 namespace {
 
-enum TopLevelChunk : ChunkId { MeshListChunk = 9, ReferenceChunk = 16, SubstitutionChunk = 29 };
-enum MeshSubChunk : ChunkId {
-    HeaderChunk = 1,
-    NamesChunk = 2,
-    StaticVertexChunk = 3,
-    IndexChunk = 4,
-    SkinnedVertexChunk = 5
-};
+// Chunk ids: top-level chunks, then the sub-chunks of a mesh.
+const ChunkId meshListChunk = 9;
+const ChunkId referenceChunk = 16;
+const ChunkId substitutionChunk = 29;
+const ChunkId headerChunk = 1;
+const ChunkId namesChunk = 2;
+const ChunkId staticVertexChunk = 3;
+const ChunkId indexChunk = 4;
+const ChunkId skinnedVertexChunk = 5;
 
 // Calls `item` for each piece of a ','-separated list: every piece before a ',' (empty ones
 // too), then the tail only when it is longer than one character. No list is built, so a
 // string of commas costs no more than its own bytes.
 template <typename ItemFunction>
-void ForEachListItem(const std::string& text, ItemFunction item)
+void ForEachListItem(const std::string& text, ItemFunction& item)
 {
     size_t start = 0;
     for (size_t comma; (comma = text.find(',', start)) != std::string::npos; start = comma + 1)
@@ -31,12 +32,61 @@ void ForEachListItem(const std::string& text, ItemFunction item)
 
 // Keeps the chain of open files in step on every way out, exceptions included.
 template <typename Stack>
-struct ScopedPush {
+class PopOnExit {
+public:
+    explicit PopOnExit(Stack& pushed) : stack(pushed) {}
+    ~PopOnExit() { stack.pop_back(); }
+
+private:
+    PopOnExit(const PopOnExit&);
+    PopOnExit& operator=(const PopOnExit&);
     Stack& stack;
-    ~ScopedPush() { stack.pop_back(); }
 };
 
+std::string Decimal(uint64_t value)
+{
+    char digits[20];
+    char* first = digits + sizeof digits;
+    do
+        *--first = char('0' + value % 10);
+    while ((value /= 10) != 0);
+    return std::string(first, digits + sizeof digits);
+}
+
 } // namespace
+
+// Out-of-class definitions, for callers that take their addresses (as references do).
+const uint64_t CBrennicModel::vertexCost;
+const uint64_t CBrennicModel::indexCost;
+const uint64_t CBrennicModel::nameByteCost;
+const uint64_t CBrennicModel::meshCost;
+const uint64_t CBrennicModel::substitutionCost;
+const size_t CBrennicModel::maxWarnings;
+const size_t CBrennicModel::maxReferenceNotes;
+
+ModelMesh::ModelMesh() : vertexCount(0), indexCount(0), vertexForm(VertexForm::None)
+{
+    std::memset(header, 0, sizeof header);
+}
+
+CBrennicModel::CBrennicModel()
+    : includeLods(false),
+      stopped(false),
+      bytesRead(0),
+      storedCost(0),
+      referencedFiles(0),
+      referencedBytes(0),
+      referenceCount(0),
+      unlistedSkippedReferences(0),
+      warningCount(0),
+      knownChunkCount(0)
+{
+}
+
+CBrennicModel::~CBrennicModel()
+{
+    DropMeshesFrom(0);
+}
 
 std::string ContentRootOf(const std::string& path)
 {
@@ -50,8 +100,8 @@ std::string ContentRootOf(const std::string& path)
 }
 
 namespace {
-CBrennicModel::LoadObserver loadObserver = nullptr;
-void* loadObserverContext = nullptr;
+CBrennicModel::LoadObserver loadObserver = NULL;
+void* loadObserverContext = NULL;
 } // namespace
 
 void CBrennicModel::SetLoadObserver(LoadObserver observer, void* context)
@@ -80,17 +130,32 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 
 void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 {
-    openFiles.push_back({&path, &root, root.Identity()});
-    ScopedPush<std::vector<OpenFile>> pop{openFiles};
+    const OpenFile open = {&path, &root, root.Identity()};
+    openFiles.push_back(open);
+    PopOnExit<OpenFiles> pop(openFiles);
     bytesRead += root.Size();
     const size_t meshesBefore = meshes.size();
     CChunkReader chunk;
     while (Reading() && root.NextChunk(&chunk) != -1)
         ReadTopLevelChunk(chunk);
     if (root.Changed()) {
-        meshes.erase(meshes.begin() + static_cast<std::ptrdiff_t>(meshesBefore), meshes.end());
+        DropMeshesFrom(meshesBefore);
         Record(path, 0, "the file changed while it was read; nothing read through it is kept");
     }
+}
+
+// The vector holds the mesh before the owner lets go, so a failed push_back leaks nothing.
+void CBrennicModel::KeepMesh(Owned<ModelMesh>& mesh)
+{
+    meshes.push_back(NULL);
+    meshes.back() = mesh.release();
+}
+
+void CBrennicModel::DropMeshesFrom(size_t first)
+{
+    for (size_t i = first; i < meshes.size(); ++i)
+        delete meshes[i];
+    meshes.resize(first);
 }
 
 // The load goes on until a budget ends it or the file being read changes under it.
@@ -99,33 +164,55 @@ bool CBrennicModel::Reading() const
     return !stopped && !(openFiles.empty() || openFiles.back().root->Changed());
 }
 
+namespace {
+
+// Whether a file in the chain of open files is the one at `path`, as spelt, or the one with
+// `identity`, however spelt.
+struct SamePath {
+    const std::string* path;
+    template <typename OpenFile>
+    bool operator()(const OpenFile& open) const
+    {
+        return *open.path == *path;
+    }
+};
+struct SameFile {
+    const FileIdentity* identity;
+    template <typename OpenFile>
+    bool operator()(const OpenFile& open) const
+    {
+        return open.identity == *identity;
+    }
+};
+
+} // namespace
+
 void CBrennicModel::LoadMeshFile(const std::string& path, const CChunkReader& reference)
 {
-    using Outcome = ReferenceNote::Outcome;
-    const auto inChain = [&](auto same) { return std::any_of(openFiles.begin(), openFiles.end(), same); };
-    if (inChain([&](const OpenFile& open) { return *open.path == path; }))
-        return Note(path, Outcome::SkippedCycle);
+    const SamePath samePath = {&path};
+    if (std::find_if(openFiles.begin(), openFiles.end(), samePath) != openFiles.end())
+        return Note(path, ReferenceNote::SkippedCycle);
     if (openFiles.size() >= limits.depth)
-        return Note(path, Outcome::SkippedTooDeep);
+        return Note(path, ReferenceNote::SkippedTooDeep);
     if (referencedFiles >= limits.files)
-        return Note(path, Outcome::SkippedOverBudget,
-                    "more than " + std::to_string(limits.files) + " referenced files");
+        return Note(path, ReferenceNote::SkippedOverBudget, "more than " + Decimal(limits.files) + " referenced files");
     ++referencedFiles;
 
     CChunkReader root;
     MapReport report;
     if (!root.Open(path, &report))
-        return Note(path, Outcome::Missing, report.problem);
+        return Note(path, ReferenceNote::Missing, report.problem);
     if (!report.ambiguity.empty())
         Warn(reference, "found ignoring case: " + report.ambiguity);
     // Another spelling of a file in the chain ("..\meshes\a", or a link) is the same cycle.
-    if (inChain([&](const OpenFile& open) { return open.identity == root.Identity(); }))
-        return Note(path, Outcome::SkippedCycle);
+    const SameFile sameFile = {&root.Identity()};
+    if (std::find_if(openFiles.begin(), openFiles.end(), sameFile) != openFiles.end())
+        return Note(path, ReferenceNote::SkippedCycle);
     if (root.Size() > limits.bytes - referencedBytes)
-        return Note(path, Outcome::SkippedOverBudget,
-                    "referenced files together would pass " + std::to_string(limits.bytes >> 20) + " MiB");
+        return Note(path, ReferenceNote::SkippedOverBudget,
+                    "referenced files together would pass " + Decimal(limits.bytes >> 20) + " MiB");
     referencedBytes += root.Size();
-    Note(path, Outcome::Loaded);
+    Note(path, ReferenceNote::Loaded);
     ReadFile(root, path);
 }
 
@@ -134,9 +221,9 @@ void CBrennicModel::ReadTopLevelChunk(CChunkReader& chunk)
     if (chunk.Truncated())
         Warn(chunk, "chunk runs past the end of the file; reading what is there");
     switch (chunk.GetChunkId()) {
-    case MeshListChunk: ++knownChunkCount; return ReadMeshList(chunk);
-    case ReferenceChunk: ++knownChunkCount; return ReadReferences(chunk);
-    case SubstitutionChunk: ++knownChunkCount; return ReadSubstitutions(chunk);
+    case meshListChunk: ++knownChunkCount; return ReadMeshList(chunk);
+    case referenceChunk: ++knownChunkCount; return ReadReferences(chunk);
+    case substitutionChunk: ++knownChunkCount; return ReadSubstitutions(chunk);
     default: return;
     }
 }
@@ -146,31 +233,32 @@ void CBrennicModel::ReadMeshList(CChunkReader& chunk)
     CChunkReader meshChunk;
     CChunkReader subChunk;
     while (Reading() && chunk.NextChunk(&meshChunk) != -1) {
-        currentMesh = std::make_unique<ModelMesh>();
+        currentMesh.reset(new ModelMesh);
         while (Reading() && meshChunk.NextChunk(&subChunk) != -1)
             ReadMeshChunk(subChunk);
-        std::unique_ptr<ModelMesh> mesh = std::move(currentMesh);
+        Owned<ModelMesh> mesh;
+        mesh.swap(currentMesh);
         // A mesh the load ended in the middle of is left out whole.
         if (Reading() && mesh->vertexCount != 0 && mesh->indexCount != 0 && Store(meshChunk, meshCost))
-            meshes.push_back(std::move(mesh));
+            KeepMesh(mesh);
     }
 }
 
 void CBrennicModel::ReadMeshChunk(CChunkReader& chunk)
 {
     switch (chunk.GetChunkId()) {
-    case HeaderChunk: return ReadMeshHeader(chunk);
-    case NamesChunk: return ReadMeshNames(chunk);
-    case StaticVertexChunk: return ReadStaticVertexChunk(chunk);
-    case IndexChunk: return ReadIndexChunk(chunk);
-    case SkinnedVertexChunk: return ReadSkinnedVertexChunk(chunk);
+    case headerChunk: return ReadMeshHeader(chunk);
+    case namesChunk: return ReadMeshNames(chunk);
+    case staticVertexChunk: return ReadStaticVertexChunk(chunk);
+    case indexChunk: return ReadIndexChunk(chunk);
+    case skinnedVertexChunk: return ReadSkinnedVertexChunk(chunk);
     default: return;
     }
 }
 
 void CBrennicModel::ReadMeshHeader(CChunkReader& chunk)
 {
-    if (!currentMesh)
+    if (!currentMesh.get())
         return;
     if (chunk.Remaining() < sizeof currentMesh->header)
         return Warn(chunk, "mesh header is shorter than 64 bytes; ignored");
@@ -179,16 +267,16 @@ void CBrennicModel::ReadMeshHeader(CChunkReader& chunk)
 
 void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
 {
-    if (!currentMesh)
+    if (!currentMesh.get())
         return;
     std::string names[3];
-    for (std::string& name : names)
-        name = chunk.ReadString();
+    for (int i = 0; i < 3; ++i)
+        names[i] = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "mesh names end before the third name; ignored");
     uint64_t length = 0;
-    for (const std::string& name : names)
-        length += Substituted(name).size();
+    for (int i = 0; i < 3; ++i)
+        length += Substituted(names[i]).size();
     if (!Store(chunk, length * nameByteCost))
         return;
     for (int i = 0; i < 3; ++i)
@@ -197,7 +285,7 @@ void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
 
 void CBrennicModel::ReadIndexChunk(CChunkReader& chunk)
 {
-    if (!currentMesh)
+    if (!currentMesh.get())
         return;
     const uint32_t count = chunk.ReadU32();
     if (chunk.Overrun() || count > chunk.Remaining() / sizeof(uint16_t))
@@ -205,34 +293,59 @@ void CBrennicModel::ReadIndexChunk(CChunkReader& chunk)
     if (!Store(chunk, count * indexCost))
         return;
 
-    std::unique_ptr<uint16_t[]> indices(new uint16_t[count]);
-    if (count != 0)
-        std::copy_n(chunk.Take(count * sizeof(uint16_t)), count * sizeof(uint16_t),
-                    reinterpret_cast<uint8_t*>(indices.get()));
-    currentMesh->indices = std::move(indices);
+    uint16_t* indices = new uint16_t[count];
+    currentMesh->indices.reset(indices);
     currentMesh->indexCount = count;
+    if (count != 0)
+        std::memcpy(indices, chunk.Take(count * sizeof(uint16_t)), count * sizeof(uint16_t));
 }
+
+namespace {
+
+// Each name of a reference list, followed or noted as a LOD left out.
+struct FollowItem {
+    CBrennicModel* model;
+    const CChunkReader* chunk;
+    void operator()(const std::string& item) const { model->FollowReference(item, *chunk); }
+};
+
+// Each substitution of the list that holds a '=' and fits the budget.
+struct KeepItem {
+    CBrennicModel* model;
+    const CChunkReader* chunk;
+    void operator()(const std::string& item) const { model->KeepSubstitution(item, *chunk); }
+};
+
+struct AppendItem {
+    std::vector<std::string>* items;
+    void operator()(const std::string& item) const { items->push_back(item); }
+};
+
+} // namespace
 
 void CBrennicModel::ReadReferences(CChunkReader& chunk)
 {
     const uint32_t count = chunk.ReadU32();
+    FollowItem follow = {this, &chunk};
     // Each list read consumes at least one byte, so the loop ends with the payload.
     for (uint32_t i = 0; i < count && Reading(); ++i) {
         const std::string list = chunk.ReadString();
         if (chunk.Overrun())
             return Warn(chunk, "reference chunk ends before its last name list");
-        if (list.size() <= 1)
-            continue;
-        ForEachListItem(list, [&](const std::string& item) {
-            if (!Reading())
-                return;
-            const std::string path = contentRoot + "meshes\\" + item + ".mesh";
-            if (!includeLods && path.find("_lod") != std::string::npos)
-                Note(path, ReferenceNote::Outcome::SkippedLod);
-            else
-                LoadMeshFile(path, chunk);
-        });
+        if (list.size() > 1)
+            ForEachListItem(list, follow);
     }
+}
+
+void CBrennicModel::FollowReference(const std::string& item, const CChunkReader& chunk)
+{
+    if (!Reading())
+        return;
+    const std::string path = contentRoot + "meshes\\" + item + ".mesh";
+    if (!includeLods && path.find("_lod") != std::string::npos)
+        Note(path, ReferenceNote::SkippedLod);
+    else
+        LoadMeshFile(path, chunk);
 }
 
 void CBrennicModel::ReadSubstitutions(CChunkReader& chunk)
@@ -240,16 +353,21 @@ void CBrennicModel::ReadSubstitutions(CChunkReader& chunk)
     const std::string text = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "substitution list has no terminating zero; ignored");
-    ForEachListItem(text, [&](const std::string& item) {
-        if (item.find('=') != std::string::npos && Store(chunk, item.size() + substitutionCost))
-            AddSubstitution(item);
-    });
+    KeepItem keep = {this, &chunk};
+    ForEachListItem(text, keep);
+}
+
+void CBrennicModel::KeepSubstitution(const std::string& item, const CChunkReader& chunk)
+{
+    if (item.find('=') != std::string::npos && Store(chunk, item.size() + substitutionCost))
+        AddSubstitution(item);
 }
 
 std::vector<std::string> CBrennicModel::SplitList(const std::string& text)
 {
     std::vector<std::string> items;
-    ForEachListItem(text, [&](const std::string& item) { items.push_back(item); });
+    AppendItem append = {&items};
+    ForEachListItem(text, append);
     return items;
 }
 
@@ -268,7 +386,7 @@ std::string CBrennicModel::Substitute(const std::string& name) const
 
 const std::string& CBrennicModel::Substituted(const std::string& name) const
 {
-    const auto found = substitutions.find(name);
+    const std::map<std::string, std::string>::const_iterator found = substitutions.find(name);
     return found == substitutions.end() ? name : found->second;
 }
 
@@ -287,41 +405,43 @@ bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
     const uint32_t offset =
         openFiles.empty() ? 0 : static_cast<uint32_t>(chunk.Begin() - openFiles.back().root->Begin()) - 8;
     Record(file, offset,
-           "memory budget spent (" + std::to_string(budget.perByteRead) + " bytes for each byte read, and " +
-               std::to_string(budget.base >> 20) + " MiB): the load ends here, keeping the " +
-               std::to_string(meshes.size()) + " meshes read before",
+           "memory budget spent (" + Decimal(budget.perByteRead) + " bytes for each byte read, and " +
+               Decimal(budget.base >> 20) + " MiB): the load ends here, keeping the " + Decimal(meshes.size()) +
+               " meshes read before",
            true);
     return false;
 }
 
-void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome, std::string problem)
+void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome, const std::string& problem)
 {
     ++referenceCount;
-    const bool skipped = outcome != ReferenceNote::Outcome::Loaded && outcome != ReferenceNote::Outcome::SkippedLod;
+    const bool skipped = outcome != ReferenceNote::Loaded && outcome != ReferenceNote::SkippedLod;
     if (referenceNotes.size() >= maxReferenceNotes) {
         unlistedSkippedReferences += skipped;
         return;
     }
     storedCost += sizeof(ReferenceNote) + path.size() + problem.size();
-    referenceNotes.push_back({path, outcome, static_cast<unsigned>(openFiles.size()), std::move(problem)});
+    const ReferenceNote note = {path, outcome, static_cast<unsigned>(openFiles.size()), problem};
+    referenceNotes.push_back(note);
 }
 
-void CBrennicModel::Warn(const CChunkReader& chunk, std::string message)
+void CBrennicModel::Warn(const CChunkReader& chunk, const std::string& message)
 {
     if (openFiles.empty()) {
         ++warningCount;
         return;
     }
     const OpenFile& file = openFiles.back();
-    Record(*file.path, static_cast<uint32_t>(chunk.Begin() - file.root->Begin()) - 8, std::move(message));
+    Record(*file.path, static_cast<uint32_t>(chunk.Begin() - file.root->Begin()) - 8, message);
 }
 
 // The last place is kept for the warning that says why the load ended.
-void CBrennicModel::Record(const std::string& file, uint32_t offset, std::string message, bool endsLoad)
+void CBrennicModel::Record(const std::string& file, uint32_t offset, const std::string& message, bool endsLoad)
 {
     ++warningCount;
     if (warnings.size() >= maxWarnings - (endsLoad ? 0 : 1))
         return;
     storedCost += sizeof(LoadWarning) + file.size() + message.size();
-    warnings.push_back({file, offset, std::move(message)});
+    const LoadWarning warning = {file, offset, message};
+    warnings.push_back(warning);
 }

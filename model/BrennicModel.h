@@ -1,35 +1,40 @@
 #pragma once
 
 #include "FileMapping.h"
+#include "Integers.h"
+#include "Owned.h"
 #include "WorkVertex.h"
 
 #include <cstddef>
-#include <cstdint>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 class CChunkReader;
 
-enum class VertexForm : uint8_t { None, Static, Skinned };
+// Which of the file's two vertex forms a mesh's vertices were decoded from.
+struct VertexForm {
+    enum Value { None, Static, Skinned };
+};
 
 // One mesh of a model file. Arrays are allocated once with their exact counts.
 // Indices are kept as the file has them: one may point at or past vertexCount, so whoever
 // reads vertices through an index must check it first.
 struct ModelMesh {
-    uint8_t header[64] = {};
-    uint32_t vertexCount = 0;
-    uint32_t indexCount = 0;
-    std::unique_ptr<WorkVertex[]> vertices;
-    std::unique_ptr<uint16_t[]> indices;
-    std::string names[3];                     // texture, mesh, and a third name nothing reads
-    VertexForm vertexForm = VertexForm::None; // form of the vertex sub-chunk that won
+    ModelMesh();
+
+    uint8_t header[64];
+    uint32_t vertexCount;
+    uint32_t indexCount;
+    Owned<WorkVertex, DeleteArray> vertices;
+    Owned<uint16_t, DeleteArray> indices;
+    std::string names[3];         // texture, mesh, and a third name nothing reads
+    VertexForm::Value vertexForm; // form of the vertex sub-chunk that won
 };
 
 // What became of one mesh reference while loading.
 struct ReferenceNote {
-    enum class Outcome { Loaded, Missing, SkippedLod, SkippedCycle, SkippedTooDeep, SkippedOverBudget };
+    enum Outcome { Loaded, Missing, SkippedLod, SkippedCycle, SkippedTooDeep, SkippedOverBudget };
     std::string path;
     Outcome outcome;
     unsigned depth;      // 1 for a file named by the main file
@@ -58,9 +63,10 @@ public:
     // Reference following is bounded so that no set of files can loop, exhaust the stack or
     // multiply itself: a file already being read is not read again, however it is named.
     struct ReferenceLimits {
-        unsigned depth = 64;                  // files in the chain from the main file
-        unsigned files = 4096;                // referenced files opened by one load
-        uint64_t bytes = uint64_t{512} << 20; // their bytes together
+        ReferenceLimits() : depth(64), files(4096), bytes(uint64_t(512) << 20) {}
+        unsigned depth; // files in the chain from the main file
+        unsigned files; // referenced files opened by one load
+        uint64_t bytes; // their bytes together
     };
 
     // Memory is bounded by what was read: everything a load stores from its files (each time
@@ -68,24 +74,23 @@ public:
     // for each byte of the files read (each time read) plus `base`. A store that would pass it
     // ends the load; what was loaded before stands.
     struct StoreBudget {
-        uint64_t perByteRead = 8;
-        uint64_t base = uint64_t{64} << 20;
+        StoreBudget() : perByteRead(8), base(uint64_t(64) << 20) {}
+        uint64_t perByteRead;
+        uint64_t base;
     };
     // Costs in bytes: what a stored item takes, here and in what the scene building and the
     // converter's export make of it, so that the import's peak keeps within the budget too.
-    static constexpr uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
-    static constexpr uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
-    static constexpr uint64_t nameByteCost = 8;       // node, material, bitmap and export names
-    static constexpr uint64_t meshCost = 16384;       // a kept mesh beside its arrays: node, objects, material
-    static constexpr uint64_t substitutionCost = 128; // a table entry beside its text
+    static const uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
+    static const uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
+    static const uint64_t nameByteCost = 8;       // node, material, bitmap and export names
+    static const uint64_t meshCost = 16384;       // a kept mesh beside its arrays: node, objects, material
+    static const uint64_t substitutionCost = 128; // a table entry beside its text
 
-    static constexpr size_t maxWarnings = 100;
-    static constexpr size_t maxReferenceNotes = 1000;
+    static const size_t maxWarnings = 100;
+    static const size_t maxReferenceNotes = 1000;
 
-    CBrennicModel() = default;
-    virtual ~CBrennicModel() = default;
-    CBrennicModel(const CBrennicModel&) = delete;
-    CBrennicModel& operator=(const CBrennicModel&) = delete;
+    CBrennicModel();
+    virtual ~CBrennicModel(); // deletes the meshes
 
     // Loads the file and what it refers to; 1 when at least one mesh with vertices and
     // indices was kept, else 0. Called once, on a new model. Allocation failure propagates.
@@ -95,11 +100,11 @@ public:
 
     // A tool that drives the import through the plug-in sees each finished load here, to
     // report what was left out; the plug-in itself never sets one. Process-wide; null clears.
-    using LoadObserver = void (*)(const CBrennicModel& model, const std::string& path, void* context);
+    typedef void (*LoadObserver)(const CBrennicModel& model, const std::string& path, void* context);
     static void SetLoadObserver(LoadObserver observer, void* context);
 
     int GetMeshCount() const { return static_cast<int>(meshes.size()); }
-    ModelMesh* GetMesh(int index) const { return meshes[static_cast<size_t>(index)].get(); }
+    ModelMesh* GetMesh(int index) const { return meshes[static_cast<size_t>(index)]; }
 
     // What the load followed, in the order met, and what it had to leave out.
     const std::vector<ReferenceNote>& References() const { return referenceNotes; }
@@ -127,6 +132,9 @@ public:
     void ReadSkinnedVertexChunk(CChunkReader& chunk);
     void ReadReferences(CChunkReader& chunk);
     void ReadSubstitutions(CChunkReader& chunk);
+    // One item of a reference or substitution list.
+    void FollowReference(const std::string& item, const CChunkReader& chunk);
+    void KeepSubstitution(const std::string& item, const CChunkReader& chunk);
 
     // Decoders over records in place in the file (32 bytes each, any alignment).
     void DecodeStaticVertices(const uint8_t* records, uint32_t count);
@@ -140,20 +148,25 @@ public:
     ReferenceLimits limits;
     StoreBudget budget;
 
-    bool includeLods = false;
-    std::vector<std::unique_ptr<ModelMesh>> meshes;
-    std::unique_ptr<ModelMesh> currentMesh;
+    bool includeLods;
+    std::vector<ModelMesh*> meshes; // owned
+    Owned<ModelMesh> currentMesh;
     std::string contentRoot;
     std::map<std::string, std::string> substitutions;
 
 private:
+    CBrennicModel(const CBrennicModel&); // owns its meshes: never copied
+    CBrennicModel& operator=(const CBrennicModel&);
+
     void ReadMeshList(CChunkReader& chunk);
+    void KeepMesh(Owned<ModelMesh>& mesh);
+    void DropMeshesFrom(size_t first);
     const std::string& Substituted(const std::string& name) const;
     bool Store(const CChunkReader& chunk, uint64_t cost);
     bool Reading() const;
-    void Note(const std::string& path, ReferenceNote::Outcome outcome, std::string problem = std::string());
-    void Warn(const CChunkReader& chunk, std::string message);
-    void Record(const std::string& file, uint32_t offset, std::string message, bool endsLoad = false);
+    void Note(const std::string& path, ReferenceNote::Outcome outcome, const std::string& problem = std::string());
+    void Warn(const CChunkReader& chunk, const std::string& message);
+    void Record(const std::string& file, uint32_t offset, const std::string& message, bool endsLoad = false);
 
     // The chain of files being read, main file first: cycle test, depth and warning context.
     struct OpenFile {
@@ -161,17 +174,18 @@ private:
         const CChunkReader* root;
         FileIdentity identity;
     };
-    std::vector<OpenFile> openFiles;
+    typedef std::vector<OpenFile> OpenFiles;
+    OpenFiles openFiles;
     std::string openProblem;
-    bool stopped = false; // a budget ended the load
-    uint64_t bytesRead = 0;
-    uint64_t storedCost = 0;
-    unsigned referencedFiles = 0;
-    uint64_t referencedBytes = 0;
+    bool stopped; // a budget ended the load
+    uint64_t bytesRead;
+    uint64_t storedCost;
+    unsigned referencedFiles;
+    uint64_t referencedBytes;
     std::vector<ReferenceNote> referenceNotes;
-    size_t referenceCount = 0;
-    size_t unlistedSkippedReferences = 0;
+    size_t referenceCount;
+    size_t unlistedSkippedReferences;
     std::vector<LoadWarning> warnings;
-    size_t warningCount = 0;
-    size_t knownChunkCount = 0;
+    size_t warningCount;
+    size_t knownChunkCount;
 };

@@ -16,6 +16,20 @@ uint16_t LoadU16(const uint8_t* bytes)
     return value;
 }
 
+CChunkReader::CChunkReader()
+    : ownsView(false),
+      size(0),
+      data(NULL),
+      cursor(0),
+      inChunk(false),
+      chunkId(0),
+      chunkStart(0),
+      chunkSize(0),
+      overrun(false),
+      truncated(false)
+{
+}
+
 CChunkReader::~CChunkReader()
 {
     if (ownsView)
@@ -69,11 +83,11 @@ int CChunkReader::NextChunk(CChunkReader* child)
 const uint8_t* CChunkReader::Take(uint32_t count)
 {
     if (count == 0)
-        return data ? data + cursor : nullptr;
+        return data ? data + cursor : NULL;
     if (count > size - cursor) {
         cursor = size;
         overrun = true;
-        return nullptr;
+        return NULL;
     }
     const uint8_t* bytes = data + cursor;
     cursor += count;

@@ -2,10 +2,11 @@
 
 #include "FileMapping.h"
 
-#include <cstdint>
+#include "Integers.h"
+
 #include <string>
 
-using ChunkId = uint32_t;
+typedef uint32_t ChunkId;
 
 // Read access to a model file as a tree of chunks: u32 id, u32 payload size, payload, all
 // little-endian and back to back. A root reader maps the whole file; a child reader, set up by
@@ -19,14 +20,12 @@ using ChunkId = uint32_t;
 // (and marked truncated); it is then the last chunk of that range.
 class CChunkReader {
 public:
-    CChunkReader() = default;
+    CChunkReader();
     virtual ~CChunkReader();
-    CChunkReader(const CChunkReader&) = delete;
-    CChunkReader& operator=(const CChunkReader&) = delete;
 
     // Maps the file read-only. 1 when the whole file is mapped, else 0 with nothing held;
     // `report` (if given) says why, or what was noticed on the way.
-    int Open(const std::string& path, MapReport* report = nullptr);
+    int Open(const std::string& path, MapReport* report = NULL);
 
     // Leaves the current chunk and enters the next; sets `child` (if given) to cover its
     // payload. Returns the chunk id as a signed int, or -1 when no 8-byte chunk head fits.
@@ -52,17 +51,20 @@ public:
     bool Changed() const { return MappingChanged(file); }
 
 private:
-    bool ownsView = false;
+    CChunkReader(const CChunkReader&); // a root owns its view: never copied
+    CChunkReader& operator=(const CChunkReader&);
+
+    bool ownsView;
     FileMapping file; // a root reader's
-    uint32_t size = 0;
-    const uint8_t* data = nullptr;
-    uint32_t cursor = 0;
-    bool inChunk = false;
-    uint32_t chunkId = 0;
-    uint32_t chunkStart = 0;
-    uint32_t chunkSize = 0;
-    bool overrun = false;
-    bool truncated = false;
+    uint32_t size;
+    const uint8_t* data;
+    uint32_t cursor;
+    bool inChunk;
+    uint32_t chunkId;
+    uint32_t chunkStart;
+    uint32_t chunkSize;
+    bool overrun;
+    bool truncated;
 };
 
 // Unaligned little-endian loads. The file format and every platform we build for are

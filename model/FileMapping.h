@@ -1,12 +1,16 @@
 #pragma once
 
-#include <cstdint>
+#include "Integers.h"
+
+#include <cstddef>
 #include <string>
 
 // Which file it is, whatever path named it: device and inode, or volume and file index.
 struct FileIdentity {
-    uint64_t volume = 0;
-    uint64_t index = 0;
+    FileIdentity() : volume(0), index(0) {}
+    FileIdentity(uint64_t fileVolume, uint64_t fileIndex) : volume(fileVolume), index(fileIndex) {}
+    uint64_t volume;
+    uint64_t index;
     bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
 };
 
@@ -15,12 +19,13 @@ struct FileIdentity {
 // implementation keeps none, since a mapping outlives its descriptor, but keeps `watch`, its
 // place in the table of mappings whose shrinking is caught.
 struct FileMapping {
-    void* file = nullptr;
-    void* mapping = nullptr;
-    const uint8_t* view = nullptr;
-    uint32_t size = 0;
+    FileMapping() : file(NULL), mapping(NULL), view(NULL), size(0), watch(-1) {}
+    void* file;
+    void* mapping;
+    const uint8_t* view;
+    uint32_t size;
     FileIdentity identity;
-    int watch = -1;
+    int watch;
 };
 
 // What MapFileReadOnly has to tell beside its result.
@@ -34,7 +39,7 @@ struct MapReport {
 // All or nothing: on failure everything obtained so far is released and `mapping` is untouched.
 // Fails for a missing or unreadable file, anything that is not a regular file, an empty file
 // (the platform cannot map zero bytes) and a file of 4 GiB or more (the format's offsets are 32-bit).
-bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report = nullptr);
+bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report = NULL);
 
 // True when the file shrank while mapped: the vanished part of the view reads as zeros
 // instead of ending the process, and what was read from the view cannot be trusted.

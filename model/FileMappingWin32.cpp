@@ -16,18 +16,19 @@ bool Fail(MapReport* report, const char* problem)
 bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* report)
 {
     // Windows itself refuses to shrink a file while a view of it is mapped.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE || file == nullptr)
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE || file == NULL)
         return Fail(report, GetLastError() == ERROR_ACCESS_DENIED ? "permission denied" : "no such file");
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         return Fail(report, "is not a regular file");
     }
 
-    BY_HANDLE_FILE_INFORMATION information{};
-    LARGE_INTEGER size{};
-    const char* problem = nullptr;
+    BY_HANDLE_FILE_INFORMATION information;
+    LARGE_INTEGER size;
+    size.QuadPart = 0;
+    const char* problem = NULL;
     if (!GetFileSizeEx(file, &size) || !GetFileInformationByHandle(file, &information))
         problem = "cannot be read";
     else if (size.QuadPart <= 0)
@@ -38,7 +39,7 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* r
         CloseHandle(file);
         return Fail(report, problem);
     }
-    HANDLE fileMapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, size.LowPart, nullptr);
+    HANDLE fileMapping = CreateFileMappingA(file, NULL, PAGE_READONLY, 0, size.LowPart, NULL);
     if (!fileMapping) {
         CloseHandle(file);
         return Fail(report, "cannot be mapped");
@@ -54,8 +55,8 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* r
     mapping.mapping = fileMapping;
     mapping.view = static_cast<const uint8_t*>(view);
     mapping.size = size.LowPart;
-    mapping.identity = {information.dwVolumeSerialNumber,
-                        uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+    mapping.identity = FileIdentity(information.dwVolumeSerialNumber,
+                                    uint64_t(information.nFileIndexHigh) << 32 | information.nFileIndexLow);
     return true;
 }
 
@@ -72,5 +73,5 @@ void UnmapFile(FileMapping& mapping)
         CloseHandle(mapping.mapping);
     if (mapping.file)
         CloseHandle(mapping.file);
-    mapping = FileMapping{};
+    mapping = FileMapping();
 }

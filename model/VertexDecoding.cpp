@@ -7,14 +7,14 @@
 
 namespace {
 
-constexpr uint32_t vertexRecordSize = 32; // both forms
-constexpr uint32_t boneRecordSize = 60;
+const uint32_t vertexRecordSize = 32; // both forms
+const uint32_t boneRecordSize = 60;
 
 // Single precision 1/255, bit pattern 0x3B808081. Multiplied, never divided by: a quotient
 // by 255 differs from this product in the last place for 126 of the 256 byte values.
-constexpr float directionScale = 0.003921568859368563f;
-constexpr float skinnedPositionScale = 0.0003662109375f; // 12 / 32768
-constexpr float skinnedTexCoordScale = 0.00048828125f;   // 1 / 2048
+const float directionScale = 0.003921568859368563f;
+const float skinnedPositionScale = 0.0003662109375f; // 12 / 32768
+const float skinnedTexCoordScale = 0.00048828125f;   // 1 / 2048
 
 float LoadS16AsFloat(const uint8_t* bytes)
 {
@@ -34,7 +34,7 @@ void UnpackDirection(uint32_t word, float direction[3])
 // packed normal, packed aux2, texCoord (2 f32).
 void CBrennicModel::ReadStaticVertexChunk(CChunkReader& chunk)
 {
-    if (!currentMesh)
+    if (!currentMesh.get())
         return;
     chunk.ReadU32();
     const uint32_t count = chunk.ReadU32();
@@ -49,7 +49,7 @@ void CBrennicModel::ReadStaticVertexChunk(CChunkReader& chunk)
 // quantised records. The bone table is read past; nothing uses it.
 void CBrennicModel::ReadSkinnedVertexChunk(CChunkReader& chunk)
 {
-    if (!currentMesh)
+    if (!currentMesh.get())
         return;
     const uint32_t boneCount = chunk.ReadU8();
     chunk.Take(boneCount);
@@ -67,21 +67,18 @@ namespace {
 // One pass over the records, each decoded straight into its vertex; the array is allocated
 // uninitialised because every field is written.
 template <typename DecodeRecord>
-std::unique_ptr<WorkVertex[]> DecodeRecords(const uint8_t* records, uint32_t count, DecodeRecord decode)
+void DecodeRecords(const uint8_t* records, uint32_t count, ModelMesh& mesh)
 {
-    std::unique_ptr<WorkVertex[]> vertices(new WorkVertex[count]);
+    WorkVertex* vertices = new WorkVertex[count];
+    mesh.vertices.reset(vertices);
+    mesh.vertexCount = count;
     for (uint32_t i = 0; i < count; ++i)
-        decode(records + size_t{i} * vertexRecordSize, vertices[i]);
-    return vertices;
+        DecodeRecord::Decode(records + size_t(i) * vertexRecordSize, vertices[i]);
 }
 
-} // namespace
-
-void CBrennicModel::DecodeStaticVertices(const uint8_t* records, uint32_t count)
-{
-    if (!currentMesh)
-        return;
-    currentMesh->vertices = DecodeRecords(records, count, [](const uint8_t* record, WorkVertex& vertex) {
+struct StaticRecord {
+    static void Decode(const uint8_t* record, WorkVertex& vertex)
+    {
         std::memcpy(vertex.position, record, sizeof vertex.position); // bits kept, NaN included
         UnpackDirection(LoadU32(record + 16), vertex.normal);
         UnpackDirection(LoadU32(record + 12), vertex.aux1);
@@ -89,16 +86,12 @@ void CBrennicModel::DecodeStaticVertices(const uint8_t* records, uint32_t count)
         std::memset(vertex.boneIndices, 0, sizeof vertex.boneIndices);
         std::memset(vertex.boneWeights, 0, sizeof vertex.boneWeights);
         std::memcpy(vertex.texCoord, record + 24, sizeof vertex.texCoord);
-    });
-    currentMesh->vertexCount = count;
-    currentMesh->vertexForm = VertexForm::Static;
-}
+    }
+};
 
-void CBrennicModel::DecodeSkinnedVertices(const uint8_t* records, uint32_t count)
-{
-    if (!currentMesh)
-        return;
-    currentMesh->vertices = DecodeRecords(records, count, [](const uint8_t* record, WorkVertex& vertex) {
+struct SkinnedRecord {
+    static void Decode(const uint8_t* record, WorkVertex& vertex)
+    {
         for (int axis = 0; axis < 3; ++axis)
             vertex.position[axis] = LoadS16AsFloat(record + 2 * axis) * skinnedPositionScale;
         // bytes 6-7 are padding
@@ -111,7 +104,23 @@ void CBrennicModel::DecodeSkinnedVertices(const uint8_t* records, uint32_t count
         }
         vertex.texCoord[0] = LoadS16AsFloat(record + 28) * skinnedTexCoordScale;
         vertex.texCoord[1] = LoadS16AsFloat(record + 30) * skinnedTexCoordScale;
-    });
-    currentMesh->vertexCount = count;
+    }
+};
+
+} // namespace
+
+void CBrennicModel::DecodeStaticVertices(const uint8_t* records, uint32_t count)
+{
+    if (!currentMesh.get())
+        return;
+    DecodeRecords<StaticRecord>(records, count, *currentMesh);
+    currentMesh->vertexForm = VertexForm::Static;
+}
+
+void CBrennicModel::DecodeSkinnedVertices(const uint8_t* records, uint32_t count)
+{
+    if (!currentMesh.get())
+        return;
+    DecodeRecords<SkinnedRecord>(records, count, *currentMesh);
     currentMesh->vertexForm = VertexForm::Skinned;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
+#include "Integers.h"
 
 // The one in-memory vertex form that both file vertex forms decode into. Values are in the
 // file's axes and texture convention; scene building converts them.
 //
 // Deliberately trivial: arrays of it are allocated without initialisation because the decoders
-// write every field in their single pass. Value-initialise (`WorkVertex v{}`) for an all-zero one.
+// write every field in their single pass. Value-initialise (`WorkVertex v = WorkVertex()`) for an all-zero one.
 struct WorkVertex {
     float position[3];
     float normal[3]; // components in 0..1, as packed in the file
@@ -17,4 +17,5 @@ struct WorkVertex {
     float texCoord[2];
 };
 
-static_assert(sizeof(WorkVertex) == 19 * 4, "WorkVertex is nineteen 32-bit fields");
+// Nineteen 32-bit fields: the build stops here (an array of negative size) should padding creep in.
+typedef char WorkVertexIsNineteenWords[sizeof(WorkVertex) == 19 * 4 ? 1 : -1];

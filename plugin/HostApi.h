@@ -8,34 +8,37 @@
 
 #ifdef BRENNIC_HOST_SDK
 
+// max.h comes first, as the SDK requires. The SDK's headers are held to the warning level they
+// were written for, so that the module's own code can be held to /W4 /WX.
+#pragma warning(push, 3)
+#include <max.h>
+
 #include <impapi.h>
 #include <iparamb2.h>
 #include <istdplug.h>
-#include <max.h>
 #include <meshdlib.h>
 #include <stdmat.h>
+#pragma warning(pop)
 
 #else
 
 #include <windows.h>
 
 #include <cstddef>
-#include <memory>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
-using TimeValue = int;
-using MCHAR = char;
+typedef int TimeValue;
+typedef char MCHAR;
 
 // Objects handed to the host are allocated from the host's heap. Plain `new` throws when the
-// heap is exhausted; `new (std::nothrow)` answers null instead. The nothrow form is noexcept
-// here so that every compiler tests its result before constructing (MSVC always does).
+// heap is exhausted; `new (std::nothrow)` answers null instead. The nothrow form promises not to
+// throw, so that every compiler tests its result before constructing (MSVC always does).
 class MaxHeapOperators {
 public:
     static void* operator new(std::size_t size);
-    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t size, const std::nothrow_t&) throw();
     static void operator delete(void* pointer);
     static void operator delete(void* pointer, const std::nothrow_t&);
 };
@@ -44,7 +47,7 @@ public:
 
 class CStr {
 public:
-    CStr() = default;
+    CStr() {}
     CStr(const char* chars) : text(chars ? chars : "") {}
     const char* data() const { return text.c_str(); }
     operator const char*() const { return text.c_str(); }
@@ -52,7 +55,7 @@ public:
 private:
     std::string text;
 };
-using MSTR = CStr;
+typedef CStr MSTR;
 
 // ---- Geometry
 
@@ -60,11 +63,11 @@ class Point3 {
 public:
     float x, y, z;
 
-    Point3() = default; // uninitialised, like the host's
-    constexpr Point3(float px, float py, float pz) : x(px), y(py), z(pz) {}
-    Point3 operator+(const Point3& p) const { return {x + p.x, y + p.y, z + p.z}; }
-    Point3 operator-(const Point3& p) const { return {x - p.x, y - p.y, z - p.z}; }
-    Point3 operator*(float f) const { return {x * f, y * f, z * f}; }
+    Point3() {} // uninitialised, like the host's
+    Point3(float px, float py, float pz) : x(px), y(py), z(pz) {}
+    Point3 operator+(const Point3& p) const { return Point3(x + p.x, y + p.y, z + p.z); }
+    Point3 operator-(const Point3& p) const { return Point3(x - p.x, y - p.y, z - p.z); }
+    Point3 operator*(float f) const { return Point3(x * f, y * f, z * f); }
     Point3& operator+=(const Point3& p)
     {
         x += p.x;
@@ -76,15 +79,16 @@ public:
     float Length() const;
     Point3 Normalize() const; // the unit vector; the zero vector stays zero
 };
-using UVVert = Point3;
+typedef Point3 UVVert;
 
 Point3 CrossProd(const Point3& a, const Point3& b);
 float DotProd(const Point3& a, const Point3& b);
 
 class Box3 {
 public:
-    Point3 pmin{1e30f, 1e30f, 1e30f};
-    Point3 pmax{-1e30f, -1e30f, -1e30f};
+    Box3() : pmin(1e30f, 1e30f, 1e30f), pmax(-1e30f, -1e30f, -1e30f) {}
+    Point3 pmin;
+    Point3 pmax;
     void Init() { *this = Box3(); }
     bool IsEmpty() const { return pmin.x > pmax.x; }
     Box3& operator+=(const Point3& p);
@@ -92,13 +96,13 @@ public:
 
 class Matrix3 {
 public:
-    Matrix3() = default; // all zero
+    Matrix3(); // all zero
     void IdentityMatrix();
     bool IsIdentity() const;
-    float m[4][3] = {};
+    float m[4][3];
 };
 
-constexpr DWORD EDGE_A = 1 << 0, EDGE_B = 1 << 1, EDGE_C = 1 << 2, EDGE_ALL = EDGE_A | EDGE_B | EDGE_C;
+const DWORD EDGE_A = 1 << 0, EDGE_B = 1 << 1, EDGE_C = 1 << 2, EDGE_ALL = EDGE_A | EDGE_B | EDGE_C;
 
 class Face {
 public:
@@ -135,8 +139,8 @@ public:
 
 class BitArray {
 public:
-    BitArray() = default;
-    explicit BitArray(int count) { SetSize(count); }
+    BitArray() : size(0) {}
+    explicit BitArray(int count) : size(0) { SetSize(count); }
     void SetSize(int count, int save = 0);
     int GetSize() const { return size; }
     void SetAll();
@@ -148,7 +152,7 @@ public:
 
 private:
     std::vector<DWORD> words;
-    int size = 0;
+    int size;
 };
 
 // A triangle mesh. Its arrays are public and written directly once sized with setNum*.
@@ -171,19 +175,19 @@ public:
     Point3& getNormal(int index) const;
     void buildNormals();
     void buildBoundingBox();
-    Box3 getBoundingBox(Matrix3* tm = nullptr);
+    Box3 getBoundingBox(Matrix3* tm = NULL);
     void InvalidateEdgeList();
     BOOL RemoveDegenerateFaces();
     BOOL RemoveIllegalFaces();
 
-    int numVerts = 0;
-    int numFaces = 0;
-    int numTVerts = 0;
-    int numTVFaces = 0;
-    Point3* verts = nullptr;
-    Face* faces = nullptr;
-    UVVert* tVerts = nullptr;
-    TVFace* tvFace = nullptr; // one per face
+    int numVerts;
+    int numFaces;
+    int numTVerts;
+    int numTVFaces;
+    Point3* verts;
+    Face* faces;
+    UVVert* tVerts;
+    TVFace* tvFace; // one per face
     Box3 bdgBox;
 };
 
@@ -204,12 +208,12 @@ enum RefResult { REF_FAIL, REF_SUCCEED };
 
 class Animatable : public MaxHeapOperators {
 public:
-    virtual ~Animatable() = default;
+    virtual ~Animatable() {}
     virtual void DeleteThis() { delete this; }
 };
 class ReferenceTarget : public Animatable {};
 class Object : public ReferenceTarget {};
-using ObjectHandle = Object*;
+typedef Object* ObjectHandle;
 
 class TriObject : public Object {
 public:
@@ -222,22 +226,23 @@ class Texmap;
 
 class MtlBase : public ReferenceTarget {
 public:
-    void SetName(MSTR text) { mtlName = std::move(text); }
+    MtlBase() : mtlFlags(0) {}
+    void SetName(MSTR text) { mtlName = text; }
     const MSTR& GetName() const { return mtlName; }
     void SetMtlFlag(int mask, BOOL value = TRUE) { mtlFlags = value ? (mtlFlags | mask) : (mtlFlags & ~mask); }
     int TestMtlFlag(int mask) const { return mtlFlags & mask; }
     virtual int NumSubTexmaps() { return 0; }
-    virtual Texmap* GetSubTexmap(int) { return nullptr; }
+    virtual Texmap* GetSubTexmap(int) { return NULL; }
     virtual void SetSubTexmap(int, Texmap*) {}
 
 private:
     MSTR mtlName;
-    int mtlFlags = 0;
+    int mtlFlags;
 };
 
 class Texmap : public MtlBase {};
 
-constexpr int MTL_TEX_DISPLAY_ENABLED = 1 << 3; // flag 8: show the texture in the viewports
+const int MTL_TEX_DISPLAY_ENABLED = 1 << 3; // flag 8: show the texture in the viewports
 
 class Mtl : public MtlBase {
 public:
@@ -246,8 +251,8 @@ public:
 };
 
 // Standard material map channels.
-constexpr int ID_DI = 1; // diffuse
-constexpr int ID_OP = 6; // opacity
+const int ID_DI = 1; // diffuse
+const int ID_OP = 6; // opacity
 
 class StdMat : public Mtl {};
 class StdMat2 : public StdMat {};
@@ -255,7 +260,7 @@ StdMat2* NewDefaultStdMat();
 
 class BitmapTex : public Texmap {
 public:
-    virtual void SetMapName(const MCHAR* name, bool isUIAction = false) = 0;
+    virtual void SetMapName(const MCHAR* name) = 0;
     virtual const MCHAR* GetMapName() = 0;
     virtual void SetAlphaAsMono(BOOL on) = 0;
 };
@@ -263,7 +268,7 @@ BitmapTex* NewDefaultBitmapTex();
 
 class INode {
 public:
-    virtual ~INode() = default;
+    virtual ~INode() {}
     virtual const MCHAR* GetName() = 0;
     virtual void SetMtl(Mtl* material) = 0;
     virtual Mtl* GetMtl() = 0;
@@ -273,7 +278,7 @@ public:
 
 class ImpNode {
 public:
-    virtual ~ImpNode() = default;
+    virtual ~ImpNode() {}
     virtual RefResult Reference(ObjectHandle object) = 0;
     virtual void SetTransform(TimeValue time, Matrix3 transform) = 0;
     virtual void SetName(const MCHAR* name, bool registerForDuplicateNameCheck = true) = 0;
@@ -282,7 +287,7 @@ public:
 
 class ImpInterface {
 public:
-    virtual ~ImpInterface() = default;
+    virtual ~ImpInterface() {}
     virtual ImpNode* CreateNode() = 0;
     virtual void RedrawViews() = 0;
     virtual void AddNodeToScene(ImpNode* node) = 0;
@@ -290,28 +295,28 @@ public:
 
 // ---- Plug-in classes
 
-using SClass_ID = ULONG;
-constexpr SClass_ID SCENE_IMPORT_CLASS_ID = 0xA10;
+typedef ULONG SClass_ID;
+const SClass_ID SCENE_IMPORT_CLASS_ID = 0xA10;
 
 class Class_ID {
 public:
-    constexpr Class_ID(ULONG partA = 0, ULONG partB = 0) : a(partA), b(partB) {}
-    constexpr ULONG PartA() const { return a; }
-    constexpr ULONG PartB() const { return b; }
-    constexpr bool operator==(const Class_ID& other) const { return a == other.a && b == other.b; }
+    Class_ID(ULONG partA = 0, ULONG partB = 0) : a(partA), b(partB) {}
+    ULONG PartA() const { return a; }
+    ULONG PartB() const { return b; }
+    bool operator==(const Class_ID& other) const { return a == other.a && b == other.b; }
 
 private:
     ULONG a, b;
 };
 
 // The SDK generation a plug-in is built for: release, API number, SDK revision.
-constexpr ULONG VERSION_3DSMAX = (ULONG{12000} << 16) | (ULONG{33} << 8) | 0;
+const ULONG VERSION_3DSMAX = (ULONG(12000) << 16) | (ULONG(33) << 8) | 0;
 
 class Interface; // the host's main interface; importers here do not use it
 
 class SceneImport : public MaxHeapOperators {
 public:
-    virtual ~SceneImport() = default;
+    virtual ~SceneImport() {}
     virtual int ExtCount() = 0;
     virtual const MCHAR* Ext(int n) = 0;
     virtual const MCHAR* LongDesc() = 0;
@@ -328,7 +333,7 @@ public:
 
 class ClassDesc : public MaxHeapOperators {
 public:
-    virtual ~ClassDesc() = default;
+    virtual ~ClassDesc() {}
     virtual int IsPublic() = 0;
     virtual void* Create(BOOL loading = FALSE) = 0;
     virtual const MCHAR* ClassName() = 0;
@@ -340,9 +345,9 @@ public:
 class ClassDesc2 : public ClassDesc {
 public:
     ClassDesc2();
-    ~ClassDesc2() override;
-    virtual const MCHAR* InternalName() { return nullptr; }
-    virtual HINSTANCE HInstance() { return nullptr; }
+    virtual ~ClassDesc2();
+    virtual const MCHAR* InternalName() { return NULL; }
+    virtual HINSTANCE HInstance() { return NULL; }
 };
 
 // Centres a window over another (a host utility).

@@ -14,10 +14,10 @@ namespace {
 
 // The polygon count cannot wrap: the loader's bounds (a main file under 4 GiB, referenced
 // files under 512 MiB together) keep the faces of one import below 2^31.
-constexpr char summaryFormat[] = "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
-                                 "===============================\n"
-                                 "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
-constexpr char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
+const char summaryFormat[] = "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
+                             "===============================\n"
+                             "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
+const char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
 
 } // namespace
 
@@ -79,7 +79,7 @@ int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
             polygons += int(holder.GetFaceCount(k));
         char summary[512] = {};
         FormatText(summary, summaryFormat, objects, polygons);
-        MessageBoxA(nullptr, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(NULL, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
         return 1;
     } catch (...) {
         return 0;

@@ -4,13 +4,13 @@
 
 #include <new>
 
-ModelHolder::ModelHolder() = default;
-ModelHolder::~ModelHolder() = default;
+ModelHolder::ModelHolder() {}
+ModelHolder::~ModelHolder() {}
 
 int ModelHolder::Load(const std::string& path, bool includeLods)
 {
     model.reset(new (std::nothrow) CBrennicModel);
-    if (!model)
+    if (!model.get())
         return 0;
     if (!model->Load(path, includeLods))
         return 0;

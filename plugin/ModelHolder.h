@@ -1,9 +1,9 @@
 #pragma once
 
 #include "HostApi.h"
+#include "Integers.h"
+#include "Owned.h"
 
-#include <cstdint>
-#include <memory>
 #include <string>
 
 class CBrennicModel;
@@ -15,8 +15,6 @@ class ModelHolder {
 public:
     ModelHolder();
     ~ModelHolder();
-    ModelHolder(const ModelHolder&) = delete;
-    ModelHolder& operator=(const ModelHolder&) = delete;
 
     // 1 when the file loaded with at least one mesh. Allocation failure propagates.
     int Load(const std::string& path, bool includeLods);
@@ -30,13 +28,15 @@ public:
     std::string ResolveTexturePath(const std::string& textureName) const;
     int ApplyMaterial(const ModelMesh& source, ImpNode* node);
 
-    std::unique_ptr<CBrennicModel> model;
+    Owned<CBrennicModel> model;
     std::string contentRoot;
+
+private:
+    ModelHolder(const ModelHolder&); // owns the model: never copied
+    ModelHolder& operator=(const ModelHolder&);
 };
 
 // Host objects not yet taken in by another are released through DeleteThis.
 struct DeleteHostObject {
     void operator()(Animatable* object) const { object->DeleteThis(); }
 };
-template <typename T>
-using HostObject = std::unique_ptr<T, DeleteHostObject>;

@@ -18,29 +18,29 @@ INT_PTR CALLBACK ImportSettingsDlgProc(HWND dialog, UINT message, WPARAM wParam,
 
 class MeshImportClassDesc : public ClassDesc2 {
 public:
-    int IsPublic() override { return 1; }
-    void* Create(BOOL loading = FALSE) override;
-    const MCHAR* ClassName() override;
-    SClass_ID SuperClassID() override { return SCENE_IMPORT_CLASS_ID; }
-    Class_ID ClassID() override;
-    const MCHAR* Category() override;
-    const MCHAR* InternalName() override { return "MeshImport"; }
-    HINSTANCE HInstance() override { return ModuleInstance(); }
+    int IsPublic() { return 1; }
+    void* Create(BOOL loading = FALSE);
+    const MCHAR* ClassName();
+    SClass_ID SuperClassID() { return SCENE_IMPORT_CLASS_ID; }
+    Class_ID ClassID();
+    const MCHAR* Category();
+    const MCHAR* InternalName() { return "MeshImport"; }
+    HINSTANCE HInstance() { return ModuleInstance(); }
 };
 
 class MeshImport : public SceneImport {
 public:
-    int ExtCount() override { return 2; }
-    const MCHAR* Ext(int n) override;
-    const MCHAR* LongDesc() override { return "Brennic Model File"; }
-    const MCHAR* ShortDesc() override { return "Brennic Model"; }
-    const MCHAR* AuthorName() override { return "Tamsel"; }
-    const MCHAR* CopyrightMessage() override { return "Brennic Mesh Import, free to use"; }
-    const MCHAR* OtherMessage1() override { return ""; }
-    const MCHAR* OtherMessage2() override { return ""; }
-    unsigned int Version() override { return 110; }
-    void ShowAbout(HWND) override {}
-    int DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL suppressPrompts = FALSE) override;
+    int ExtCount() { return 2; }
+    const MCHAR* Ext(int n);
+    const MCHAR* LongDesc() { return "Brennic Model File"; }
+    const MCHAR* ShortDesc() { return "Brennic Model"; }
+    const MCHAR* AuthorName() { return "Tamsel"; }
+    const MCHAR* CopyrightMessage() { return "Brennic Mesh Import, free to use"; }
+    const MCHAR* OtherMessage1() { return ""; }
+    const MCHAR* OtherMessage2() { return ""; }
+    unsigned int Version() { return 110; }
+    void ShowAbout(HWND) {}
+    int DoImport(const MCHAR* name, ImpInterface* ii, Interface* i, BOOL suppressPrompts = FALSE);
 };
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);

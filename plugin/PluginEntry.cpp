@@ -5,7 +5,7 @@
 
 namespace {
 
-HINSTANCE moduleInstance = nullptr;
+HINSTANCE moduleInstance = NULL;
 char stringBuffer[256];
 
 } // namespace
@@ -27,8 +27,8 @@ HINSTANCE ModuleInstance()
 const char* GetString(int id)
 {
     if (!moduleInstance)
-        return nullptr;
-    return LoadStringA(moduleInstance, UINT(id), stringBuffer, sizeof stringBuffer) ? stringBuffer : nullptr;
+        return NULL;
+    return LoadStringA(moduleInstance, UINT(id), stringBuffer, sizeof stringBuffer) ? stringBuffer : NULL;
 }
 
 extern "C" {
@@ -46,7 +46,7 @@ int LibNumberClasses()
 ClassDesc* LibClassDesc(int i)
 {
     if (i != 0)
-        return nullptr;
+        return NULL;
     static MeshImportClassDesc descriptor; // made on first use, destroyed at unload
     return &descriptor;
 }

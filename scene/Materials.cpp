@@ -11,8 +11,9 @@ std::string ModelHolder::ResolveTexturePath(const std::string& textureName) cons
     if (contentRoot.empty())
         return textureName;
     const std::string base = contentRoot + "textures\\" + textureName;
-    for (const char* size : {".2048.dds", ".1024.dds"}) {
-        std::string candidate = base + size;
+    static const char* const largerSizes[] = {".2048.dds", ".1024.dds"};
+    for (size_t i = 0; i < sizeof largerSizes / sizeof largerSizes[0]; ++i) {
+        const std::string candidate = base + largerSizes[i];
         if (PathFileExistsA(candidate.c_str()))
             return candidate;
     }
@@ -23,16 +24,16 @@ int ModelHolder::ApplyMaterial(const ModelMesh& source, ImpNode* node)
 {
     // A host object the host could not make leaves the node without a material; what was
     // made is released.
-    HostObject<BitmapTex> bitmap(NewDefaultBitmapTex());
-    if (!bitmap)
+    Owned<BitmapTex, DeleteHostObject> bitmap(NewDefaultBitmapTex());
+    if (!bitmap.get())
         return 1;
     const std::string path = ResolveTexturePath(source.names[0]);
-    bitmap->SetMapName(path.c_str(), false);
+    bitmap->SetMapName(path.c_str());
     bitmap->SetAlphaAsMono(TRUE);
     bitmap->SetName(CStr(path.c_str()));
 
-    HostObject<StdMat2> material(NewDefaultStdMat());
-    if (!material)
+    Owned<StdMat2, DeleteHostObject> material(NewDefaultStdMat());
+    if (!material.get())
         return 1;
     material->SetName(CStr(source.names[1].c_str()));
     material->SetSubTexmap(ID_DI, bitmap.get());

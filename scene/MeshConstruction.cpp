@@ -9,11 +9,11 @@
 
 namespace {
 
-constexpr float weldThreshold = 0.001f;
+const float weldThreshold = 0.001f;
 
 Point3 HostPosition(const WorkVertex& vertex)
 {
-    return {vertex.position[0], vertex.position[2], vertex.position[1]};
+    return Point3(vertex.position[0], vertex.position[2], vertex.position[1]);
 }
 
 Point3 HostNormal(const WorkVertex& vertex)
@@ -23,7 +23,7 @@ Point3 HostNormal(const WorkVertex& vertex)
 
 UVVert HostTexCoord(const WorkVertex& vertex)
 {
-    return {vertex.texCoord[0], 1.0f - vertex.texCoord[1], 0.0f};
+    return UVVert(vertex.texCoord[0], 1.0f - vertex.texCoord[1], 0.0f);
 }
 
 } // namespace
@@ -53,8 +53,9 @@ int ModelHolder::BuildMesh(const ModelMesh& source, Mesh& mesh, int meshIndex)
             face.setVerts(0, 0, 0);
             continue;
         }
-        for (DWORD corner : corners)
-            used[corner] = true;
+        used[corners[0]] = true;
+        used[corners[1]] = true;
+        used[corners[2]] = true;
         mesh.tvFace[t].setTVerts(corners[0], corners[1], corners[2]);
         face.setVerts(corners[0], corners[1], corners[2]);
     }

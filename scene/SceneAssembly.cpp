@@ -18,8 +18,8 @@ int ModelHolder::BuildScene(ImpInterface* scene)
         if (backslash != std::string::npos)
             nodeName = source.names[1].substr(backslash + 1);
 
-        HostObject<TriObject> object(CreateNewTriObject());
-        if (!object)
+        Owned<TriObject, DeleteHostObject> object(CreateNewTriObject());
+        if (!object.get())
             continue; // this mesh only; the others keep their numbers
         BuildMesh(source, object->GetMesh(), i);
 

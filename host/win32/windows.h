@@ -3,19 +3,19 @@
 // The few Win32 types and calls the plug-in uses, for building and running it off Windows.
 // The stand-in host implements the calls.
 
-#include <cstddef>
-#include <cstdint>
+#include <stddef.h>
+#include <stdint.h>
 
 typedef int BOOL;
-typedef std::uint32_t DWORD; // 32 bits, as on Windows
+typedef uint32_t DWORD; // 32 bits, as on Windows
 typedef unsigned int UINT;
-typedef std::uint32_t ULONG;
+typedef uint32_t ULONG;
 typedef void* LPVOID;
 typedef void* HANDLE;
-typedef std::uintptr_t WPARAM;
-typedef std::intptr_t LPARAM;
-typedef std::intptr_t INT_PTR;
-typedef std::intptr_t LRESULT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t INT_PTR;
+typedef intptr_t LRESULT;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef struct HWND__* HWND;
@@ -26,9 +26,9 @@ typedef HINSTANCE HMODULE;
 #define CALLBACK
 typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
-#define LOWORD(value) (static_cast<unsigned short>(static_cast<std::uintptr_t>(value) & 0xFFFF))
-#define HIWORD(value) (static_cast<unsigned short>((static_cast<std::uintptr_t>(value) >> 16) & 0xFFFF))
-#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPCSTR>(static_cast<std::uintptr_t>(static_cast<unsigned short>(id))))
+#define LOWORD(value) (static_cast<unsigned short>(static_cast<uintptr_t>(value) & 0xFFFF))
+#define HIWORD(value) (static_cast<unsigned short>((static_cast<uintptr_t>(value) >> 16) & 0xFFFF))
+#define MAKEINTRESOURCEA(id) (reinterpret_cast<LPCSTR>(static_cast<uintptr_t>(static_cast<unsigned short>(id))))
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -52,10 +52,10 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define FALSE 0
 #endif
 
-#include <cstdarg>
+#include <stdarg.h>
 
 // The C runtime's bounded formatting, as the Windows runtime has it.
-int vsprintf_s(char* buffer, std::size_t size, const char* format, va_list arguments);
+int vsprintf_s(char* buffer, size_t size, const char* format, va_list arguments);
 
 BOOL DisableThreadLibraryCalls(HMODULE module);
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferSize);

@@ -11,11 +11,12 @@
 inline INT_PTR IsolationAwareDialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND parent, DLGPROC procedure,
                                              LPARAM initParam)
 {
-    HMODULE self = nullptr;
+    HMODULE self = NULL;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCSTR>(&IsolationAwareDialogBoxParamA), &self))
         return -1;
-    ACTCTXA request{};
+    ACTCTXA request;
+    ZeroMemory(&request, sizeof request);
     request.cbSize = sizeof request;
     request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
     request.hModule = self;

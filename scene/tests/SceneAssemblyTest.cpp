@@ -71,7 +71,7 @@ TEST_F(SceneAssemblyTest, ANodeTheHostCannotMakeSkipsItsMeshAndReleasesItsObject
 
 TEST_F(SceneAssemblyTest, ModelWithoutMeshesBuildsNothing)
 {
-    holder.model = std::make_unique<CBrennicModel>();
+    holder.model.reset(new CBrennicModel);
     EXPECT_EQ(holder.BuildScene(&scene), 1);
     EXPECT_EQ(scene.NodesCreated(), 0);
 }
