@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, checks the sources' formatting, builds and runs the test suite in the debug build,
+# Every test: installs what is missing, checks the sources' formatting and that the module's sources are strict
+# C++03 (the host's compiler knows nothing later), builds and runs the test suite in the debug build,
 # fuzzes the loader, the DDS decoder and the whole conversion briefly, checks the Windows module
 # (binutils, then Wine in a real window), then builds and runs the suite under AddressSanitizer +
 # UndefinedBehaviorSanitizer (leak checks included).
@@ -11,6 +12,9 @@ scripts/setup.sh
 
 echo "== formatting"
 scripts/check-format.sh
+
+echo "== the module's sources as C++03"
+scripts/check-cxx03.sh
 
 run_suite() {
     echo "== $1 build"
