@@ -55,15 +55,6 @@ std::string Decimal(uint64_t value)
 
 } // namespace
 
-// Out-of-class definitions, for callers that take their addresses (as references do).
-const uint64_t CBrennicModel::vertexCost;
-const uint64_t CBrennicModel::indexCost;
-const uint64_t CBrennicModel::nameByteCost;
-const uint64_t CBrennicModel::meshCost;
-const uint64_t CBrennicModel::substitutionCost;
-const size_t CBrennicModel::maxWarnings;
-const size_t CBrennicModel::maxReferenceNotes;
-
 ModelMesh::ModelMesh() : vertexCount(0), indexCount(0), vertexForm(VertexForm::None)
 {
     std::memset(header, 0, sizeof header);

@@ -80,6 +80,8 @@ public:
     };
     // Costs in bytes: what a stored item takes, here and in what the scene building and the
     // converter's export make of it, so that the import's peak keeps within the budget too.
+    // These constants have no definition outside the class: Visual C++ makes one of its own, and
+    // a second would clash. Use their values; never bind a reference to them or take an address.
     static const uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
     static const uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
     static const uint64_t nameByteCost = 8;       // node, material, bitmap and export names
