@@ -2,20 +2,6 @@
 
 #include <cstring>
 
-uint32_t LoadU32(const uint8_t* bytes)
-{
-    uint32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
-uint16_t LoadU16(const uint8_t* bytes)
-{
-    uint16_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
 CChunkReader::CChunkReader()
     : ownsView(false),
       size(0),

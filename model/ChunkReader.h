@@ -4,6 +4,7 @@
 
 #include "Integers.h"
 
+#include <cstring>
 #include <string>
 
 typedef uint32_t ChunkId;
@@ -68,9 +69,21 @@ private:
 };
 
 // Unaligned little-endian loads. The file format and every platform we build for are
-// little-endian, so a plain copy is the conversion.
+// little-endian, so a plain copy is the conversion. Inline: the decoders call them for every
+// field of every vertex.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "model file reading assumes a little-endian host"
 #endif
-uint32_t LoadU32(const uint8_t* bytes);
-uint16_t LoadU16(const uint8_t* bytes);
+inline uint32_t LoadU32(const uint8_t* bytes)
+{
+    uint32_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
+inline uint16_t LoadU16(const uint8_t* bytes)
+{
+    uint16_t value;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
