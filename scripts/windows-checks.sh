@@ -1,9 +1,18 @@
 #!/usr/bin/env bash
-# The Windows module: cross-compiles the shipped 32-bit BrennicMeshImport.dli and reads it
-# back with binutils, then runs a 64-bit build of the same sources under Wine in a real
+# The Windows test module: cross-compiles the 32-bit BrennicMeshImport.dli with mingw-w64 and
+# reads it back with binutils, then runs a 64-bit build of the same sources under Wine in a real
 # window. Screenshots and the test host's output go to build/test-output/windows.
+#
+# This module is the plug-in linked against the stand-in host (BrennicStandInHost.dll), for
+# testing its exports, resources and dialog on Windows: 3ds Max cannot load it. The module for
+# 3ds Max is built with Visual C++ 9.0 against the host's SDK (README, "Building for 3ds Max").
+#   scripts/windows-checks.sh [--help]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --help ]; then
+    sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"
+    exit 0
+fi
 
 scripts/setup.sh
 for preset in windows32 windows64; do
