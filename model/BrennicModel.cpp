@@ -64,7 +64,9 @@ CBrennicModel::CBrennicModel()
     : includeLods(false),
       stopped(false),
       bytesRead(0),
+      firstReadingBytes(0),
       storedCost(0),
+      chargedCost(0),
       referencedFiles(0),
       referencedBytes(0),
       referenceCount(0),
@@ -121,10 +123,13 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 
 void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 {
-    const OpenFile open = {&path, &root, root.Identity()};
+    const bool again = !filesRead.insert(root.Identity()).second;
+    const OpenFile open = {&path, &root, root.Identity(), again};
     openFiles.push_back(open);
     PopOnExit<OpenFiles> pop(openFiles);
     bytesRead += root.Size();
+    if (!again)
+        firstReadingBytes += root.Size();
     const size_t meshesBefore = meshes.size();
     CChunkReader chunk;
     while (Reading() && root.NextChunk(&chunk) != -1)
@@ -132,6 +137,7 @@ void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
     if (root.Changed()) {
         DropMeshesFrom(meshesBefore);
         Record(path, 0, "the file changed while it was read; nothing read through it is kept");
+        FallShort("a file changed while it was read");
     }
 }
 
@@ -183,10 +189,14 @@ void CBrennicModel::LoadMeshFile(const std::string& path, const CChunkReader& re
     const SamePath samePath = {&path};
     if (std::find_if(openFiles.begin(), openFiles.end(), samePath) != openFiles.end())
         return Note(path, ReferenceNote::SkippedCycle);
-    if (openFiles.size() >= limits.depth)
+    if (openFiles.size() >= limits.depth) {
+        FallShort("references are nested more than " + Decimal(limits.depth) + " files deep");
         return Note(path, ReferenceNote::SkippedTooDeep);
-    if (referencedFiles >= limits.files)
+    }
+    if (referencedFiles >= limits.files) {
+        FallShort("it refers to more than " + Decimal(limits.files) + " files");
         return Note(path, ReferenceNote::SkippedOverBudget, "more than " + Decimal(limits.files) + " referenced files");
+    }
     ++referencedFiles;
 
     CChunkReader root;
@@ -199,9 +209,11 @@ void CBrennicModel::LoadMeshFile(const std::string& path, const CChunkReader& re
     const SameFile sameFile = {&root.Identity()};
     if (std::find_if(openFiles.begin(), openFiles.end(), sameFile) != openFiles.end())
         return Note(path, ReferenceNote::SkippedCycle);
-    if (root.Size() > limits.bytes - referencedBytes)
+    if (root.Size() > limits.bytes - referencedBytes) {
+        FallShort("the files it refers to pass " + Decimal(limits.bytes >> 20) + " MiB together");
         return Note(path, ReferenceNote::SkippedOverBudget,
                     "referenced files together would pass " + Decimal(limits.bytes >> 20) + " MiB");
+    }
     referencedBytes += root.Size();
     Note(path, ReferenceNote::Loaded);
     ReadFile(root, path);
@@ -265,10 +277,14 @@ void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
         names[i] = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "mesh names end before the third name; ignored");
-    uint64_t length = 0;
-    for (int i = 0; i < 3; ++i)
-        length += Substituted(names[i]).size();
-    if (!Store(chunk, length * nameByteCost))
+    // What the file spells is its own; what a substitution adds to it can repeat.
+    uint64_t length = 0, growth = 0;
+    for (int i = 0; i < 3; ++i) {
+        const size_t substituted = Substituted(names[i]).size();
+        length += names[i].size();
+        growth += substituted > names[i].size() ? substituted - names[i].size() : 0;
+    }
+    if (!Store(chunk, length * nameByteCost, growth * nameByteCost))
         return;
     for (int i = 0; i < 3; ++i)
         currentMesh->names[i] = Substituted(names[i]);
@@ -381,14 +397,23 @@ const std::string& CBrennicModel::Substituted(const std::string& name) const
     return found == substitutions.end() ? name : found->second;
 }
 
-// Charges what is about to be stored; when it does not fit, the load ends here.
-bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
+// A file read before in this load: what it stores is charged in full.
+bool CBrennicModel::ReadingAgain() const
+{
+    return !openFiles.empty() && openFiles.back().again;
+}
+
+// Counts what is about to be stored, `growth` of it made by substitutions, and charges what can
+// repeat; when the charge does not fit, the load ends here.
+bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost, uint64_t growth)
 {
     if (stopped)
         return false;
-    const uint64_t allowance = budget.base + budget.perByteRead * bytesRead;
-    if (storedCost <= allowance && cost <= allowance - storedCost) {
-        storedCost += cost;
+    const uint64_t charge = (ReadingAgain() ? cost : 0) + growth;
+    const uint64_t allowance = budget.base + budget.perByteRead * (bytesRead - firstReadingBytes);
+    if (chargedCost <= allowance && charge <= allowance - chargedCost) {
+        chargedCost += charge;
+        storedCost += cost + growth;
         return true;
     }
     stopped = true;
@@ -396,11 +421,18 @@ bool CBrennicModel::Store(const CChunkReader& chunk, uint64_t cost)
     const uint32_t offset =
         openFiles.empty() ? 0 : static_cast<uint32_t>(chunk.Begin() - openFiles.back().root->Begin()) - 8;
     Record(file, offset,
-           "memory budget spent (" + Decimal(budget.perByteRead) + " bytes for each byte read, and " +
-               Decimal(budget.base >> 20) + " MiB): the load ends here, keeping the " + Decimal(meshes.size()) +
-               " meshes read before",
+           "memory budget spent on repeated files and substitutions (" + Decimal(budget.perByteRead) +
+               " bytes for each byte read again, and " + Decimal(budget.base >> 20) +
+               " MiB): the load ends here, keeping the " + Decimal(meshes.size()) + " meshes read before",
            true);
+    FallShort("the memory budget for repeated files and substitutions was spent");
     return false;
+}
+
+void CBrennicModel::FallShort(const std::string& why)
+{
+    if (shortfall.empty())
+        shortfall = why;
 }
 
 void CBrennicModel::Note(const std::string& path, ReferenceNote::Outcome outcome, const std::string& problem)

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,24 +70,29 @@ public:
         uint64_t bytes; // their bytes together
     };
 
-    // Memory is bounded by what was read: everything a load stores from its files (each time
-    // it is stored) is charged at its cost, and the costs together stay within `perByteRead`
-    // for each byte of the files read (each time read) plus `base`. A store that would pass it
-    // ends the load; what was loaded before stands.
+    // Memory is bounded by what was read. A file's first reading in a load is stored whole: its
+    // pieces cost at most `firstReadingRatio` times its bytes, so only the machine bounds it.
+    // What can repeat is charged: every store from a second or later reading of a file, however
+    // named, and what substitutions add to names. The charges stay within `perByteRead` for
+    // each byte of those later readings plus `base`; a store that would pass that ends the
+    // load, and what was loaded before stands.
     struct StoreBudget {
         StoreBudget() : perByteRead(8), base(uint64_t(64) << 20) {}
         uint64_t perByteRead;
         uint64_t base;
     };
     // Costs in bytes: what a stored item takes, here and in what the scene building and the
-    // converter's export make of it, so that the import's peak keeps within the budget too.
+    // converter's export make of it (a kept mesh of one triangle peaks at 7 to 8 KB in the
+    // converter), so that the import's peak keeps within the budget too.
     // These constants have no definition outside the class: Visual C++ makes one of its own, and
     // a second would clash. Use their values; never bind a reference to them or take an address.
     static const uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
     static const uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
     static const uint64_t nameByteCost = 8;       // node, material, bitmap and export names
-    static const uint64_t meshCost = 16384;       // a kept mesh beside its arrays: node, objects, material
+    static const uint64_t meshCost = 8192;        // a kept mesh beside its arrays: node, objects, material
     static const uint64_t substitutionCost = 128; // a table entry beside its text
+    // The most a first reading stores for each of its bytes: a kept mesh takes at least 70.
+    static const uint64_t firstReadingRatio = 128;
 
     static const size_t maxWarnings = 100;
     static const size_t maxReferenceNotes = 1000;
@@ -117,9 +123,15 @@ public:
     size_t WarningCount() const { return warningCount; }
     // Top-level chunks of a kind the format has (mesh lists, references, substitutions) met.
     size_t KnownChunkCount() const { return knownChunkCount; }
-    // The bytes of the files read, and the cost of what was stored from them (StoreBudget).
+    // The bytes of the files read, those of their first readings, the cost of what was stored
+    // from them and the part of it charged against the budget (StoreBudget).
     uint64_t BytesRead() const { return bytesRead; }
+    uint64_t FirstReadingBytes() const { return firstReadingBytes; }
     uint64_t StoredCost() const { return storedCost; }
+    uint64_t ChargedCost() const { return chargedCost; }
+    // Why the model is not all its files hold, in words (the first reason met); empty when whole:
+    // a budget or a reference limit cut it, or a file changed while it was read.
+    const std::string& Shortfall() const { return shortfall; }
 
     // Reads one opened file: its chunks in order, all of it unless the load ends. A file that
     // changed while it was read leaves nothing it held (nor the files it named) in the model.
@@ -164,7 +176,9 @@ private:
     void KeepMesh(Owned<ModelMesh>& mesh);
     void DropMeshesFrom(size_t first);
     const std::string& Substituted(const std::string& name) const;
-    bool Store(const CChunkReader& chunk, uint64_t cost);
+    bool Store(const CChunkReader& chunk, uint64_t cost, uint64_t growth = 0);
+    bool ReadingAgain() const;
+    void FallShort(const std::string& why);
     bool Reading() const;
     void Note(const std::string& path, ReferenceNote::Outcome outcome, const std::string& problem = std::string());
     void Warn(const CChunkReader& chunk, const std::string& message);
@@ -175,13 +189,18 @@ private:
         const std::string* path;
         const CChunkReader* root;
         FileIdentity identity;
+        bool again; // read before in this load
     };
     typedef std::vector<OpenFile> OpenFiles;
     OpenFiles openFiles;
     std::string openProblem;
+    std::set<FileIdentity> filesRead;
     bool stopped; // a budget ended the load
+    std::string shortfall;
     uint64_t bytesRead;
+    uint64_t firstReadingBytes;
     uint64_t storedCost;
+    uint64_t chargedCost;
     unsigned referencedFiles;
     uint64_t referencedBytes;
     std::vector<ReferenceNote> referenceNotes;

@@ -12,6 +12,10 @@ struct FileIdentity {
     uint64_t volume;
     uint64_t index;
     bool operator==(const FileIdentity& other) const { return volume == other.volume && index == other.index; }
+    bool operator<(const FileIdentity& other) const
+    {
+        return volume != other.volume ? volume < other.volume : index < other.index;
+    }
 };
 
 // The platform seam of the chunk reader: one read-only view of a whole file.

@@ -17,6 +17,11 @@ namespace {
 const char summaryFormat[] = "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
                              "===============================\n"
                              "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
+// A model cut short says so, and why (the loader's reasons are short, fixed texts).
+const char partSummaryFormat[] = "Imported only in part!\nImported objects : %02d\nTotal polygons count : %d\n"
+                                 "Not imported whole: %s.\n"
+                                 "===============================\n"
+                                 "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
 const char summaryCaption[] = "Brennic Model Importer (by Tamsel)";
 
 } // namespace
@@ -78,8 +83,14 @@ int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
         for (int k = 0; k < objects; ++k)
             polygons += int(holder.GetFaceCount(k));
         char summary[512] = {};
-        FormatText(summary, summaryFormat, objects, polygons);
-        MessageBoxA(NULL, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
+        const std::string& shortfall = holder.Shortfall();
+        if (shortfall.empty()) {
+            FormatText(summary, summaryFormat, objects, polygons);
+            MessageBoxA(NULL, summary, summaryCaption, MB_OK | MB_ICONINFORMATION);
+        } else {
+            FormatText(summary, partSummaryFormat, objects, polygons, shortfall.c_str());
+            MessageBoxA(NULL, summary, summaryCaption, MB_OK | MB_ICONWARNING);
+        }
         return 1;
     } catch (...) {
         return 0;

@@ -23,6 +23,11 @@ int ModelHolder::GetMeshCount() const
     return model->GetMeshCount();
 }
 
+const std::string& ModelHolder::Shortfall() const
+{
+    return model->Shortfall();
+}
+
 uint32_t ModelHolder::GetFaceCount(int index) const
 {
     return model->GetMesh(index)->indexCount / 3;

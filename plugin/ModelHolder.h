@@ -21,6 +21,8 @@ public:
     // Only after a successful Load.
     int GetMeshCount() const;
     uint32_t GetFaceCount(int index) const;
+    // Why the model is not all its files hold; empty when it is.
+    const std::string& Shortfall() const;
 
     // Scene building: one node per mesh, with its triangle object and its own material.
     int BuildScene(ImpInterface* scene);

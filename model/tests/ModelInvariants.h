@@ -49,10 +49,14 @@ inline std::string BrokenModelInvariant(const CBrennicModel& model, int result, 
             kept += name.size() * CBrennicModel::nameByteCost;
         }
     }
-    // What the model keeps is within the budget its reading allowed.
-    if (kept > model.StoredCost() || kept > model.budget.base + model.budget.perByteRead * model.BytesRead())
-        return "keeps " + to_string(kept) + " bytes' cost, charged " + to_string(model.StoredCost()) + " for " +
-               to_string(model.BytesRead()) + " bytes read";
+    // What the model keeps is what it counted: its first readings' bounded by their bytes, the
+    // rest within the budget its reading allowed.
+    const uint64_t allowance =
+        model.budget.base + model.budget.perByteRead * (model.BytesRead() - model.FirstReadingBytes());
+    if (kept > model.StoredCost() || model.ChargedCost() > allowance ||
+        kept > model.ChargedCost() + CBrennicModel::firstReadingRatio * model.FirstReadingBytes())
+        return "keeps " + to_string(kept) + " bytes' cost, counted " + to_string(model.StoredCost()) + ", charged " +
+               to_string(model.ChargedCost()) + " for " + to_string(model.BytesRead()) + " bytes read";
 
     uint32_t sum = 0;
     for (int m = 0; m < model.GetMeshCount(); ++m) {

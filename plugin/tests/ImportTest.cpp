@@ -51,6 +51,23 @@ TEST_F(ImportTest, SummaryPrintsLargeCountsInFull)
     EXPECT_NE(Boxes()[0].text.find("Imported objects : 123\nTotal polygons count : 123\n"), std::string::npos);
 }
 
+TEST_F(ImportTest, SummarySaysWhenTheModelWasCutShort)
+{
+    // One file named 4,097 times: a load opens at most 4,096 referenced files.
+    content.WriteMesh("part", modelwriter::MeshListChunk(std::vector<MeshSpec>{Triangle("part")}));
+    std::string names;
+    for (int i = 0; i < 4097; ++i)
+        names += "part,";
+    const std::string model = content.WriteModel("main", modelwriter::ReferenceChunk({names}));
+    EXPECT_EQ(Import(model, {letsGo}), 1);
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0].text, "Imported only in part!\nImported objects : 4096\nTotal polygons count : 4096\n"
+                               "Not imported whole: it refers to more than 4096 files.\n"
+                               "===============================\n"
+                               "Brennic Mesh Import, with thanks to everyone who tried it and said what broke");
+    EXPECT_EQ(Boxes()[0].type, 0x30u) << "a warning";
+}
+
 TEST_F(ImportTest, SummaryCountsAMeshTheHostCouldNotTake)
 {
     standin::Factories().refuse = [](const std::string& factory, int call) {
