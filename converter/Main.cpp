@@ -36,8 +36,9 @@ const char usage[] = "usage: brennic-import [options] INPUT...\n"
                      "\n"
                      "INPUT is a model file or a folder, searched for .model files.\n"
                      "\n"
-                     "  -o, --output PATH     where to write: a file for one input file, else a folder\n"
-                     "                        (default: beside each input, named after it)\n"
+                     "  -o, --output PATH     where to write: for one input file, the file when PATH has an\n"
+                     "                        extension (.glb, .gltf, .obj); else the folder that takes\n"
+                     "                        each output (default: beside each input, named after it)\n"
                      "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
                      "  --include-lods        also import the LOD meshes the model refers to\n"
                      "  --keep-dds            glTF: also offer each .dds through MSFT_texture_dds (inside a\n"
@@ -243,11 +244,15 @@ std::vector<Job> PlanJobs(const Options& options, std::vector<std::string>& prob
     const bool outputFolder = !options.output.empty() && fs::is_directory(options.output, error);
     const std::string outputFormat = options.output.empty() || outputFolder ? "" : FormatOfName(options.output);
     const bool severalOutputs = folderInput || options.inputs.size() > 1;
+    // For one input, -o names the file to write when it has an extension; else a folder.
     const bool outputIsFile =
         !severalOutputs && !options.output.empty() && !outputFolder && fs::path(options.output).has_extension();
     if (severalOutputs && !outputFormat.empty())
         throw UsageError("-o " + Printable(options.output) + " names one file, but " +
                          (folderInput ? "a folder" : "several inputs") + " can give several outputs: give -o a folder");
+    if (outputIsFile && !options.format.empty() && !outputFormat.empty() && outputFormat != options.format)
+        throw UsageError("-o " + Printable(options.output) + " names a ." + outputFormat + " file, but --format " +
+                         options.format + " was asked for: make them agree");
     std::string formatName = options.format;
     if (formatName.empty() && outputIsFile) {
         formatName = outputFormat;
@@ -337,9 +342,9 @@ private:
             main.missingReferences += note.outcome == ReferenceNote::Outcome::Missing;
         for (std::string& problem : LoadProblems(model))
             watch.warnings.push_back(std::move(problem));
-        for (const ReferenceNote& note : model.References())
-            if (note.outcome == ReferenceNote::Outcome::Loaded)
-                watch.files.ProtectFile(ToDisplayPath(note.path));
+        // Every file read, by the identity the loader read it by, however it was found.
+        for (const auto& [identity, path] : model.FilesRead())
+            watch.files.ProtectFile(identity.volume, identity.index, ToDisplayPath(path));
     }
     std::vector<std::string>& warnings;
     OutputFiles& files;
@@ -377,6 +382,10 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
         }
         if (outcome.result != 1)
             throw std::runtime_error(Diagnose(job.input, mainLoad));
+        if (ContentRootOf(hostPath).empty())
+            warnings.insert(warnings.begin(), "no folder named 'content' holds " + job.input +
+                                                  ": the .mesh files and textures it names are looked up under "
+                                                  "content/meshes and content/textures, so none can be found");
         if (options.verbosity >= 2 && !outcome.summary.empty()) {
             // The summary box's own lines, each cleaned of control bytes.
             size_t start = 0;
@@ -437,10 +446,14 @@ int ConvertAll(const Options& options)
         const std::string progress = progressOf(i);
         const std::string input = Printable(job.input);
         std::vector<std::string> warnings;
-        bool converted = false;
+        const auto printWarnings = [&] {
+            if (options.verbosity >= 1)
+                for (const std::string& warning : warnings)
+                    std::fprintf(stderr, "  warning: %s\n", Printable(warning).c_str());
+        };
+        std::string failure; // printed after the warnings, which may be why
         try {
             const Converted counts = Convert(driver, job, options, textures, warnings);
-            converted = true;
             if (options.verbosity >= 1)
                 std::fprintf(stderr, "%s%s -> %s: %zu mesh%s, %zu vertices, %zu triangles\n", progress.c_str(),
                              input.c_str(), Printable(job.output).c_str(), counts.nodes, counts.nodes == 1 ? "" : "es",
@@ -448,20 +461,18 @@ int ConvertAll(const Options& options)
             if (options.verbosity >= 2)
                 for (const std::string& detail : counts.details)
                     std::fprintf(stderr, "  %s\n", Printable(detail).c_str());
+            printWarnings();
+            return true;
         } catch (const std::bad_alloc&) {
-            std::fprintf(stderr, "%sbrennic-import: %s: not enough memory to convert it\n", progress.c_str(),
-                         input.c_str());
+            failure = "not enough memory to convert it";
         } catch (const fs::filesystem_error& error) {
-            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(),
-                         Printable(Describe(error)).c_str());
+            failure = Describe(error);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(),
-                         Printable(error.what()).c_str());
+            failure = error.what();
         }
-        if (options.verbosity >= 1)
-            for (const std::string& warning : warnings)
-                std::fprintf(stderr, "  warning: %s\n", Printable(warning).c_str());
-        return converted;
+        printWarnings();
+        std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progress.c_str(), input.c_str(), Printable(failure).c_str());
+        return false;
     };
     const auto lost = [&](size_t i, const std::string& why) {
         std::fprintf(stderr, "%sbrennic-import: %s: %s\n", progressOf(i).c_str(), Printable(jobs[i].input).c_str(),

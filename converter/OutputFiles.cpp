@@ -1,5 +1,7 @@
 #include "OutputFiles.h"
 
+#include "PathLookup.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -247,8 +249,13 @@ void OutputFiles::Fail(const std::string& path, const std::string& reason) const
 void OutputFiles::ProtectFile(const std::string& path)
 {
     struct stat status {};
-    if (stat(path.c_str(), &status) == 0)
-        protectedFiles.push_back({status.st_dev, status.st_ino, path});
+    if (stat(path.c_str(), &status) == 0 || stat(ResolvePathIgnoringCase(path).c_str(), &status) == 0)
+        ProtectFile(status.st_dev, status.st_ino, path);
+}
+
+void OutputFiles::ProtectFile(uint64_t device, uint64_t inode, const std::string& path)
+{
+    protectedFiles.push_back({device, inode, path});
 }
 
 void OutputFiles::CheckOutput(const std::string& finalPath) const

@@ -100,8 +100,11 @@ public:
     OutputFiles& operator=(const OutputFiles&) = delete;
 
     // A file the conversion reads (an input, a referenced mesh, a texture): no output may be
-    // it, however its path is spelt. Nothing happens when it does not exist.
+    // it, however its path is spelt. A path that does not exist as spelt is looked up ignoring
+    // case, as the plug-in's file calls find it; nothing happens when there is no such file.
     void ProtectFile(const std::string& path);
+    // The same for a file known by its identity (device and inode), as the loader read it.
+    void ProtectFile(uint64_t device, uint64_t inode, const std::string& path);
     // Throws when `finalPath` is a protected file; called for every file before it is made.
     void CheckOutput(const std::string& finalPath) const;
 
@@ -127,8 +130,8 @@ private:
     [[noreturn]] void Fail(const std::string& path, const std::string& reason) const;
 
     struct Identity {
-        dev_t device;
-        ino_t inode;
+        uint64_t device;
+        uint64_t inode;
         std::string path;
     };
     const std::string requested;

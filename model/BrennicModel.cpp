@@ -123,7 +123,7 @@ int CBrennicModel::Load(const std::string& path, bool lods)
 
 void CBrennicModel::ReadFile(CChunkReader& root, const std::string& path)
 {
-    const bool again = !filesRead.insert(root.Identity()).second;
+    const bool again = !filesRead.insert(std::make_pair(root.Identity(), path)).second;
     const OpenFile open = {&path, &root, root.Identity(), again};
     openFiles.push_back(open);
     PopOnExit<OpenFiles> pop(openFiles);

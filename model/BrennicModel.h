@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -129,6 +128,9 @@ public:
     uint64_t FirstReadingBytes() const { return firstReadingBytes; }
     uint64_t StoredCost() const { return storedCost; }
     uint64_t ChargedCost() const { return chargedCost; }
+    // Every file read, by identity, with the path it was first read by (a reference's path as
+    // the model spells it, though the file may have been found ignoring case).
+    const std::map<FileIdentity, std::string>& FilesRead() const { return filesRead; }
     // Why the model is not all its files hold, in words (the first reason met); empty when whole:
     // a budget or a reference limit cut it, or a file changed while it was read.
     const std::string& Shortfall() const { return shortfall; }
@@ -194,7 +196,7 @@ private:
     typedef std::vector<OpenFile> OpenFiles;
     OpenFiles openFiles;
     std::string openProblem;
-    std::set<FileIdentity> filesRead;
+    std::map<FileIdentity, std::string> filesRead;
     bool stopped; // a budget ended the load
     std::string shortfall;
     uint64_t bytesRead;

@@ -35,6 +35,12 @@ check "OBJ names one object per node" test "$(grep -c '^o ' out/objects/storage.
 cp "$sample" beside.model
 run beside.model
 check "without -o the output is named after the input" test $status -eq 0 -a -f beside.glb
+check "without a content folder: one warning says why nothing it names is found" \
+    test "$(grep -c "warning: no folder named 'content' holds beside.model" <<<"$out")" -eq 1
+run -o result "$sample"
+check "-o without an extension for one input: the folder that takes the output" test $status -eq 0 -a -f result/storage.glb
+run --format obj -o y.glb "$sample"
+check "--format contradicting -o's extension: usage error, nothing written" test $status -eq 2 -a ! -e y.glb
 
 # -- Several inputs and a folder
 run -o many "$sample" "$content/meshes/props/barrel.mesh" missing.model
@@ -104,6 +110,8 @@ check "missing reference: warns with the file" grep -q "warning: referenced file
 run --strict -o strict.glb lost/content/meshes/props/storage.model
 check "--strict: a warning fails the input, nothing written" test $status -eq 1 -a ! -e strict.glb -a ! -e strict_textures
 check "--strict: says why and shows the warnings" grep -q "2 warnings with --strict" <<<"$out"
+check "--strict: the warnings first, then one line saying nothing was written" \
+    test "$(tail -n 1 <<<"$out" | grep -c "2 warnings with --strict: nothing written")" -eq 1
 run --strict -o strict.glb "$sample"
 check "--strict: a clean input converts" test $status -eq 0 -a -f strict.glb
 check "no half-written file after --strict" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
@@ -137,6 +145,18 @@ mkdir -p first second && cp "$sample" first/same.model && cp "$sample" second/sa
 run -o joined first/same.model second/same.model
 check "two inputs, one output name: the second is skipped, exit 1" test $status -eq 1 -a -f joined/same.glb
 check "two inputs, one output name: says which" grep -q "second/same.model: its output joined/same.glb is another input's too" <<<"$out"
+
+# -- Files found by ignoring case are protected as well, by what the conversion really read
+mkdir -p cased && cp -r "$content" cased/ && cased=cased/content
+mv "$cased/meshes/props/barrel.mesh" "$cased/meshes/props/Barrel.mesh"
+mv "$cased/textures/props/barrel.512.dds" "$cased/textures/props/Barrel.512.dds"
+cp "$cased/meshes/props/Barrel.mesh" kept-cased.mesh && cp "$cased/textures/props/Barrel.512.dds" kept-cased.dds
+run --format glb -o "$cased/meshes/props/Barrel.mesh" "$cased/meshes/props/storage.model"
+check "output onto a .mesh found ignoring case: refused, the .mesh untouched" \
+    test $status -eq 1 -a "$(cmp -s kept-cased.mesh "$cased/meshes/props/Barrel.mesh"; echo $?)" -eq 0
+run --format obj -o "$cased/textures/props/Barrel.512.dds" "$cased/meshes/props/storage.model"
+check "output onto a texture found ignoring case: refused, the texture untouched" \
+    test $status -eq 1 -a "$(cmp -s kept-cased.dds "$cased/textures/props/Barrel.512.dds"; echo $?)" -eq 0
 
 # -- A link planted at the output is replaced, never written through
 printf 'precious' >precious
