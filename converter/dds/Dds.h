@@ -27,15 +27,19 @@ struct Header {
     uint64_t topLevelEnd = 0; // bytes from the file's start to the top level's end: all a decode reads
 };
 
+// Both readers take `fileSize`, the whole file's size, when `bytes` holds only the file's start
+// (0: the bytes are the whole file). An uncompressed grey header that misstates its pixels, as
+// some writers' do, is read the one way that fits the whole file's size exactly, if one does.
+
 // Reads the header (and DX10 extension) only: for checks before reading or decoding a file.
 // False with `problem` when the header is damaged or names a format we cannot decode.
-bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem);
+bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem, uint64_t fileSize = 0);
 
 // Decodes the top level (the first face of a cube map) of a .dds file's bytes. False with
 // `problem` in our own words when it cannot, checked before any large allocation; `notes` gets
 // what the user should know of a decode that worked ("a cube map: its first face is used").
 bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
-            uint64_t maxPixels = uint64_t{1} << 28);
+            uint64_t maxPixels = uint64_t{1} << 28, uint64_t fileSize = 0);
 
 Alpha ClassifyAlpha(const Image& image);
 

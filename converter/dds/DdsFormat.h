@@ -32,10 +32,12 @@ struct Layout {
     size_t dataOffset = 0; // where the top level's bytes begin
     uint32_t arraySize = 1;
     bool volume = false;
+    std::string note; // set when the header misstated its pixels and the file's size told us how to read them
 };
 
 // Reads the header and the DX10 extension, names the format, refuses what we cannot decode.
-bool ReadLayout(const uint8_t* bytes, size_t size, Layout& layout, std::string& problem);
+// `fileSize` is the whole file's, which `bytes` may hold only the start of.
+bool ReadLayout(const uint8_t* bytes, size_t size, uint64_t fileSize, Layout& layout, std::string& problem);
 
 // Bytes of the top level, saturated at UINT64_MAX so an absurd size fails the size check.
 uint64_t TopLevelBytes(const Format& format, uint32_t width, uint32_t height);

@@ -2,6 +2,8 @@
 
 #include "DdsFormat.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace dds::detail {
@@ -203,6 +205,88 @@ uint64_t Multiply(uint64_t a, uint64_t b)
     return (a != 0 && b > UINT64_MAX / a) ? UINT64_MAX : a * b;
 }
 
+uint64_t Add(uint64_t a, uint64_t b)
+{
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+// Pixels in every level and face the header names: a reading of n bytes a pixel needs n times as
+// many bytes. UINT64_MAX, which fits no file, for more levels than the chain can have.
+uint64_t AllPixels(const uint8_t* header, bool cubeMap)
+{
+    const uint32_t height = Load32(header + 8), width = Load32(header + 12);
+    const uint32_t levels = std::max(1u, Load32(header + 24)); // 0 and 1 both mean the top level only
+    uint32_t chain = 1;
+    for (uint32_t longest = std::max(width, height); longest > 1; longest >>= 1)
+        ++chain;
+    if (levels > chain)
+        return UINT64_MAX;
+    uint64_t total = 0;
+    for (uint32_t i = 0; i < levels; ++i)
+        total = Add(total, Multiply(std::max(1u, width >> i), std::max(1u, height >> i)));
+    return Multiply(total, cubeMap ? 6 : 1);
+}
+
+bool Same(const Masks& a, const Masks& b)
+{
+    return a.bytesPerPixel == b.bytesPerPixel && a.red == b.red && a.green == b.green && a.blue == b.blue &&
+           a.alpha == b.alpha && a.luminance == b.luminance;
+}
+
+// Some writers' grey textures misstate their pixels: a bit count above what each pixel holds, or
+// masks past the bits counted. When the header's own reading does not fill the whole file, every
+// level and face, exactly, the readings its flags and masks allow are weighed by the exact size
+// each gives the file. Size is the only evidence, so a reading is taken only when it alone fits;
+// then true, with the format and a note. Volume textures are left alone: no writer is known to
+// misstate them, and their slices would make chance fits likelier.
+bool FitLuminance(const uint8_t* header, uint64_t fileSize, Layout& layout)
+{
+    const uint8_t* pf = header + 72;
+    const uint32_t flags = Load32(pf + 4), bits = Load32(pf + 12);
+    const bool withAlpha = (flags & (alphaPixels | alphaOnly)) != 0;
+    const uint32_t grey = Load32(pf + 16), alpha = withAlpha ? Load32(pf + 28) : 0;
+    if ((flags & (luminanceFlag | rgbFlag | fourCCFlag)) != luminanceFlag || grey == 0 || bits == 0 || bits > 32 ||
+        bits % 8 != 0 || layout.volume || layout.header.width == 0 || layout.header.height == 0)
+        return false;
+
+    const uint64_t pixels = AllPixels(header, layout.header.cubeMap);
+    auto fits = [&](const Masks& m) {
+        const uint64_t needed = Add(layout.dataOffset, Multiply(pixels, m.bytesPerPixel));
+        return needed != UINT64_MAX && needed == fileSize;
+    };
+    std::array<Masks, 3> readings{};
+    size_t count = 0;
+    const uint32_t kept = bits == 32 ? 0xFFFFFFFF : (uint32_t{1} << bits) - 1;
+    if (((grey | alpha) & ~kept) == 0) { // the header agrees with itself
+        readings[count] = Masks{bits / 8, grey, 0, 0, alpha, true};
+        if (fits(readings[count++]))
+            return false;
+    }
+    uint32_t reach = 1; // the masks as written, in as many bytes as they reach
+    while (reach < 4 && ((grey | alpha) >> (8 * reach)) != 0)
+        ++reach;
+    readings[count++] = Masks{reach, grey, 0, 0, alpha, true};
+    readings[count++] = withAlpha ? Masks{2, 0xFF, 0, 0, 0xFF00, true} : Masks{1, 0xFF, 0, 0, 0, true};
+
+    const Masks* fit = nullptr;
+    int fitting = 0;
+    for (size_t i = 0; i < count; ++i)
+        if (fits(readings[i]) && std::none_of(readings.begin(), readings.begin() + i,
+                                              [&](const Masks& m) { return Same(m, readings[i]); })) {
+            fit = &readings[i];
+            ++fitting;
+        }
+    if (fitting != 1)
+        return false;
+    layout.format = Format{MaskName(*fit), Codec::Masked, *fit};
+    const uint32_t held = fit->bytesPerPixel * 8;
+    layout.note = held != bits ? "the header says " + std::to_string(bits) + " bits a pixel, but the file holds " +
+                                     std::to_string(held) + ": read as " + layout.format.name
+                               : "the header's channel masks lie outside its " + std::to_string(bits) +
+                                     "-bit pixels: read as " + layout.format.name;
+    return true;
+}
+
 } // namespace
 
 uint64_t TopLevelBytes(const Format& format, uint32_t width, uint32_t height)
@@ -214,7 +298,7 @@ uint64_t TopLevelBytes(const Format& format, uint32_t width, uint32_t height)
     return Multiply(blocks, blockBytes);
 }
 
-bool ReadLayout(const uint8_t* bytes, size_t size, Layout& layout, std::string& problem)
+bool ReadLayout(const uint8_t* bytes, size_t size, uint64_t fileSize, Layout& layout, std::string& problem)
 {
     layout = Layout{};
     if (size == 0)
@@ -248,8 +332,12 @@ bool ReadLayout(const uint8_t* bytes, size_t size, Layout& layout, std::string& 
     } else if (flags & fourCCFlag) {
         if (!LegacyFourCC(fourCC, layout.format, problem))
             return false;
-    } else if (!LegacyMasks(pf, layout.format, problem)) {
-        return false;
+    } else {
+        const bool named = LegacyMasks(pf, layout.format, problem);
+        if (FitLuminance(header, fileSize, layout))
+            problem.clear();
+        else if (!named)
+            return false;
     }
     layout.header.format = layout.format.name;
     if (layout.header.width == 0 || layout.header.height == 0)
@@ -262,10 +350,10 @@ bool ReadLayout(const uint8_t* bytes, size_t size, Layout& layout, std::string& 
 
 namespace dds {
 
-bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem)
+bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem, uint64_t fileSize)
 {
     detail::Layout layout;
-    if (!detail::ReadLayout(bytes, size, layout, problem))
+    if (!detail::ReadLayout(bytes, size, std::max<uint64_t>(size, fileSize), layout, problem))
         return false;
     header = layout.header;
     const uint64_t pixelBytes = detail::TopLevelBytes(layout.format, header.width, header.height);

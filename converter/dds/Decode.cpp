@@ -2,13 +2,15 @@
 
 #include "DdsFormat.h"
 
+#include <algorithm>
+
 namespace dds {
 
 bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
-            uint64_t maxPixels)
+            uint64_t maxPixels, uint64_t fileSize)
 {
     detail::Layout layout;
-    if (!detail::ReadLayout(bytes, size, layout, problem))
+    if (!detail::ReadLayout(bytes, size, std::max<uint64_t>(size, fileSize), layout, problem))
         return false;
     const uint32_t width = layout.header.width, height = layout.header.height;
     const uint64_t pixels = uint64_t{width} * height;
@@ -34,6 +36,8 @@ bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& proble
     else
         detail::DecodeBlocks(data, layout.format.codec, image);
 
+    if (!layout.note.empty())
+        notes.push_back(layout.note);
     if (layout.header.cubeMap)
         notes.push_back("a cube map: its first face is used");
     else if (layout.arraySize > 1)

@@ -366,8 +366,10 @@ Bytes DdsFileHeader(uint32_t width, uint32_t height, const DdsSpec& spec)
                        mipCountFlag = 0x20000, linearSize = 0x80000;
     constexpr uint32_t complex = 0x8, texture = 0x1000, mipmap = 0x400000, cubeFaces = 0x200 | 0xFC00;
     const bool compressed = Compressed(spec.encoding);
-    const uint32_t pitch = compressed ? uint32_t(DdsLevelBytes(spec.encoding, width, height))
-                                      : width * UncompressedLayout(spec.encoding).bytes;
+    uint32_t bits = spec.headerBits;
+    if (!compressed && bits == 0)
+        bits = UncompressedLayout(spec.encoding).bytes * 8;
+    const uint32_t pitch = compressed ? uint32_t(DdsLevelBytes(spec.encoding, width, height)) : width * bits / 8;
     ByteWriter out;
     out.Append("DDS ", 4);
     out.U32(124)
@@ -387,13 +389,10 @@ Bytes DdsFileHeader(uint32_t width, uint32_t height, const DdsSpec& spec)
         out.U32(fourCCFlag).U32(LegacyFourCC(spec)).U32(0).U32(0).U32(0).U32(0).U32(0);
     else {
         const Layout layout = UncompressedLayout(spec.encoding);
-        out.U32(layout.flags)
-            .U32(0)
-            .U32(layout.bytes * 8)
-            .U32(layout.red)
-            .U32(layout.green)
-            .U32(layout.blue)
-            .U32(layout.alpha);
+        const bool ownMasks = spec.headerMasks != std::array<uint32_t, 4>{};
+        const std::array<uint32_t, 4> masks =
+            ownMasks ? spec.headerMasks : std::array<uint32_t, 4>{layout.red, layout.green, layout.blue, layout.alpha};
+        out.U32(layout.flags).U32(0).U32(bits).U32(masks[0]).U32(masks[1]).U32(masks[2]).U32(masks[3]);
     }
     out.U32(texture | (spec.mipLevels > 1 ? complex | mipmap : 0) | (spec.cubeMap ? complex : 0))
         .U32(spec.cubeMap ? cubeFaces : 0)

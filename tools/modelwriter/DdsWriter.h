@@ -7,6 +7,7 @@
 
 #include "ModelWriter.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -45,6 +46,11 @@ struct DdsSpec {
     uint32_t fourCC = 0; // for BC4 and BC5 under a legacy header: 0 for ATI1/ATI2, else e.g. DdsFourCC("BC4U")
     uint32_t mipLevels = 1;
     bool cubeMap = false;
+    // A legacy uncompressed header that misstates its pixels, as some writers' grey ones do: the
+    // bit count to write when not 0, and the masks (red, green, blue, alpha) when any is not 0.
+    // The pixels are written in the encoding all the same.
+    uint32_t headerBits = 0;
+    std::array<uint32_t, 4> headerMasks{};
 };
 
 constexpr uint32_t DdsFourCC(const char (&code)[5])

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 using ddstest::Channels;
@@ -191,6 +193,126 @@ TEST(DecodeCubeMap, GivesTheFirstFaceWithANote)
     }
 }
 
+// A legacy header that misstates its pixels: `bits` a pixel when not 0, `masks` when given.
+DdsSpec Misstated(DdsEncoding encoding, uint32_t bits, std::array<uint32_t, 4> masks = {}, uint32_t mipLevels = 1,
+                  bool cubeMap = false)
+{
+    DdsSpec spec = Spec(encoding, false, mipLevels);
+    spec.headerBits = bits;
+    spec.headerMasks = masks;
+    spec.cubeMap = cubeMap;
+    return spec;
+}
+
+constexpr Channels grey{8, 0, 0, 0, true};
+constexpr Channels greyAlpha{8, 0, 0, 8, true};
+constexpr std::array<uint32_t, 4> topByteMasks = {0xFF000000, 0xFF000000, 0xFF000000, 0};
+
+// Grey files whose header misstates their pixels, as some writers' do, read the one way that
+// fits the whole file's size exactly.
+struct MisstatedCase {
+    const char* name;
+    DdsSpec spec;
+    Channels channels;
+    uint32_t width, height;
+    const char* format; // as read
+    std::vector<std::string> notes;
+};
+
+const MisstatedCase misstatedCases[] = {
+    {"L8Says32Bits",
+     Misstated(DdsEncoding::L8, 32),
+     grey,
+     5,
+     3,
+     "L8",
+     {"the header says 32 bits a pixel, but the file holds 8: read as L8"}},
+    {"L8Says16Bits",
+     Misstated(DdsEncoding::L8, 16),
+     grey,
+     3,
+     5,
+     "L8",
+     {"the header says 16 bits a pixel, but the file holds 8: read as L8"}},
+    {"A8L8Says32Bits",
+     Misstated(DdsEncoding::A8L8, 32),
+     greyAlpha,
+     6,
+     2,
+     "A8L8",
+     {"the header says 32 bits a pixel, but the file holds 16: read as A8L8"}},
+    {"L8MasksPastThePixel",
+     Misstated(DdsEncoding::L8, 0, topByteMasks),
+     grey,
+     4,
+     3,
+     "L8",
+     {"the header's channel masks lie outside its 8-bit pixels: read as L8"}},
+    {"A8L8AlphaMaskPastThePixel",
+     Misstated(DdsEncoding::A8L8, 0, {0xFF, 0xFF, 0xFF, 0xFF000000}),
+     greyAlpha,
+     3,
+     4,
+     "A8L8",
+     {"the header's channel masks lie outside its 16-bit pixels: read as A8L8"}},
+    {"L8Says32BitsWithMipmaps",
+     Misstated(DdsEncoding::L8, 32, {}, 4),
+     grey,
+     8,
+     8,
+     "L8",
+     {"the header says 32 bits a pixel, but the file holds 8: read as L8"}},
+    {"A8L8Says32BitsCubeMap",
+     Misstated(DdsEncoding::A8L8, 32, {}, 2, true),
+     greyAlpha,
+     4,
+     4,
+     "A8L8",
+     {"the header says 32 bits a pixel, but the file holds 16: read as A8L8", "a cube map: its first face is used"}},
+};
+
+class DecodeMisstatedGrey : public testing::TestWithParam<MisstatedCase> {};
+
+TEST_P(DecodeMisstatedGrey, ReadsTheOneWayThatFitsWithANote)
+{
+    const MisstatedCase& c = GetParam();
+    const modelwriter::RgbaImage picture = Picture(c.width, c.height, c.channels, 11);
+    const Bytes file = modelwriter::WriteDds(picture, c.spec);
+
+    dds::Header header;
+    dds::Image image;
+    std::string problem;
+    std::vector<std::string> notes;
+    ASSERT_TRUE(dds::ReadHeader(file.data(), file.size(), header, problem)) << problem;
+    EXPECT_EQ(header.format, c.format);
+    ASSERT_TRUE(dds::Decode(file.data(), file.size(), image, problem, notes)) << problem;
+    EXPECT_EQ(Difference(image.rgba, picture.rgba, c.width), "");
+    EXPECT_EQ(notes, c.notes);
+
+    // As the converter reads a texture: the header alone, then the bytes up to the top level's
+    // end, each told the whole file's size.
+    const Bytes start(file.begin(), file.begin() + 128);
+    ASSERT_TRUE(dds::ReadHeader(start.data(), start.size(), header, problem, file.size())) << problem;
+    EXPECT_EQ(header.format, c.format);
+    ASSERT_LE(header.topLevelEnd, file.size());
+    const Bytes topLevel(file.begin(), file.begin() + header.topLevelEnd);
+    dds::Image fromTopLevel;
+    notes.clear();
+    ASSERT_TRUE(
+        dds::Decode(topLevel.data(), topLevel.size(), fromTopLevel, problem, notes, uint64_t{1} << 28, file.size()))
+        << problem;
+    EXPECT_EQ(fromTopLevel.rgba, image.rgba);
+    EXPECT_EQ(notes, c.notes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Dds, DecodeMisstatedGrey, testing::ValuesIn(misstatedCases), CaseName<MisstatedCase>);
+
+Bytes Appended(Bytes file, size_t count)
+{
+    file.resize(file.size() + count);
+    return file;
+}
+
 Bytes WithFourCCBytes(Bytes file, const char (&code)[5])
 {
     std::copy(code, code + 4, file.begin() + 84);
@@ -237,6 +359,17 @@ const ProblemCase problemCases[] = {
     {"NoPixels", modelwriter::WriteDdsData(0, 4, Spec(DdsEncoding::BC1), {}), "the image has no pixels: 0 x 4"},
     {"TooLarge", modelwriter::WriteDdsData(65536, 16384, Spec(DdsEncoding::BC1), {}),
      "the image is too large: 65536 x 16384"},
+    // Misstated headers whose file fits two readings, or none, and one the rule leaves alone.
+    {"GreyFitsTwoWays", // 16-bit grey or grey and alpha
+     modelwriter::WriteDds(Picture(4, 4, greyAlpha, 1), Misstated(DdsEncoding::A8L8, 32, {0xFFFF, 0, 0, 0})),
+     "the file is truncated: its 4 x 4 uncompressed 32-bit"},
+    {"GreyFitsNoWay", Appended(modelwriter::WriteDds(Picture(4, 4, grey, 1), Misstated(DdsEncoding::L8, 32)), 1),
+     "the file is truncated: its 4 x 4 uncompressed 32-bit"},
+    {"GreyMasksPastThePixelFitNoWay",
+     Appended(modelwriter::WriteDds(Picture(4, 4, grey, 1), Misstated(DdsEncoding::L8, 0, topByteMasks)), 1),
+     "unknown pixel format: every channel mask is empty"},
+    {"RgbSays32Bits", modelwriter::WriteDds(Picture(4, 4, {5, 6, 5, 0}, 1), Misstated(DdsEncoding::R5G6B5, 32)),
+     "the file is truncated: its 4 x 4 uncompressed 32-bit"},
 };
 
 class DecodeProblem : public testing::TestWithParam<ProblemCase> {};
@@ -262,13 +395,20 @@ TEST(DecodeLimit, RefusesMorePixelsThanAllowed)
     EXPECT_TRUE(dds::Decode(dxt1.data(), dxt1.size(), image, problem, notes, 64));
     EXPECT_FALSE(dds::Decode(dxt1.data(), dxt1.size(), image, problem, notes, 63));
     EXPECT_EQ(problem, "the image is too large: 8 x 8");
+    const Bytes misstated = modelwriter::WriteDds(Picture(8, 8, grey, 1), Misstated(DdsEncoding::L8, 32));
+    EXPECT_FALSE(dds::Decode(misstated.data(), misstated.size(), image, problem, notes, 63));
+    EXPECT_EQ(problem, "the image is too large: 8 x 8");
 }
 
 // Every prefix of a file decodes or fails cleanly; the sanitizers see any read past its end.
 TEST(DecodeTruncated, EveryPrefixFailsCleanly)
 {
-    const Bytes files[] = {dxt1, bc7, modelwriter::WriteDds(Picture(3, 2, rgb8, 1), Spec(DdsEncoding::R8G8B8)),
-                           modelwriter::WriteDds(Picture(5, 5, rgba8, 1), Spec(DdsEncoding::A8B8G8R8, true))};
+    const Bytes files[] = {dxt1,
+                           bc7,
+                           modelwriter::WriteDds(Picture(3, 2, rgb8, 1), Spec(DdsEncoding::R8G8B8)),
+                           modelwriter::WriteDds(Picture(5, 5, rgba8, 1), Spec(DdsEncoding::A8B8G8R8, true)),
+                           modelwriter::WriteDds(Picture(8, 8, grey, 1), Misstated(DdsEncoding::L8, 32, {}, 4)),
+                           modelwriter::WriteDds(Picture(3, 3, greyAlpha, 1), Misstated(DdsEncoding::A8L8, 32))};
     for (const Bytes& file : files)
         for (size_t size = 0; size < file.size(); ++size) {
             const std::vector<uint8_t> prefix(file.begin(), file.begin() + size); // exactly sized for ASan
