@@ -1,7 +1,8 @@
 // glTF 2.0: one node per mesh, one primitive each: its vertices' attributes interleaved in one
-// view, its indices in another, all in one buffer that is streamed to the file. Each texture's image is the PNG made from the .dds, which any viewer reads: inside a
-// .glb, beside a .gltf. On request the .dds itself is offered through MSFT_texture_dds to
-// viewers that take it, and so is a texture that gave no PNG, to keep the reference.
+// view, its indices in another, all in one buffer that is streamed to the file. Each texture's
+// image is the PNG made from the .dds, which any viewer reads: inside a .glb, beside a .gltf. On
+// request the .dds itself is offered too, through MSFT_texture_dds, to viewers that take it.
+// A texture that gave no PNG is left out: its material says in its extras what it wanted.
 #include "SharedWork.h"
 #include "Textures.h"
 #include "WritableVertices.h"
@@ -278,31 +279,41 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         sceneEntry["nodes"] = std::move(sceneNodes);
     gltf.root["scene"] = 0;
 
-    // Images after the geometry, so a .glb's buffer starts as its .gltf's does.
-    bool ddsUsed = false;
-    for (const TextureReference& texture : textures) {
-        json entry = {{"sampler", 0}};
-        if (texture.pngBytes)
-            entry["source"] = gltf.Image(binary ? texture.pngBytes : nullptr, texture.png, "image/png");
-        if (options.keepDds || !texture.pngBytes) {
+    // Images after the geometry, so a .glb's buffer starts as its .gltf's does. A texture without
+    // a PNG gets no entry, even with keepDds: its .dds would need MSFT_texture_dds required,
+    // which makes every reader without it refuse the whole file, for an image we could not
+    // decode ourselves.
+    std::vector<int> textureEntries(textures.size(), -1);
+    for (size_t t = 0; t < textures.size(); ++t) {
+        const TextureReference& texture = textures[t];
+        if (!texture.pngBytes)
+            continue;
+        json entry = {{"sampler", 0},
+                      {"source", gltf.Image(binary ? texture.pngBytes : nullptr, texture.png, "image/png")}};
+        if (options.keepDds)
             entry["extensions"][ddsExtension]["source"] = gltf.Image(texture.ddsBytes, texture.dds, "image/vnd-ms.dds");
-            ddsUsed = true;
-        }
-        gltf.Push("textures", std::move(entry));
+        textureEntries[t] = int(gltf.Push("textures", std::move(entry)));
     }
-    if (!textures.empty())
+    if (gltf.root.contains("textures")) {
         gltf.Push("samplers",
                   {{"magFilter", linear}, {"minFilter", linearMipmapLinear}, {"wrapS", repeat}, {"wrapT", repeat}});
-    if (ddsUsed)
-        gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
+        if (options.keepDds)
+            gltf.root["extensionsUsed"] = json::array({ddsExtension}); // not required: the PNG stands in for any viewer
+    }
 
     // A game's diffuse map over a dielectric surface: not metal, fully rough.
     for (const ExportMaterial& material : scene.materials) {
         json pbr = {{"metallicFactor", 0}, {"roughnessFactor", 1}};
         TextureAlpha alpha = TextureAlpha::Opaque;
+        json missing;
         if (material.texture >= 0) {
-            pbr["baseColorTexture"] = {{"index", material.texture}};
-            alpha = textures[size_t(material.texture)].alpha;
+            const TextureReference& texture = textures[size_t(material.texture)];
+            if (textureEntries[size_t(material.texture)] >= 0) {
+                pbr["baseColorTexture"] = {{"index", textureEntries[size_t(material.texture)]}};
+                alpha = texture.alpha;
+            } else {
+                missing = {{"name", texture.name}, {"dds", texture.dds}, {"problem", texture.problem}};
+            }
         }
         json entry = {{"name", material.name},
                       {"pbrMetallicRoughness", pbr},
@@ -310,6 +321,8 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
                       {"doubleSided", false}};
         if (alpha == TextureAlpha::Cutout)
             entry["alphaCutoff"] = 0.5;
+        if (!missing.is_null())
+            entry["extras"]["missingTexture"] = std::move(missing);
         gltf.Push("materials", std::move(entry));
     }
 

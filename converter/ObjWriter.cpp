@@ -21,6 +21,15 @@ std::string SafePath(const std::string& path)
     return safe + SafeName(path.substr(begin), "texture");
 }
 
+// Text for a comment line: no control byte may end the line, nor a '\\' join it to the next.
+std::string CommentText(std::string text)
+{
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < ' ' || c == '\x7F' || c == '\\')
+            c = '_';
+    return text;
+}
+
 } // namespace
 
 void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
@@ -47,12 +56,16 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
         mtl << "# brennic-import\n";
         for (size_t m = 0; m < scene.materials.size(); ++m) {
             // The texture is also the opacity map, as in the host's material; readers blend
-            // whatever has a map_d, so only a texture with transparent pixels gets one. The
-            // PNG when one was made (few readers take .dds), else the reference kept.
+            // whatever has a map_d, so only a texture with transparent pixels gets one. Only a
+            // PNG is named (few readers take .dds); a texture without one is only a comment.
             mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\nd 1\n";
             if (scene.materials[m].texture >= 0) {
                 const TextureReference& texture = textures[size_t(scene.materials[m].texture)];
-                const std::string path = SafePath(texture.png.empty() ? texture.dds : texture.png);
+                if (texture.png.empty()) {
+                    mtl << "# no texture: " << CommentText(texture.name) << ' ' << CommentText(texture.problem) << '\n';
+                    continue;
+                }
+                const std::string path = SafePath(texture.png);
                 mtl << "map_Kd " << path << '\n';
                 if (texture.alpha != TextureAlpha::Opaque)
                     mtl << "map_d " << path << '\n';

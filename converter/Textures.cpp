@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,15 +51,17 @@ std::string SizeText(uint64_t bytes)
     return bytes >= (uint64_t{1} << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
-// Why a path cannot be stat'ed, in words.
+constexpr char absentWords[] = "does not exist";
+
+// Why a path cannot be stat'ed, in words: `absentWords` first when nothing is there.
 std::string StatProblem(const std::string& path, int error)
 {
     if ((error == ENOENT || error == ENOTDIR) && PathNeedsBackslashInName(path))
-        return "does not exist: its name holds a '\\', which a texture name cannot carry "
-               "(every '\\' is a folder separator)";
+        return std::string(absentWords) +
+               ": its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
     switch (error) {
     case ENOENT:
-    case ENOTDIR: return "does not exist";
+    case ENOTDIR: return absentWords;
     case ENAMETOOLONG: return "has a name too long for the file system";
     default: return std::string("cannot be read: ") + std::strerror(error);
     }
@@ -114,11 +117,12 @@ constexpr size_t ddsHeaderBytes = 4 + 124 + 20;
 
 // The top level as PNG: RGB when every pixel is opaque, else RGBA. Null with `problem` in our
 // words when the bytes are no DDS texture we can read.
-SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, TextureAlpha& alpha, std::string& problem,
+// `fileSize` is the whole file's: the bytes may hold only its top level.
+SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, uint64_t fileSize, TextureAlpha& alpha, std::string& problem,
                         std::vector<std::string>& notes)
 {
     dds::Image image;
-    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes, TextureCache::maxPixels))
+    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes, TextureCache::maxPixels, fileSize))
         return nullptr;
     switch (dds::ClassifyAlpha(image)) {
     case dds::Alpha::Opaque: alpha = TextureAlpha::Opaque; break;
@@ -133,16 +137,65 @@ SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, TextureAlpha& alpha, 
     }
 }
 
+// The plug-in looks for a texture as the content folder's textures/ + name + a size, the
+// largest first, and settles on the smallest when none is there.
+constexpr char texturesFolder[] = "content/textures/";
+constexpr const char* textureSizes[] = {".2048.dds", ".1024.dds", ".512.dds"};
+
+// Where the name starts in a texture's path; npos without a content folder (the path is the name).
+size_t NameStart(const std::string& path)
+{
+    const size_t found = path.rfind(std::string("/") + texturesFolder);
+    if (found != std::string::npos)
+        return found + 1 + std::strlen(texturesFolder);
+    return path.rfind(texturesFolder, 0) == 0 ? std::strlen(texturesFolder) : std::string::npos;
+}
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The texture's name as the model gives it.
+std::string TextureName(const std::string& path)
+{
+    const size_t start = NameStart(path);
+    if (start == std::string::npos)
+        return path;
+    for (const char* size : textureSizes)
+        if (EndsWith(path, size))
+            return path.substr(start, path.size() - start - std::strlen(size));
+    return path.substr(start);
+}
+
+// The files the plug-in tried before settling on `path`, as "dir/a.2048.dds, a.1024.dds or
+// a.512.dds"; `path` alone when it settled on nothing else.
+std::string NamesTried(const std::string& path)
+{
+    const std::string smallest = textureSizes[std::size(textureSizes) - 1];
+    if (NameStart(path) == std::string::npos || !EndsWith(path, smallest))
+        return path;
+    const size_t slash = path.rfind('/');
+    const std::string stem = path.substr(slash + 1, path.size() - slash - 1 - smallest.size());
+    std::string names = path.substr(0, slash + 1);
+    for (size_t i = 0; i < std::size(textureSizes); ++i)
+        names += (i == 0 ? "" : i + 1 < std::size(textureSizes) ? ", " : " or ") + stem + textureSizes[i];
+    return names;
+}
+
 } // namespace
 
 TextureCache::TextureCache(uint64_t limit) : keptLimit(limit) {}
 TextureCache::~TextureCache() = default;
 
-TextureCache::File* TextureCache::Find(const std::string& path, std::string& problem)
+TextureCache::File* TextureCache::Find(const std::string& path, std::string& problem, bool* absent)
 {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
-        problem = StatProblem(path, errno);
+        const int error = errno;
+        problem = StatProblem(path, error);
+        if (absent)
+            *absent = error == ENOENT || error == ENOTDIR;
         return nullptr;
     }
     if (!S_ISREG(status.st_mode)) {
@@ -201,7 +254,7 @@ SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& prob
         if (!bytes)
             bytes = ReadTopLevel(file, why, readFailed);
         if (bytes)
-            file.png = DecodeToPng(*bytes, file.alpha, why, file.notes);
+            file.png = DecodeToPng(*bytes, file.size, file.alpha, why, file.notes);
         if (file.png)
             Keep(file);
         else
@@ -226,7 +279,7 @@ SharedBytes TextureCache::ReadTopLevel(const File& file, std::string& problem, b
     if (readFailed)
         return nullptr;
     dds::Header header;
-    if (!dds::ReadHeader(bytes->data(), bytes->size(), header, problem))
+    if (!dds::ReadHeader(bytes->data(), bytes->size(), header, problem, file.size))
         return nullptr;
     if (uint64_t{header.width} * header.height > maxPixels) {
         problem = "the image is too large: " + std::to_string(header.width) + " x " + std::to_string(header.height) +
@@ -329,30 +382,40 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         if (!ambiguity.empty())
             warnings.push_back("texture " + texture.path + " found ignoring case: " + ambiguity);
         TextureReference reference;
+        reference.name = TextureName(texture.path);
         reference.dds = RelativePath(source.string(), folder.string());
         references.push_back(reference);
         TextureReference& made = references.back();
-        const auto warn = [&](const std::string& problem, const char* outcome) {
-            warnings.push_back("texture " + texture.path + " " + problem + "; the output keeps the reference to it" +
-                               outcome);
+        const auto warn = [&](const std::string& problem) {
+            made.problem = problem;
+            warnings.push_back("texture " + texture.path + " " + problem + "; its material has no texture");
         };
 
         std::string problem;
-        TextureCache::File* file = cache.Find(source.string(), problem);
+        bool absent = false;
+        TextureCache::File* file = cache.Find(source.string(), problem, &absent);
         if (!file) {
-            warn(problem, "");
+            made.problem = problem;
+            // Every size the plug-in looked for is missing, not just the one it settled on.
+            const std::string tried = NamesTried(texture.path);
+            if (absent && tried != texture.path)
+                warnings.push_back("texture " + tried + ": none of them exists" +
+                                   problem.substr(std::strlen(absentWords)) + "; its material has no texture");
+            else
+                warn(problem);
             continue;
         }
         // The same file under another spelling is the same image, written once.
         const auto [first, isNew] = firstReference.try_emplace(file, references.size() - 1);
         if (!isNew) {
             made = references[first->second];
+            made.name = reference.name;
             continue;
         }
         if (options.copyTextures || (embed && options.keepDds)) {
             const SharedBytes bytes = cache.Bytes(*file, problem);
             if (!bytes) {
-                warn(problem, "");
+                warn(problem);
                 continue;
             }
             if (options.copyTextures) {
@@ -369,7 +432,7 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         for (const std::string& note : notes)
             warnings.push_back("texture " + texture.path + ": " + note);
         if (!made.pngBytes) {
-            warn(problem, ", without a PNG");
+            warn(problem);
             continue;
         }
         if (!embed) {

@@ -39,8 +39,9 @@ public:
     TextureCache(const TextureCache&) = delete;
     TextureCache& operator=(const TextureCache&) = delete;
 
-    // The file at `path` (stat'ed, not read); null with `problem` when there is none to use.
-    File* Find(const std::string& path, std::string& problem);
+    // The file at `path` (stat'ed, not read); null with `problem` when there is none to use,
+    // and `absent` set when nothing is there at all.
+    File* Find(const std::string& path, std::string& problem, bool* absent = nullptr);
     // The file's bytes; null with `problem` when they cannot be read.
     SharedBytes Bytes(File& file, std::string& problem);
     // The file decoded as DDS and encoded as PNG; null with `problem` when it cannot be.
@@ -69,17 +70,20 @@ private:
 };
 
 struct TextureReference {
+    std::string name;     // as the model names it, '/' between folders (without the size the plug-in added)
     std::string dds;      // where the .dds lies (or its copy), relative to the output's folder, '/'
     std::string png;      // the PNG written beside the output, likewise; empty when embedded or none
     SharedBytes pngBytes; // null when no PNG could be made
     SharedBytes ddsBytes; // only when the output embeds the .dds itself
     TextureAlpha alpha = TextureAlpha::Opaque;
+    std::string problem; // why there is no PNG, in words
 };
 
 // One reference per scene texture, in order. With `embed` the PNG (and with keepDds the .dds)
 // is handed over as bytes; else PNGs are written in `<stem>_textures/` beside the output.
-// Copies and PNGs are added to `files`. A texture that is missing or cannot be decoded keeps
-// its .dds reference, without a PNG, with a warning.
+// Copies and PNGs are added to `files`. A texture that is missing or cannot be decoded has no
+// PNG and a warning: the writers leave its materials untextured, since a reference to a file a
+// reader cannot show makes strict readers refuse the whole output.
 std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool embed,
                                               OutputFiles& files, std::vector<std::string>& warnings);
 

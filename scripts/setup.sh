@@ -15,7 +15,7 @@ packages=(
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows
 )
-# The glTF validator runs on Node.js; a machine that has node and npm from elsewhere keeps them.
+# The glTF validator and three.js run on Node.js; a machine that has node and npm from elsewhere keeps them.
 command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
@@ -30,5 +30,6 @@ if ((${#missing[@]} > 0)); then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The glTF validator the converter's tests run, at the version its lock file pins.
+# The glTF validator and three.js the converter's tests run, at the versions their lock files pin.
 [ -d converter/tests/gltf-validator/node_modules/gltf-validator ] || npm ci --prefix converter/tests/gltf-validator --no-audit --no-fund
+[ -d converter/tests/three-loader/node_modules/three ] || npm ci --prefix converter/tests/three-loader --no-audit --no-fund

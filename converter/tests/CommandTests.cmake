@@ -10,4 +10,4 @@ add_test(NAME brennic-import.not_a_model_fails COMMAND brennic-import --list ${P
 set_tests_properties(brennic-import.not_a_model_fails PROPERTIES WILL_FAIL TRUE)
 add_test(NAME brennic-import.conversions_and_failures
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/command-test.sh $<TARGET_FILE:brennic-import> ${BRENNIC_SAMPLE_DIR}/content
-            ${CMAKE_CURRENT_SOURCE_DIR}/gltf-validator/validate.mjs)
+            ${CMAKE_CURRENT_SOURCE_DIR}/gltf-validator/validate.mjs ${CMAKE_CURRENT_SOURCE_DIR}/three-loader/load.mjs)

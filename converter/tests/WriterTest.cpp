@@ -21,6 +21,7 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <sstream>
 
 using modelwriter::MeshSpec;
 using nlohmann::json;
@@ -85,19 +86,39 @@ protected:
         return ExportTest::Write(exported, format, name, textures, copyTextures, keepDds);
     }
 
-    // The validator's report on failure: it fails on any issue of severity error.
-    static void ExpectValid(const std::vector<std::string>& paths, bool allowMissingImages = false)
+    // The validator's report on failure: it fails on any issue of severity error or warning.
+    static void ExpectValid(const std::vector<std::string>& paths)
     {
         ASSERT_TRUE(fs::exists(fs::path(BRENNIC_GLTF_VALIDATOR).parent_path() / "node_modules/gltf-validator"))
             << "the glTF validator is not installed: run scripts/setup.sh";
         const modelwriter::TemporaryFolder logFolder;
         std::string command = std::string(BRENNIC_NODE) + " " + BRENNIC_GLTF_VALIDATOR;
-        if (allowMissingImages)
-            command += " --allow-missing-images";
         for (const std::string& path : paths)
             command += " '" + path + "'";
         const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
         EXPECT_EQ(status, 0) << ReadText(logFolder.Path() + "/log");
+    }
+
+    // What three.js's GLTFLoader made of each file, in order; a failure when any did not load
+    // or three.js warned about it.
+    static std::vector<json> LoadInThree(const std::vector<std::string>& paths)
+    {
+        EXPECT_TRUE(fs::exists(fs::path(BRENNIC_THREE_LOADER).parent_path() / "node_modules/three"))
+            << "three.js is not installed: run scripts/setup.sh";
+        const modelwriter::TemporaryFolder logFolder;
+        std::string command = std::string(BRENNIC_NODE) + " " + BRENNIC_THREE_LOADER;
+        for (const std::string& path : paths)
+            command += " '" + path + "'";
+        const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
+        const std::string log = ReadText(logFolder.Path() + "/log");
+        EXPECT_EQ(status, 0) << log;
+        std::vector<json> loaded;
+        std::istringstream lines(log);
+        for (std::string line; std::getline(lines, line);)
+            loaded.push_back(json::parse(line, nullptr, false));
+        EXPECT_EQ(loaded.size(), paths.size()) << log;
+        loaded.resize(paths.size());
+        return loaded;
     }
 
     // A texture of known pixels: red and green follow x and y, alpha as given.
@@ -221,8 +242,8 @@ const std::map<std::string, std::function<uint8_t(uint32_t, uint32_t)>> alphas{
 
 class TextureTest : public WriterTest {
 protected:
-    // One mesh per alpha case, each with a 5 x 3 texture of its own.
-    ExportScene BuildAlphaCases()
+    // One mesh per alpha case, each with a 5 x 3 texture of its own, then `more`.
+    ExportScene BuildAlphaCases(std::vector<MeshSpec> more = {})
     {
         std::vector<MeshSpec> meshes;
         for (const auto& [name, alpha] : alphas) {
@@ -231,6 +252,7 @@ protected:
                                  modelwriter::Dds(5, 3, [&](uint32_t x, uint32_t y) { return Pixel(x, y, of(x, y)); }));
             meshes.push_back(Triangle(name, name));
         }
+        meshes.insert(meshes.end(), more.begin(), more.end());
         return Build(meshes);
     }
 
@@ -315,8 +337,11 @@ TEST_F(TextureTest, AGltfAndAnObjFindTheirPngsBesideThemAndTheObjBlendsOnlyWhatI
 TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
 {
     const ExportScene exported = BuildAlphaCases();
-    const Glb glb(Write(exported, OutputFormat::Glb, "kept.glb", false, true));
-    const json gltf = json::parse(ReadText(Write(exported, OutputFormat::Gltf, "kept.gltf", true, true)));
+    const std::string glbPath = Write(exported, OutputFormat::Glb, "kept.glb", false, true);
+    const std::string gltfPath = Write(exported, OutputFormat::Gltf, "kept.gltf", true, true);
+    ExpectValid({glbPath, gltfPath});
+    const Glb glb(glbPath);
+    const json gltf = json::parse(ReadText(gltfPath));
     for (const json& material : glb.root.at("materials")) {
         const std::string name = material.at("name");
         const std::string dds = ReadText(content.TexturePath(name, "512"));
@@ -332,6 +357,36 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
         EXPECT_EQ(ReadText(output.Path() + "/" + name + ".512.dds"), dds);
     }
     EXPECT_EQ(glb.root.at("extensionsUsed"), json::array({"MSFT_texture_dds"}));
+}
+
+TEST_F(TextureTest, ThreeJsLoadsADefaultGlbWithItsTexturesAndOneWithAMissingTexture)
+{
+    ExportScene lost = BuildAlphaCases({Triangle("props\\bare", "props\\absent")});
+    const std::string lostGlb = Write(lost, OutputFormat::Glb, "lost.glb");
+    ASSERT_EQ(lost.materials.back().name, "props\\bare");
+    ExportScene textured = lost;
+    textured.meshes.pop_back();
+    textured.materials.pop_back();
+    textured.textures.pop_back();
+    const std::string texturedGlb = Write(textured, OutputFormat::Glb, "textured.glb");
+    const std::vector<json> loaded = LoadInThree({texturedGlb, lostGlb});
+
+    for (const json& file : loaded) {
+        SCOPED_TRACE(file.dump());
+        ASSERT_TRUE(file.is_object() && file.contains("materials"));
+        EXPECT_EQ(file.at("meshes").size(), file == loaded[0] ? 3u : 4u);
+        for (const json& material : file.at("materials")) {
+            const std::string name = material.at("name");
+            if (name == "props\\bare") {
+                EXPECT_TRUE(material.at("map").is_null());
+                EXPECT_EQ(material.at("userData").at("missingTexture").at("name"), "props/absent");
+                continue;
+            }
+            EXPECT_EQ(material.at("map"), (json{{"width", 5}, {"height", 3}})) << "the PNG's own size";
+            EXPECT_EQ(material.at("transparent"), name == "blended");
+            EXPECT_EQ(material.at("alphaTest"), name == "cutout" ? 0.5 : 0.0);
+        }
+    }
 }
 
 TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPath)
@@ -493,34 +548,88 @@ TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTexture
               std::string::npos);
 }
 
-TEST_F(WriterTest, AMissingOrUndecodableTextureIsReportedAndStillReferenced)
+TEST_F(WriterTest, AMissingOrUndecodableTextureLeavesItsMaterialUntexturedAndRecordsWhatItWanted)
 {
-    content.WriteTexture("garbled", "512", modelwriter::DdsHeader(64, 64)); // no pixels after the header
-    const ExportScene exported = Build({Triangle("props\\bare", "absent"), Triangle("props\\garbled", "garbled")});
+    content.WriteTexture("props\\garbled", "512", modelwriter::DdsHeader(64, 64)); // no pixels after the header
+    content.WriteTexture("props\\fine", "512",
+                         modelwriter::Dds(1, 1, [](uint32_t, uint32_t) { return Pixel(0, 0, 255); }));
+    // The textures that give no PNG come first: the one that does must still be found.
+    const ExportScene exported =
+        Build({Triangle("props\\bare", "props\\absent"), Triangle("props\\garbled", "props\\garbled"),
+               Triangle("props\\fine", "props\\fine")});
     const std::string glb = Write(exported, OutputFormat::Glb, "bare.glb");
-    Write(exported, OutputFormat::Obj, "bare.obj");
-    ASSERT_EQ(warnings.size(), 4u) << "two per output";
-    EXPECT_NE(warnings[0].find("absent.512.dds does not exist; the output keeps the reference to it"),
-              std::string::npos)
-        << warnings[0];
-    EXPECT_NE(warnings[1].find("garbled.512.dds cannot be decoded as DDS"), std::string::npos) << warnings[1];
-    EXPECT_EQ(warnings[1].find("end-of-file"), std::string::npos) << "in our words: " << warnings[1];
-    EXPECT_EQ(textures.Decodes(), 1u) << "a file that failed is not tried again";
+    const std::string keptGlb = Write(exported, OutputFormat::Glb, "kept.glb", false, true);
+    const std::string gltf = Write(exported, OutputFormat::Gltf, "bare.gltf", true, true);
+    const std::string obj = Write(exported, OutputFormat::Obj, "bare.obj");
+    ExpectValid({glb, keptGlb, gltf});
 
-    const json root = Glb(glb).root;
-    ASSERT_EQ(root.at("images").size(), 2u) << "no PNG";
-    const std::string mtl = ReadText(output.Path() + "/bare.mtl");
-    for (int t = 0; t < 2; ++t) {
-        const json& texture = root.at("textures").at(t);
-        EXPECT_FALSE(texture.contains("source"));
-        const fs::path expected = fs::path(content.TexturePath(t ? "garbled" : "absent", "512")).lexically_normal();
-        const json& dds =
-            root.at("images").at(texture.at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
-        EXPECT_EQ((fs::path(output.Path()) / dds.at("uri").get<std::string>()).lexically_normal(), expected);
-        EXPECT_NE(mtl.find("map_Kd " + expected.lexically_relative(output.Path()).string()), std::string::npos);
+    const std::string absent = content.TexturePath("props\\absent", "512");
+    const std::string tried =
+        fs::path(absent).parent_path().string() + "/absent.2048.dds, absent.1024.dds or absent.512.dds";
+    ASSERT_EQ(warnings.size(), 8u) << "two per output";
+    for (size_t w = 0; w < warnings.size(); w += 2) {
+        EXPECT_EQ(warnings[w], "texture " + tried + ": none of them exists; its material has no texture");
+        EXPECT_EQ(warnings[w + 1].rfind(
+                      "texture " + content.TexturePath("props\\garbled", "512") + " cannot be decoded as DDS (", 0),
+                  0u)
+            << warnings[w + 1];
+        EXPECT_NE(warnings[w + 1].find("); its material has no texture"), std::string::npos) << warnings[w + 1];
+        EXPECT_EQ(warnings[w + 1].find("end-of-file"), std::string::npos) << "in our words: " << warnings[w + 1];
     }
-    EXPECT_EQ(mtl.find("map_d"), std::string::npos);
-    EXPECT_FALSE(fs::exists(output.Path() + "/bare_textures"));
+    EXPECT_EQ(textures.Decodes(), 2u) << "a file that failed is not tried again";
+
+    // Relative to the output, as an image's URI would be.
+    const auto relative = [&](const std::string& path) { return fs::path(path).lexically_relative(output.Path()); };
+    for (const std::string& path : {glb, keptGlb, gltf}) {
+        SCOPED_TRACE(path);
+        const bool keptDds = path != glb;
+        const json root = path == gltf ? json::parse(ReadText(gltf)) : Glb(path).root;
+        ASSERT_EQ(root.at("textures").size(), 1u) << "only the texture with a PNG";
+        EXPECT_EQ(root.at("samplers").size(), 1u);
+        EXPECT_EQ(root.at("images").size(), keptDds ? 2u : 1u) << "the PNG, and with --keep-dds its .dds";
+        const json& fine = root.at("materials").at(2);
+        EXPECT_EQ(fine.at("pbrMetallicRoughness").at("baseColorTexture").at("index"), 0);
+        EXPECT_FALSE(fine.contains("extras"));
+        EXPECT_EQ(root.contains("extensionsUsed"), keptDds);
+        EXPECT_FALSE(root.contains("extensionsRequired"));
+        for (size_t m = 0; m < 2; ++m) {
+            const json& material = root.at("materials").at(m);
+            EXPECT_FALSE(material.at("pbrMetallicRoughness").contains("baseColorTexture")) << m;
+            EXPECT_EQ(material.at("alphaMode"), "OPAQUE");
+            const json& wanted = material.at("extras").at("missingTexture");
+            EXPECT_EQ(wanted.at("name"), m ? "props/garbled" : "props/absent");
+            // With --copy-textures the .gltf wants the copy of the .dds that is there.
+            const std::string dds = m == 0         ? relative(absent).string()
+                                    : path == gltf ? "garbled.512.dds"
+                                                   : relative(content.TexturePath("props\\garbled", "512")).string();
+            EXPECT_EQ(wanted.at("dds"), dds);
+            EXPECT_EQ(
+                wanted.at("problem").get<std::string>().rfind(m ? "cannot be decoded as DDS (" : "does not exist", 0),
+                0u)
+                << wanted.at("problem");
+        }
+    }
+
+    // The MTL names only files that are there; the others are a comment.
+    const std::string mtl = ReadText(output.Path() + "/bare.mtl");
+    std::istringstream lines(mtl);
+    size_t maps = 0;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("map_", 0) == 0) {
+            ++maps;
+            EXPECT_TRUE(fs::is_regular_file(output.Path() + "/" + line.substr(line.find(' ') + 1))) << line;
+        }
+    EXPECT_EQ(maps, 1u) << mtl;
+    EXPECT_NE(mtl.find("\n# no texture: props/absent does not exist\n"), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("\n# no texture: props/garbled cannot be decoded as DDS ("), std::string::npos) << mtl;
+    Assimp::Importer importer;
+    const aiScene* read = importer.ReadFile(obj, aiProcess_ValidateDataStructure);
+    ASSERT_NE(read, nullptr) << importer.GetErrorString();
+    aiString diffuse;
+    size_t textured = 0;
+    for (unsigned m = 0; m < read->mNumMaterials; ++m)
+        textured += read->mMaterials[m]->GetTexture(aiTextureType_DIFFUSE, 0, &diffuse) == aiReturn_SUCCESS;
+    EXPECT_EQ(textured, 1u);
 }
 
 TEST_F(WriterTest, GeometryNoViewerCanUseIsRepairedAndEmptyMeshesKeepTheirNode)

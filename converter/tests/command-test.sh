@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # brennic-import as a user meets it: conversions of the sample, several inputs and a folder,
 # and every failure with its message, its exit status and no file left behind.
-#   command-test.sh BRENNIC_IMPORT SAMPLE_CONTENT_FOLDER VALIDATOR_SCRIPT
+#   command-test.sh BRENNIC_IMPORT SAMPLE_CONTENT_FOLDER VALIDATOR_SCRIPT THREE_LOADER_SCRIPT
 set -uo pipefail
-tool=$(realpath "$1") content=$(realpath "$2") validator=$(realpath "$3")
+tool=$(realpath "$1") content=$(realpath "$2") validator=$(realpath "$3") three=$(realpath "$4")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -22,6 +22,7 @@ run -o out/storage.glb --include-lods "$sample"
 check "sample to .glb: exit 0" test $status -eq 0
 check "sample to .glb: says what it wrote" grep -q "storage.model -> out/storage.glb: 4 meshes" <<<"$out"
 check "sample .glb passes the glTF validator" node "$validator" out/storage.glb
+check "sample .glb loads in three.js" node "$three" out/storage.glb
 check "sample .glb carries its PNGs inside: nothing beside it" test ! -e out/storage_textures
 run -o out/storage.gltf "$sample"
 check "sample to .gltf with its .bin" test $status -eq 0 -a -f out/storage.gltf -a -f out/storage.bin
@@ -95,12 +96,17 @@ run $'no\nsuch\x1b[31m.model'
 check "control bytes from a path are not printed" test "$(wc -l <<<"$out")" -eq 1 -a -z "$(tr -d '\n' <<<"$out" | tr -d '[:print:]')"
 check "no half-written file anywhere" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
 
-# -- A texture that is missing: a warning, and the output keeps the reference
+# -- A texture that is missing: a warning naming every size looked for, and its materials untextured
 mkdir -p lost && cp -r "$content" lost/ && rm lost/content/textures/props/crate.1024.dds
 run -o lost.glb lost/content/meshes/props/storage.model
 check "missing texture: still converts" test $status -eq 0 -a -f lost.glb
-check "missing texture: warns with the file" grep -q "warning: .*crate.*dds" <<<"$out"
-check "missing texture: the output passes the validator but for the missing file" node "$validator" --allow-missing-images lost.glb
+check "missing texture: warns with every name looked for" \
+    grep -q "warning: texture .*/crate.2048.dds, crate.1024.dds or crate.512.dds: none of them exists; its material has no texture" <<<"$out"
+check "missing texture: the output passes the glTF validator" node "$validator" lost.glb
+check "missing texture: the output loads in three.js" node "$three" lost.glb
+run --format obj -o lost-obj lost/content/meshes/props/storage.model
+check "missing texture: the MTL names only the PNG there is" \
+    test "$(grep -c '^map_Kd ' lost-obj/storage.mtl)" -eq 1 -a -z "$(grep '^map_.*crate' lost-obj/storage.mtl)"
 
 # -- A referenced .mesh that is missing: a warning too; --strict fails on either
 rm lost/content/meshes/props/barrel.mesh
