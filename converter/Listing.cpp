@@ -12,7 +12,10 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
+#include <utility>
 
 using nlohmann::json;
 
@@ -79,23 +82,15 @@ struct Inspection {
     }
 };
 
-void PrintReferences(const CBrennicModel& model, const std::string& mainFile)
+bool Skipped(const ReferenceNote& note)
 {
-    std::printf("\nfiles read:\n  %s\n", Printable(mainFile).c_str());
-    int lodsSkipped = 0;
-    for (const ReferenceNote& note : model.References()) {
-        const std::string indent(2 * note.depth + 2, ' ');
-        const std::string path = Printable(ToDisplayPath(note.path));
-        const char* outcome = OutcomeText(note.outcome);
-        std::printf("%s%s%s%s%s\n", indent.c_str(), path.c_str(), outcome ? "  (" : "", outcome ? outcome : "",
-                    outcome ? ")" : "");
-        lodsSkipped += note.outcome == ReferenceNote::Outcome::SkippedLod;
-    }
-    if (model.ReferenceCount() > model.References().size())
-        std::printf("  ... and %zu more references\n", model.ReferenceCount() - model.References().size());
-    if (lodsSkipped)
-        std::printf("(%d LOD reference%s not loaded; pass --include-lods to load them)\n", lodsSkipped,
-                    lodsSkipped == 1 ? "" : "s");
+    return note.outcome != ReferenceNote::Outcome::Loaded && note.outcome != ReferenceNote::Outcome::SkippedLod;
+}
+
+// Whether the loader's words say more than the outcome: a missing file says no more.
+bool LoaderSaysWhy(const ReferenceNote& note)
+{
+    return !note.problem.empty() && note.problem != "no such file";
 }
 
 void PrintWarnings(const CBrennicModel& model)
@@ -117,7 +112,65 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
            });
 }
 
+// Folder by folder, ignoring case as the game's platform does, after taking out "." and "..":
+// for a content folder that is not on disk, so only the names can tell.
+bool OutsideByName(const std::string& hostPath, const std::string& contentRoot)
+{
+    const std::filesystem::path path = NormalPath(hostPath), root = NormalPath(contentRoot);
+    auto part = path.begin();
+    for (auto folder = root.begin(); folder != root.end(); ++folder, ++part) {
+        if (folder->empty())
+            continue; // the root ends in '/'
+        if (part == path.end() || !EqualIgnoringCase(part->string(), folder->string()))
+            return true;
+    }
+    return false;
+}
+
+using Identity = std::pair<dev_t, ino_t>;
+
+std::optional<Identity> Identify(const std::string& path)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return Identity{status.st_dev, status.st_ino};
+}
+
 } // namespace
+
+std::string ReferencesText(const CBrennicModel& model, const std::string& mainFile)
+{
+    std::string text = "\nfiles read:\n  " + Printable(mainFile) + "\n";
+    int lodsSkipped = 0;
+    for (const ReferenceNote& note : model.References()) {
+        text += std::string(2 * note.depth + 2, ' ') + Printable(ToDisplayPath(note.path));
+        const std::string fate = ReferenceFate(note);
+        if (!fate.empty())
+            text += "  (" + Printable(fate) + ")";
+        text += "\n";
+        lodsSkipped += note.outcome == ReferenceNote::Outcome::SkippedLod;
+    }
+    if (model.ReferenceCount() > model.References().size())
+        text +=
+            "  ... and " + std::to_string(model.ReferenceCount() - model.References().size()) + " more references\n";
+    if (lodsSkipped)
+        text += "(" + Plural(size_t(lodsSkipped), "LOD reference", "LOD references") +
+                " not loaded; pass --include-lods to load them)\n";
+    return text;
+}
+
+json ReferencesJson(const CBrennicModel& model)
+{
+    json references = json::array();
+    for (const ReferenceNote& note : model.References()) {
+        json item = {{"path", ToDisplayPath(note.path)}, {"depth", note.depth}, {"outcome", OutcomeName(note.outcome)}};
+        if (Skipped(note))
+            item["problem"] = SkipCause(note);
+        references.push_back(std::move(item));
+    }
+    return references;
+}
 
 const char* OutcomeText(ReferenceNote::Outcome outcome)
 {
@@ -127,9 +180,30 @@ const char* OutcomeText(ReferenceNote::Outcome outcome)
     case ReferenceNote::Outcome::SkippedLod: return "LOD, not loaded";
     case ReferenceNote::Outcome::SkippedCycle: return "already being read: reference cycle, skipped";
     case ReferenceNote::Outcome::SkippedTooDeep: return "references nested too deeply, skipped";
-    case ReferenceNote::Outcome::SkippedOverBudget: return "too many referenced files, skipped";
+    case ReferenceNote::Outcome::SkippedOverBudget: return "past the load's limits on referenced files, skipped";
     }
     return nullptr;
+}
+
+std::string SkipCause(const ReferenceNote& note)
+{
+    if (!note.problem.empty())
+        return note.problem;
+    switch (note.outcome) {
+    case ReferenceNote::Outcome::Missing: return "no such file";
+    case ReferenceNote::Outcome::SkippedCycle: return "already being read: reference cycle";
+    case ReferenceNote::Outcome::SkippedTooDeep: return "references nested too deeply";
+    case ReferenceNote::Outcome::SkippedOverBudget: return "past the load's limits on referenced files";
+    default: return "";
+    }
+}
+
+std::string ReferenceFate(const ReferenceNote& note)
+{
+    if (Skipped(note) && LoaderSaysWhy(note))
+        return note.problem + "; skipped";
+    const char* text = OutcomeText(note.outcome);
+    return text ? text : "";
 }
 
 std::vector<std::string> LoadProblems(const CBrennicModel& model)
@@ -142,11 +216,10 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
         if (note.outcome == ReferenceNote::Outcome::Loaded || note.outcome == ReferenceNote::Outcome::SkippedLod)
             continue;
         const std::string file = "referenced file " + ToDisplayPath(note.path);
-        // The loader's reason, when it says more than the outcome does.
-        if (note.problem.empty() || note.problem == "no such file")
-            problems.push_back(file + " (" + OutcomeText(note.outcome) + ")");
+        if (LoaderSaysWhy(note))
+            problems.push_back(file + ": " + ReferenceFate(note));
         else
-            problems.push_back(file + ": " + note.problem + "; skipped");
+            problems.push_back(file + " (" + ReferenceFate(note) + ")");
     }
     // Only what was left out is a problem: past the listed notes, that is the skipped ones.
     if (model.UnlistedSkippedReferences() > 0)
@@ -164,23 +237,58 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
 
 std::string NormalPath(const std::string& hostPath)
 {
-    return std::filesystem::path(ToDisplayPath(hostPath)).lexically_normal().string();
+    const std::string path = ToDisplayPath(hostPath);
+    const std::string lexical = std::filesystem::path(path).lexically_normal().string();
+    const std::string found = ResolvePathIgnoringCase(path); // the file the loader reads
+    const std::optional<Identity> file = Identify(found);
+    if (!file)
+        return lexical;
+    // ".." after a link, or a name found ignoring case, can make the plain form name
+    // another file or none: then the file's real path.
+    for (const std::string& shown : {lexical, std::filesystem::path(found).lexically_normal().string()})
+        if (Identify(shown) == file)
+            return shown;
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(found, error);
+    return error ? lexical : real.string();
 }
 
 bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot)
 {
     if (contentRoot.empty())
         return false; // no content folder to be outside of
-    const std::filesystem::path path = NormalPath(hostPath), root = NormalPath(contentRoot);
-    // Component by component, ignoring case as the game's platform does; the root ends in '/'.
-    auto part = path.begin();
-    for (auto folder = root.begin(); folder != root.end(); ++folder, ++part) {
-        if (folder->empty())
+    const std::optional<Identity> root = Identify(ResolvePathIgnoringCase(ToDisplayPath(contentRoot)));
+    if (!root)
+        return OutsideByName(hostPath, contentRoot);
+    // The path as the loader opens it, walked as the system resolves it: a name spelt in another
+    // case may be another folder ("Game" beside "game"), and ".." after a link goes to the
+    // link's real parent. Inside from the content folder on, while each ".." undoes a step in.
+    const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath));
+    std::vector<std::optional<Identity>> entered; // from the content folder down; empty when outside
+    std::string walked = path.rfind('/', 0) == 0 ? "/" : "";
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
             continue;
-        if (part == path.end() || !EqualIgnoringCase(part->string(), folder->string()))
-            return true;
+        walked += (walked.empty() || walked.back() == '/' ? "" : "/") + part;
+        const std::optional<Identity> here = Identify(walked); // none past a missing folder
+        if (here == root)
+            entered.assign(1, here);
+        else if (part != "..") {
+            if (!entered.empty())
+                entered.push_back(here);
+        } else if (entered.size() >= 2 &&
+                   (!here || !entered[entered.size() - 2] || here == entered[entered.size() - 2]))
+            entered.pop_back(); // back up the way it came (or nothing on disk says otherwise)
+        else
+            entered.clear();
     }
-    return false;
+    return entered.empty();
 }
 
 std::string Printable(std::string text)
@@ -231,7 +339,7 @@ int ListModel(const std::string& file, bool includeLods)
                         built.numFaces, Printable(texture).c_str(), found ? "" : " (missing)");
         }
     }
-    PrintReferences(model, ToDisplayPath(ToHostPath(file)));
+    std::fputs(ReferencesText(model, ToDisplayPath(ToHostPath(file))).c_str(), stdout);
     PrintWarnings(model);
 
     if (!inspection.loaded) {
@@ -254,7 +362,7 @@ int ListModelJson(const std::string& file, bool includeLods, json& models)
         models.push_back(std::move(entry));
         return 1;
     }
-    json meshes = json::array(), textures = json::array(), references = json::array(), warnings = json::array();
+    json meshes = json::array(), textures = json::array(), warnings = json::array();
     std::set<std::string> texturesSeen;
     for (int i = 0; i < model.GetMeshCount(); ++i) {
         const ModelMesh& mesh = *model.GetMesh(i);
@@ -273,15 +381,12 @@ int ListModelJson(const std::string& file, bool includeLods, json& models)
         if (texturesSeen.insert(texture).second)
             textures.push_back({{"path", texture}, {"found", found}});
     }
-    for (const ReferenceNote& note : model.References())
-        references.push_back(
-            {{"path", ToDisplayPath(note.path)}, {"depth", note.depth}, {"outcome", OutcomeName(note.outcome)}});
     for (const LoadWarning& warning : model.Warnings())
         warnings.push_back(
             {{"file", ToDisplayPath(warning.file)}, {"offset", warning.offset}, {"message", warning.message}});
     entry["meshes"] = std::move(meshes);
     entry["textures"] = std::move(textures);
-    entry["references"] = std::move(references);
+    entry["references"] = ReferencesJson(model);
     entry["referencesNotListed"] = model.ReferenceCount() - model.References().size();
     entry["warnings"] = std::move(warnings);
     entry["warningsNotListed"] = model.WarningCount() - model.Warnings().size();

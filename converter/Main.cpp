@@ -290,7 +290,8 @@ struct MainLoad {
     bool seen = false;
     std::string openProblem; // the loader's words when it could not open the file
     size_t knownChunks = 0;
-    size_t missingReferences = 0;
+    size_t missingReferences = 0;    // no such file
+    size_t unreadableReferences = 0; // there, but not a file that can be read (a FIFO, a link loop, ...)
 };
 
 // Why a file the plug-in could not import failed, in the user's words.
@@ -308,6 +309,9 @@ std::string Diagnose(const std::string& input, const MainLoad& load)
     if (const size_t missing = load.missingReferences)
         reason +=
             " (" + std::to_string(missing) + " referenced .mesh file" + (missing == 1 ? " is" : "s are") + " missing)";
+    if (const size_t unreadable = load.unreadableReferences)
+        reason += " (" + std::to_string(unreadable) + " referenced .mesh file" + (unreadable == 1 ? "" : "s") +
+                  " could not be read)";
     return reason;
 }
 
@@ -337,9 +341,10 @@ private:
         main.seen = true;
         main.openProblem = model.OpenProblem();
         main.knownChunks = model.KnownChunkCount();
-        main.missingReferences = 0;
+        main.missingReferences = main.unreadableReferences = 0;
         for (const ReferenceNote& note : model.References())
-            main.missingReferences += note.outcome == ReferenceNote::Outcome::Missing;
+            if (note.outcome == ReferenceNote::Outcome::Missing)
+                ++(note.problem.rfind("no such file", 0) == 0 ? main.missingReferences : main.unreadableReferences);
         for (std::string& problem : LoadProblems(model))
             watch.warnings.push_back(std::move(problem));
         // Every file read, by the identity the loader read it by, however it was found.

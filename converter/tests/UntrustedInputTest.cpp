@@ -1,6 +1,7 @@
 // What model and texture files may say that the converter must not pass on as it is: names
 // with line breaks and control bytes, textures that claim more than they hold or are spelt many
-// ways, references and textures outside the content folder, references that are not files.
+// ways, references and textures outside the content folder, references that are not files, and
+// what --list says of them.
 #include "DdsWriter.h"
 #include "ExportTestSupport.h"
 #include "Listing.h"
@@ -9,11 +10,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 using modelwriter::MeshSpec;
 namespace fs = std::filesystem;
@@ -103,7 +107,7 @@ TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlByte
         }
     }
     EXPECT_EQ(materials, 2u) << mtl;
-    EXPECT_EQ(maps, 2u) << "the missing texture's .dds and the other's PNG: " << mtl;
+    EXPECT_EQ(maps, 1u) << "the decoded texture's PNG alone: " << mtl;
     EXPECT_FALSE(HasControlBytes(said)) << said;
     EXPECT_EQ(said.find("\nnewmtl"), std::string::npos) << said;
 }
@@ -229,7 +233,7 @@ TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadBu
     EXPECT_FALSE(fs::exists(output.Path() + "/strict.glb"));
 }
 
-TEST(OutsideContentFolderTest, ComparesFolderByFolderIgnoringCaseAfterDotDot)
+TEST(OutsideContentFolderTest, AContentFolderNotOnDiskIsComparedByNameIgnoringCase)
 {
     const std::string root = "C:\\game\\content\\";
     EXPECT_FALSE(OutsideContentFolder("C:\\game\\content\\meshes\\a.mesh", root));
@@ -237,6 +241,155 @@ TEST(OutsideContentFolderTest, ComparesFolderByFolderIgnoringCaseAfterDotDot)
     EXPECT_TRUE(OutsideContentFolder("C:\\game\\content\\meshes\\..\\..\\a.mesh", root));
     EXPECT_TRUE(OutsideContentFolder("C:\\game\\contents\\a.mesh", root));
     EXPECT_FALSE(OutsideContentFolder("..\\anything", "")) << "no content folder, nothing outside it";
+}
+
+// The referenced files a load says lie outside its content folder.
+std::vector<std::string> ReferencedOutside(const std::string& model)
+{
+    CBrennicModel loaded;
+    EXPECT_EQ(loaded.Load(modelwriter::HostPath(model), false), 1) << model;
+    std::vector<std::string> outside;
+    for (const std::string& problem : LoadProblems(loaded)) {
+        const size_t end = problem.find(" is outside the content folder ");
+        if (end != std::string::npos)
+            outside.push_back(problem.substr(0, end));
+    }
+    return outside;
+}
+
+TEST(OutsideContentFolderTest, AFolderSpeltInAnotherCaseIsOutsideWhenItIsAnotherFolderOnDisk)
+{
+    // Game/ and game/ are two folders here; Solo/ has no other spelling beside it.
+    const modelwriter::TemporaryFolder top;
+    const modelwriter::ContentFolder upper(top.Path() + "/Game"), lower(top.Path() + "/game"),
+        solo(top.Path() + "/Solo");
+    for (const modelwriter::ContentFolder* each : {&upper, &lower, &solo})
+        each->WriteMesh("part", MeshList({Triangle("part")}));
+    lower.WriteTexture("skin", "512", Pixels(2));
+    const std::string up = "..\\..\\..\\";
+
+    const std::string model = upper.WriteModel(
+        "main", modelwriter::Concat(
+                    {modelwriter::ReferenceChunk({up + "game\\content\\meshes\\part," + up +
+                                                  "Game\\content\\meshes\\part," + up + "GAME\\content\\meshes\\part"}),
+                     MeshList({Triangle("main", up + "game\\content\\textures\\skin")})}));
+    EXPECT_EQ(ReferencedOutside(model), std::vector<std::string>{"referenced file " + lower.MeshPath("part")})
+        << "GAME is found as Game, the model's own folder";
+    int status = 0;
+    const modelwriter::TemporaryFolder output;
+    const std::string said = Import({"-o", output.Path() + "/out.glb", model}, status);
+    EXPECT_EQ(status, 0) << said;
+    EXPECT_NE(said.find("warning: referenced file " + lower.MeshPath("part") + " is outside the content folder " +
+                        top.Path() + "/Game/content/"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("warning: texture " + lower.TexturePath("skin", "512") + " is outside the content folder"),
+              std::string::npos)
+        << said;
+
+    EXPECT_EQ(
+        ReferencedOutside(solo.WriteModel("main", modelwriter::ReferenceChunk({up + "SOLO\\content\\meshes\\part," +
+                                                                               up + "solo\\CONTENT\\meshes\\part"}))),
+        std::vector<std::string>{})
+        << "another spelling of the model's own folder";
+    EXPECT_EQ(ReferencedOutside(
+                  solo.WriteModel("sibling", modelwriter::ReferenceChunk({up + "game\\content\\meshes\\part"}))),
+              std::vector<std::string>{"referenced file " + lower.MeshPath("part")});
+}
+
+TEST(OutsideContentFolderTest, DotDotAfterALinkGoesWhereTheSystemTakesIt)
+{
+    // content/meshes/linked leads to elsewhere/deep: what lies under it is reached through the
+    // content folder, but its ".." is elsewhere/, not content/meshes/.
+    const modelwriter::TemporaryFolder top;
+    const modelwriter::ContentFolder content(top.Path() + "/game");
+    modelwriter::WriteFile(top.Path() + "/elsewhere/deep/part.mesh", MeshList({Triangle("deep")}));
+    modelwriter::WriteFile(top.Path() + "/elsewhere/part.mesh", MeshList({Triangle("elsewhere")}));
+    content.WriteMesh("part", MeshList({Triangle("inside")}));
+    ASSERT_EQ(symlink((top.Path() + "/elsewhere/deep").c_str(), (content.Root() + "/content/meshes/linked").c_str()), 0)
+        << std::strerror(errno);
+    const std::string model =
+        content.WriteModel("main", modelwriter::ReferenceChunk({"linked\\part,linked\\..\\part,LINKED\\..\\PART"}));
+    const std::string real = fs::canonical(top.Path()).string() + "/elsewhere/part.mesh";
+    EXPECT_EQ(ReferencedOutside(model),
+              (std::vector<std::string>{"referenced file " + real, "referenced file " + real}))
+        << "named as if in content/meshes/, read from elsewhere/, and named there";
+}
+
+TEST_F(UntrustedInputTest, ListingNamesWhyAReferenceWasSkippedAsTheWarningsDo)
+{
+    content.WriteMesh("part", MeshList({Triangle("part")}));
+    ASSERT_EQ(mkfifo(content.MeshPath("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("loop.mesh", content.MeshPath("loop").c_str()), 0) << "a link to itself";
+    const std::string model = content.WriteModel(
+        "main",
+        modelwriter::Concat({modelwriter::ReferenceChunk({"part,pipe,loop,gone"}), MeshList({Triangle("main")})}));
+    const struct {
+        const char* name;
+        std::string problem; // in the JSON
+        std::string fate;    // in the text and the warnings
+    } skipped[] = {
+        {"pipe", "is a FIFO (named pipe), not a file", "is a FIFO (named pipe), not a file; skipped"},
+        {"loop", std::strerror(ELOOP), std::string(std::strerror(ELOOP)) + "; skipped"},
+        {"gone", "no such file", "missing, skipped"},
+    };
+
+    int status = 0;
+    const std::string text = Import({"--list", model}, status);
+    EXPECT_EQ(status, 0) << text;
+    const std::string json = Import({"--list", "--json", model}, status);
+    EXPECT_EQ(status, 0) << json;
+    const nlohmann::json references = nlohmann::json::parse(json).at("models").at(0).at("references");
+    const std::string warned = Import({"-o", output.Path() + "/out.glb", model}, status);
+    EXPECT_EQ(status, 0) << warned;
+
+    ASSERT_EQ(references.size(), 4u) << references;
+    EXPECT_EQ(references[0].at("outcome"), "loaded");
+    EXPECT_FALSE(references[0].contains("problem")) << references[0];
+    for (size_t i = 0; i < std::size(skipped); ++i) {
+        SCOPED_TRACE(skipped[i].name);
+        const std::string path = content.MeshPath(skipped[i].name);
+        EXPECT_EQ(references[i + 1].at("outcome"), "missing") << "outcome names stay as scripts know them";
+        EXPECT_EQ(references[i + 1].value("problem", ""), skipped[i].problem);
+        EXPECT_NE(text.find("    " + path + "  (" + skipped[i].fate + ")\n"), std::string::npos) << text;
+        EXPECT_NE(warned.find("warning: referenced file " + path), std::string::npos) << warned;
+        EXPECT_NE(warned.find(skipped[i].fate), std::string::npos) << warned;
+    }
+}
+
+TEST_F(UntrustedInputTest, ListingNamesTheLimitThatCutTheReferences)
+{
+    const modelwriter::Bytes part = MeshList({Triangle("part")});
+    const std::string path = content.WriteMesh("part", part);
+    const std::string model = content.WriteModel("main", modelwriter::ReferenceChunk({"part,part,part"}));
+    const struct {
+        const char* what;
+        unsigned files;
+        uint64_t bytes;
+        std::string problem; // how the loader's words begin
+    } limits[] = {
+        {"files", 2, uint64_t{1} << 20, "more than 2 referenced files"},
+        {"bytes", 4096, 2 * part.size(), "referenced files together would pass "},
+    };
+    for (const auto& limit : limits) {
+        SCOPED_TRACE(limit.what);
+        CBrennicModel loaded;
+        loaded.limits.files = limit.files;
+        loaded.limits.bytes = limit.bytes;
+        ASSERT_EQ(loaded.Load(modelwriter::HostPath(model), false), 1);
+        ASSERT_EQ(loaded.References().size(), 3u);
+        ASSERT_EQ(loaded.References()[2].outcome, ReferenceNote::Outcome::SkippedOverBudget);
+
+        const std::string text = ReferencesText(loaded, model);
+        EXPECT_NE(text.find("    " + path + "  (" + limit.problem), std::string::npos) << text;
+        EXPECT_NE(text.find("; skipped)\n"), std::string::npos) << text;
+        const nlohmann::json json = ReferencesJson(loaded);
+        EXPECT_EQ(json.at(2).at("outcome"), "over-budget");
+        EXPECT_EQ(json.at(2).value("problem", "").rfind(limit.problem, 0), 0u) << json.at(2);
+        const std::vector<std::string> problems = LoadProblems(loaded);
+        ASSERT_EQ(problems.size(), 1u);
+        EXPECT_EQ(problems[0].rfind("referenced file " + path + ": " + limit.problem, 0), 0u) << problems[0];
+    }
 }
 
 } // namespace
