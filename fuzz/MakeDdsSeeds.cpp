@@ -81,6 +81,15 @@ int main(int argc, char** argv)
         cube.dx10 = true;
         cube.cubeMap = true;
         WriteFile(folder + "/bc3-cube.dds", WriteDds(Picture(4, 4), cube));
+        // Grey headers that misstate their pixels: read the one way that fits the file.
+        DdsSpec overstated;
+        overstated.encoding = DdsEncoding::L8;
+        overstated.headerBits = 32;
+        WriteFile(folder + "/l8-says-32-bits.dds", WriteDds(picture, overstated));
+        DdsSpec maskedOut;
+        maskedOut.encoding = DdsEncoding::A8L8;
+        maskedOut.headerMasks = {0xFF, 0xFF, 0xFF, 0xFF000000};
+        WriteFile(folder + "/a8l8-alpha-mask-outside.dds", WriteDds(picture, maskedOut));
 
         const dds::Image image{picture.width, picture.height, picture.rgba};
         WriteFile(folder + "/rgba.png", dds::EncodePng(image, true));
