@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -239,6 +240,14 @@ private:
         std::string lostBecause; // set when the worker died during the job
     };
 
+    // A stopped worker (^Z, a debugger) would hold the signal until continued, and the batch
+    // would wait for it for ever: it is continued too.
+    static void Signal(pid_t worker, int signal)
+    {
+        kill(worker, signal);
+        kill(worker, SIGCONT);
+    }
+
     bool Start(Worker& worker)
     {
         int ends[2];
@@ -246,8 +255,13 @@ private:
             return false;
         sigset_t previousMask;
         sigprocmask(SIG_BLOCK, &forwarding->Caught(), &previousMask);
+        const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid == 0) {
+            // A command ended by SIGKILL cannot pass anything on: its workers end with it, as by
+            // TERM, instead of finishing and writing their models.
+            if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)
+                _exit(1);
             close(ends[0]);
             for (const Worker& other : workers)
                 if (other.socket >= 0)
@@ -283,7 +297,7 @@ private:
     {
         for (Worker& worker : workers)
             if (busySignal && worker.busy)
-                kill(worker.pid, busySignal);
+                Signal(worker.pid, busySignal);
         for (Worker& worker : workers)
             Reap(worker);
         workers.clear();
@@ -389,7 +403,7 @@ private:
     void Stop(int signal)
     {
         for (Worker& worker : workers)
-            kill(worker.pid, signal);
+            Signal(worker.pid, signal);
         EndWorkers(0);
         forwarding.reset();
         raise(signal);

@@ -145,8 +145,9 @@ TEST(Workers, CutAJobsMessagesPastAMebibyteAndSaySo)
 }
 
 // The batch is run in a process of its own, which a job of its own asks to stop. Every
-// worker must be gone by the time that process has ended by the signal.
-void StoppedBatch(int signal, const std::string& pidFile)
+// worker must be gone by the time that process has ended by the signal. With `oneStopped`, the
+// other worker has been stopped (as by ^Z) when the signal comes.
+void StoppedBatch(int signal, const std::string& pidFile, bool oneStopped = false)
 {
     RunJobs(
         4, 2,
@@ -155,6 +156,8 @@ void StoppedBatch(int signal, const std::string& pidFile)
             if (job == 0) {
                 usleep(100000); // both workers have started their first job
                 kill(getppid(), signal);
+            } else if (oneStopped) {
+                raise(SIGSTOP);
             }
             sleep(5);
             std::ofstream(pidFile, std::ios::app) << -getpid() << "\n"; // not stopped
@@ -183,5 +186,38 @@ TEST_P(WorkersStop, PassTheSignalOnWaitAndEndByIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, WorkersStop, testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+std::vector<pid_t> PidsIn(const std::string& pidFile)
+{
+    std::ifstream pids(pidFile);
+    std::vector<pid_t> written;
+    for (pid_t pid = 0; pids >> pid;)
+        written.push_back(pid);
+    return written;
+}
+
+TEST(Workers, AStoppedWorkerDoesNotHoldTheSignalBack)
+{
+    const std::string pidFile = testing::TempDir() + "workers-stopped-" + std::to_string(getpid());
+    std::remove(pidFile.c_str());
+    EXPECT_EXIT(StoppedBatch(SIGTERM, pidFile, true), testing::KilledBySignal(SIGTERM), "");
+    const std::vector<pid_t> workers = PidsIn(pidFile);
+    EXPECT_EQ(workers.size(), 2u);
+    for (pid_t worker : workers)
+        EXPECT_TRUE(worker > 0 && kill(worker, 0) != 0) << "worker " << worker << " outlived the batch";
+    std::remove(pidFile.c_str());
+}
+
+TEST(Workers, EndWhenTheCommandIsKilled)
+{
+    // SIGKILL cannot be passed on: the workers must see their parent go and end their jobs unfinished.
+    const std::string pidFile = testing::TempDir() + "workers-orphaned-" + std::to_string(getpid());
+    std::remove(pidFile.c_str());
+    EXPECT_EXIT(StoppedBatch(SIGKILL, pidFile), testing::KilledBySignal(SIGKILL), "");
+    sleep(6); // past the jobs' own end
+    const std::vector<pid_t> written = PidsIn(pidFile);
+    EXPECT_EQ(written.size(), 2u) << "both workers started, and neither ran to its job's end";
+    std::remove(pidFile.c_str());
+}
 
 } // namespace
