@@ -34,6 +34,8 @@ public:
 
     void Write(const void* data, size_t size)
     {
+        if (size == 0)
+            return; // an empty source may have no address at all
         if (size > capacity - used)
             return WriteLarge(data, size);
         std::memcpy(buffer.get() + used, data, size);
