@@ -86,17 +86,25 @@ protected:
         return ExportTest::Write(exported, format, name, textures, copyTextures, keepDds);
     }
 
+    // Runs a Node.js script of ours over the files; its exit status, with its output in `log`.
+    static int RunNodeScript(const char* script, const std::vector<std::string>& paths, std::string& log)
+    {
+        const modelwriter::TemporaryFolder logFolder;
+        std::string command = std::string(BRENNIC_NODE) + " " + script;
+        for (const std::string& path : paths)
+            command += " '" + path + "'";
+        const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
+        log = ReadText(logFolder.Path() + "/log");
+        return status;
+    }
+
     // The validator's report on failure: it fails on any issue of severity error or warning.
     static void ExpectValid(const std::vector<std::string>& paths)
     {
         ASSERT_TRUE(fs::exists(fs::path(BRENNIC_GLTF_VALIDATOR).parent_path() / "node_modules/gltf-validator"))
             << "the glTF validator is not installed: run scripts/setup.sh";
-        const modelwriter::TemporaryFolder logFolder;
-        std::string command = std::string(BRENNIC_NODE) + " " + BRENNIC_GLTF_VALIDATOR;
-        for (const std::string& path : paths)
-            command += " '" + path + "'";
-        const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
-        EXPECT_EQ(status, 0) << ReadText(logFolder.Path() + "/log");
+        std::string log;
+        EXPECT_EQ(RunNodeScript(BRENNIC_GLTF_VALIDATOR, paths, log), 0) << log;
     }
 
     // What three.js's GLTFLoader made of each file, in order; a failure when any did not load
@@ -105,12 +113,8 @@ protected:
     {
         EXPECT_TRUE(fs::exists(fs::path(BRENNIC_THREE_LOADER).parent_path() / "node_modules/three"))
             << "three.js is not installed: run scripts/setup.sh";
-        const modelwriter::TemporaryFolder logFolder;
-        std::string command = std::string(BRENNIC_NODE) + " " + BRENNIC_THREE_LOADER;
-        for (const std::string& path : paths)
-            command += " '" + path + "'";
-        const int status = std::system((command + " > " + logFolder.Path() + "/log 2>&1").c_str());
-        const std::string log = ReadText(logFolder.Path() + "/log");
+        std::string log;
+        const int status = RunNodeScript(BRENNIC_THREE_LOADER, paths, log);
         EXPECT_EQ(status, 0) << log;
         std::vector<json> loaded;
         std::istringstream lines(log);
