@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -104,6 +105,15 @@ OutputFile::~OutputFile()
         unlink(temporaryName->Path().c_str());
         temporaryName.reset();
     }
+    if (finalName) {
+        // Named before a commit that never came; only while the name is still this file.
+        const Hold hold;
+        struct stat status {};
+        if (lstat(finalPath.c_str(), &status) == 0 && status.st_dev == identity.first &&
+            status.st_ino == identity.second)
+            unlink(finalPath.c_str());
+        finalName.reset();
+    }
 }
 
 void OutputFile::WriteLarge(const void* data, size_t size)
@@ -148,18 +158,57 @@ void OutputFile::Close()
     EndPrefill();
     if (prefilled > realBytes && ftruncate(descriptor, off_t(realBytes)) != 0)
         Fail(errno);
+    // The file asked for takes its name at the commit, after every other; the others take
+    // theirs now, so no more than a file or two is open at a time.
+    if (finalPath != owner.requested && TakeFreeFinalName())
+        return;
     if (unnamed) {
-        // Its descriptor keeps it; past the limit it takes a temporary name and lets go.
-        if (owner.unnamedWaiting < OutputFiles::maxUnnamedWaiting)
+        // Its descriptor keeps it; past the allowance it takes a temporary name and lets go.
+        if (owner.unnamedWaiting < owner.unnamedAllowance)
             ++owner.unnamedWaiting;
         else
             Name();
         return;
     }
+    CloseDescriptor();
+}
+
+void OutputFile::CloseDescriptor()
+{
     const int closing = descriptor;
     descriptor = -1;
     if (close(closing) != 0)
         Fail(errno);
+}
+
+bool OutputFile::TakeFreeFinalName()
+{
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0)
+        Fail(errno);
+    const std::string source = unnamed ? ProcessPathOf(descriptor) : temporaryName->Path();
+    const Hold hold; // the name and its entry appear together
+    auto entry = std::make_unique<Entry>(finalPath, Entry::Kind::File);
+    entry->Identify(status.st_dev, status.st_ino);
+    const bool linked = owner.Retrying(finalPath, [&] {
+        return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, finalPath.c_str(), unnamed ? AT_SYMLINK_FOLLOW : 0) == 0;
+    });
+    if (!linked) {
+        // Taken (an older file waits for the commit to be replaced), or a file system
+        // without hard links: the file waits as it is.
+        if (errno == EEXIST || (!unnamed && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)))
+            return false;
+        Fail(errno);
+    }
+    finalName = std::move(entry);
+    identity = {uint64_t(status.st_dev), uint64_t(status.st_ino)};
+    if (temporaryName) {
+        unlink(temporaryName->Path().c_str());
+        temporaryName.reset();
+    }
+    unnamed = false;
+    CloseDescriptor();
+    return true;
 }
 
 void OutputFile::Prefill(uint64_t bytes)
@@ -200,7 +249,9 @@ void OutputFile::Name()
     for (;;) {
         const Hold hold; // the name and its entry appear together
         auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
-        if (linkat(AT_FDCWD, source.c_str(), AT_FDCWD, entry->Path().c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        if (owner.Retrying(finalPath, [&] {
+                return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, entry->Path().c_str(), AT_SYMLINK_FOLLOW) == 0;
+            })) {
             temporaryName = std::move(entry);
             break;
         }
@@ -208,10 +259,7 @@ void OutputFile::Name()
             Fail(errno);
     }
     unnamed = false;
-    const int closing = descriptor;
-    descriptor = -1;
-    if (close(closing) != 0)
-        Fail(errno);
+    CloseDescriptor();
 }
 
 void OutputFile::Fail(int error) const
@@ -224,6 +272,23 @@ void OutputFile::Fail(int error) const
 OutputFiles::OutputFiles(std::string requestedPath, Temporaries kind)
     : requested(std::move(requestedPath)), temporaries(kind)
 {
+    // A quarter of the descriptors the process may open, at most, wait unnamed.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        unnamedAllowance = std::min<size_t>(unnamedAllowance, size_t(limit.rlim_cur / 4));
+}
+
+template <typename Attempt>
+bool OutputFiles::Retrying(const std::string& path, Attempt attempt)
+{
+    const std::string folder = fs::path(path).parent_path().string();
+    for (int tries = 0;; ++tries) {
+        if (attempt())
+            return true;
+        if (errno != ENOENT || tries == maxRemakes)
+            return false;
+        MakeFolders(folder);
+    }
 }
 
 OutputFiles::~OutputFiles()
@@ -271,33 +336,41 @@ void OutputFiles::CheckOutput(const std::string& finalPath) const
 
 void OutputFiles::MakeFolders(const std::string& folder)
 {
-    std::vector<fs::path> missing;
-    for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
-        struct stat status {};
-        if (stat(path.c_str(), &status) == 0) {
-            if (!S_ISDIR(status.st_mode))
-                Fail(path.string(), "not a folder");
-            break;
+    // Another job may remove a folder it made (and left empty) while this one makes its own
+    // inside: the walk starts again.
+    for (int tries = 0;; ++tries) {
+        std::vector<fs::path> missing;
+        for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
+            struct stat status {};
+            if (stat(path.c_str(), &status) == 0) {
+                if (!S_ISDIR(status.st_mode))
+                    Fail(path.string(), "not a folder");
+                break;
+            }
+            if (errno == ENOTDIR)
+                continue; // a file higher up, found next
+            if (errno != ENOENT)
+                Fail(path.string(), ErrorReason(errno));
+            missing.push_back(path);
+            if (path == path.parent_path())
+                break;
         }
-        if (errno == ENOTDIR)
-            continue; // a file higher up, found next
-        if (errno != ENOENT)
-            Fail(path.string(), ErrorReason(errno));
-        missing.push_back(path);
-        if (path == path.parent_path())
-            break;
-    }
-    for (auto path = missing.rbegin(); path != missing.rend(); ++path) {
-        const Hold hold;
-        auto entry = std::make_unique<Entry>(path->string(), Entry::Kind::Folder);
-        if (mkdir(path->c_str(), 0777) == 0) {
-            createdFolders.push_back(std::move(entry));
-            continue;
+        bool vanished = false;
+        for (auto path = missing.rbegin(); path != missing.rend() && !vanished; ++path) {
+            const Hold hold;
+            auto entry = std::make_unique<Entry>(path->string(), Entry::Kind::Folder);
+            if (mkdir(path->c_str(), 0777) == 0) {
+                createdFolders.push_back(std::move(entry));
+                continue;
+            }
+            const int error = errno;
+            struct stat status {};
+            vanished = error == ENOENT && tries < maxRemakes;
+            if (!vanished && (error != EEXIST || stat(path->c_str(), &status) != 0 || !S_ISDIR(status.st_mode)))
+                Fail(path->string(), "cannot make the folder: " + ErrorReason(error));
         }
-        const int error = errno;
-        struct stat status {};
-        if (error != EEXIST || stat(path->c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-            Fail(path->string(), "cannot make the folder: " + ErrorReason(error));
+        if (!vanished)
+            return;
     }
 }
 
@@ -322,7 +395,9 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     std::unique_ptr<OutputFile> file(new OutputFile(*this, finalPath));
     if (temporaries == Temporaries::Unnamed) {
         // Linking it by /proc/self/fd needs no privilege (AT_EMPTY_PATH would).
-        const int descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        int descriptor = -1;
+        Retrying(finalPath,
+                 [&] { return (descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0; });
         if (descriptor >= 0 && access(ProcessPathOf(descriptor).c_str(), F_OK) == 0) {
             file->descriptor = descriptor;
             file->unnamed = true;
@@ -333,7 +408,10 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     while (file->descriptor < 0) {
         const Hold hold;
         auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
-        file->descriptor = open(entry->Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        Retrying(finalPath, [&] {
+            file->descriptor = open(entry->Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            return file->descriptor >= 0;
+        });
         if (file->descriptor >= 0)
             file->temporaryName = std::move(entry);
         else if (errno != EEXIST)
@@ -360,19 +438,29 @@ void OutputFiles::Write(const std::string& finalPath, const void* data, size_t s
 
 void OutputFiles::Commit()
 {
-    for (const std::unique_ptr<OutputFile>& file : files) {
+    // The file asked for last, so it never names a file that is not in place yet.
+    std::vector<OutputFile*> order;
+    for (const std::unique_ptr<OutputFile>& file : files)
+        if (file->finalPath != requested)
+            order.push_back(file.get());
+    for (const std::unique_ptr<OutputFile>& file : files)
+        if (file->finalPath == requested)
+            order.push_back(file.get());
+    for (OutputFile* file : order) {
         file->Close();
+        if (file->finalName || (file->unnamed && file->TakeFreeFinalName()))
+            continue;
         if (file->unnamed)
             file->Name();
-    }
-    // rename replaces whatever the final name is, a symbolic link included, and never writes
-    // through it.
-    for (const std::unique_ptr<OutputFile>& file : files) {
+        // rename replaces whatever the final name is, a symbolic link included, and never
+        // writes through it.
         const Hold hold;
         if (std::rename(file->temporaryName->Path().c_str(), file->finalPath.c_str()) != 0)
             Fail(file->finalPath, ErrorReason(errno));
         file->temporaryName.reset();
     }
+    for (OutputFile* file : order)
+        file->finalName.reset(); // kept
     committed = true;
 }
 

@@ -1,10 +1,18 @@
 #pragma once
 
-// The files of one conversion are written to temporaries in their final folders and take
-// their final names together at the end, so a failure or a signal never leaves a half-written
-// file behind. A temporary has no name at all while the file system allows it (O_TMPFILE:
-// even kill -9 leaves nothing); otherwise it has an unpredictable one, created exclusively and
-// never through a symbolic link. Outputs that are files the conversion reads are refused.
+// The files of one conversion are written to temporaries in their final folders, so a failure
+// or a signal never leaves a half-written file behind. A temporary has no name at all while
+// the file system allows it (O_TMPFILE: even kill -9 leaves nothing); otherwise it has an
+// unpredictable one, created exclusively and never through a symbolic link.
+//
+// A finished file takes its final name at once when nothing is there yet, and lets go of its
+// descriptor, so a conversion holds a file or two open however many it writes. The file the
+// user asked for (the one naming the others) takes its name last, at the commit, as does any
+// file whose name an older file holds: the older file stays until then. Without a commit,
+// every name taken is removed again (only while it is still this conversion's file), and so
+// is every folder made for them that is left empty. Another job may have made its unnamed
+// temporary in such a folder: whoever finds a folder gone makes it again and carries on.
+// Outputs that are files the conversion reads are refused.
 
 #include "SignalCleanup.h"
 
@@ -20,6 +28,7 @@
 #include <sys/types.h>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 class OutputFiles;
@@ -72,7 +81,12 @@ private:
     void WriteLarge(const void* data, size_t size);
     void Flush();
     void WriteOut(const char* data, size_t size);
-    void Name();       // links an unnamed temporary to a name of its own
+    // Links the finished file at its final name when nothing is there yet (an older file stays
+    // until the commit replaces it, so a failure never loses it) and lets go of it. False when
+    // the name is taken, or the file system makes no links.
+    bool TakeFreeFinalName();
+    void Name(); // links an unnamed temporary to a name of its own
+    void CloseDescriptor();
     void EndPrefill(); // stops it where it is and waits for that
     [[noreturn]] void Fail(int error) const;
 
@@ -87,6 +101,8 @@ private:
     uint64_t prefilled = 0;                              // bytes of zeros the prefill wrote
     uint64_t realBytes = 0;                              // real bytes written
     std::unique_ptr<signalcleanup::Entry> temporaryName; // once it has one
+    std::unique_ptr<signalcleanup::Entry> finalName;     // taken before the commit
+    std::pair<uint64_t, uint64_t> identity;              // device and inode, once it has the final name
     static constexpr size_t capacity = 1 << 20;
     std::unique_ptr<char[]> buffer;
     size_t used = 0;
@@ -122,13 +138,21 @@ public:
 
     std::vector<std::string> FinalPaths() const;
 
-    // At most this many finished files wait unnamed (each holds a descriptor); later ones are
-    // given a temporary name when they are closed.
+    // At most this many finished files wait unnamed (each holds a descriptor), and no more
+    // than a quarter of the process's descriptor limit; later ones are given a temporary name
+    // when they are closed. Only files whose final name is taken wait.
     static constexpr size_t maxUnnamedWaiting = 64;
 
 private:
     friend class OutputFile;
+    // Makes the missing folders; each made is removed again, if empty, when the set is not
+    // committed.
     void MakeFolders(const std::string& folder);
+    // Runs `attempt` (a system call; false with errno set on failure) again after making the
+    // folders of `path` anew, when it failed for a missing folder.
+    template <typename Attempt>
+    bool Retrying(const std::string& path, Attempt attempt);
+    static constexpr int maxRemakes = 8;
     [[noreturn]] void Fail(const std::string& path, const std::string& reason) const;
 
     struct Identity {
@@ -142,6 +166,7 @@ private:
     std::vector<std::unique_ptr<OutputFile>> files;
     std::vector<std::unique_ptr<signalcleanup::Entry>> createdFolders;
     size_t unnamedWaiting = 0;
+    size_t unnamedAllowance = maxUnnamedWaiting;
     bool committed = false;
 };
 

@@ -1,7 +1,10 @@
 #include "SignalCleanup.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace signalcleanup {
@@ -20,6 +23,16 @@ sigset_t CleanedSet()
 }
 
 pthread_t mainThread;
+
+// Every descriptor above the standard three. The process is ending: what it was writing is
+// being removed anyway.
+void CloseFiles()
+{
+    if (syscall(SYS_close_range, 3u, ~0u, 0u) == 0)
+        return;
+    for (int descriptor = 3; descriptor < 65536; ++descriptor)
+        close(descriptor);
+}
 
 } // namespace
 
@@ -48,7 +61,12 @@ struct Registry {
 
     static void RemoveNames()
     {
+        CloseFiles();
         for (const Entry* entry = newest; entry; entry = entry->older) {
+            struct stat status;
+            if (entry->identified && (fstatat(AT_FDCWD, entry->path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+                                      status.st_dev != entry->device || status.st_ino != entry->inode))
+                continue;
             if (entry->kind == Entry::Kind::File)
                 unlink(entry->path.c_str());
             else
@@ -115,6 +133,14 @@ Entry::Entry(std::string name, Kind entryKind) : path(std::move(name)), kind(ent
 {
     const Hold hold;
     Registry::Add(*this);
+}
+
+void Entry::Identify(dev_t fileDevice, ino_t fileInode)
+{
+    const Hold hold;
+    device = fileDevice;
+    inode = fileInode;
+    identified = true;
 }
 
 Entry::~Entry()

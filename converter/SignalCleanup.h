@@ -3,10 +3,13 @@
 // Names a conversion has made on disk but not yet kept. When TERM, INT or HUP ends the
 // process, the handler removes them, newest first (so files go before the folders made for
 // them), and then lets the signal end the process as it would have. The handler allocates
-// nothing: every name is registered, its path already copied, while it is being made.
+// nothing: every name is registered, its path already copied, while it is being made. It
+// closes the process's files first: a file system in user space (FUSE) keeps a file removed
+// while open under a hidden name, which would keep its folder from being removed.
 
 #include <csignal>
 #include <string>
+#include <sys/types.h>
 
 namespace signalcleanup {
 
@@ -38,11 +41,17 @@ public:
     Entry& operator=(const Entry&) = delete;
 
     const std::string& Path() const { return path; }
+    // A file known by its identity is removed only while the name is still that file: another
+    // process may have put its own file there since.
+    void Identify(dev_t device, ino_t inode);
 
 private:
     friend struct Registry;
     const std::string path;
     const Kind kind;
+    bool identified = false;
+    dev_t device = 0;
+    ino_t inode = 0;
     Entry* older = nullptr;
     Entry* newer = nullptr;
 };

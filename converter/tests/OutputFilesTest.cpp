@@ -14,6 +14,7 @@
 #include <iterator>
 #include <set>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,6 +145,63 @@ TEST_P(OutputFilesTest, ANameThatFitsKeepsFittingAsATemporary)
     files.Write(Path(longest), "x", 1);
     files.Commit();
     EXPECT_EQ(ReadText(Path(longest)), "x");
+}
+
+TEST_P(OutputFilesTest, AFolderAnotherJobRemovedIsMadeAgain)
+{
+    OutputFiles surviving({}, GetParam());
+    {
+        OutputFiles failing({}, GetParam());
+        failing.Create(Path("out/sub/a.glb")) << "a"; // makes out/sub/
+        surviving.Create(Path("out/sub/b.glb")) << "b";
+    } // fails: removes what it made, if empty (an unnamed temporary leaves it so)
+    surviving.Commit();
+    EXPECT_EQ(Contents(folder.Path()), (std::set<std::string>{"out", "out/sub", "out/sub/b.glb"}));
+}
+
+// Side files and the file naming them, as a conversion writes them.
+void WriteOutput(const std::string& folder, Temporaries temporaries, size_t sideFiles, const std::string& text)
+{
+    OutputFiles files(folder + "/out.obj", temporaries);
+    for (size_t i = 0; i < sideFiles; ++i)
+        files.Write(folder + "/out_textures/" + std::to_string(i) + ".png", text.data(), text.size());
+    files.Create(folder + "/out.obj") << text;
+    files.Commit();
+}
+
+TEST_P(OutputFilesTest, ALowDescriptorLimitStillTakesAHundredFilesTwice)
+{
+    EXPECT_EXIT(
+        {
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = 24;
+            setrlimit(RLIMIT_NOFILE, &limit);
+            WriteOutput(folder.Path(), GetParam(), 100, "first");
+            WriteOutput(folder.Path(), GetParam(), 100, "again"); // every name taken: each waits for the commit
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(Contents(folder.Path()).size(), 102u);
+    EXPECT_EQ(ReadText(Path("out_textures/99.png")), "again");
+    EXPECT_EQ(ReadText(Path("out.obj")), "again");
+}
+
+TEST(OutputFiles, KillNineLeavesNoTemporaryNamesAndNeverTheFileAskedFor)
+{
+    const modelwriter::TemporaryFolder folder;
+    EXPECT_EXIT(
+        {
+            OutputFiles files(folder.Path() + "/out.obj");
+            for (size_t i = 0; i < 100; ++i)
+                files.Write(folder.Path() + "/out_textures/" + std::to_string(i) + ".png", "png", 3);
+            files.Create(folder.Path() + "/out.obj") << "v 1 2 3\n";
+            raise(SIGKILL);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+    for (const std::string& name : Contents(folder.Path()))
+        EXPECT_EQ(name.find(".part-"), std::string::npos) << name;
+    EXPECT_FALSE(fs::exists(folder.Path() + "/out.obj"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, OutputFilesTest, ::testing::Values(Temporaries::Unnamed, Temporaries::Named),
