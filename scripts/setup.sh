@@ -11,6 +11,7 @@ packages=(
     nlohmann-json3-dev                                # the converter's glTF JSON
     libpng-dev                                        # the converter's PNG textures
     openimageio-tools                                 # oiiotool: the DDS tests' second opinion
+    bindfs                                            # a FUSE file system for the output tests
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 # the Windows module
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows

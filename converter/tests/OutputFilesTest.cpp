@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
@@ -298,6 +299,48 @@ TEST_P(SignalTest, RemovesTheNamedTemporariesAndTheFoldersMadeThenEndsAsTheSigna
         },
         ::testing::KilledBySignal(GetParam()), "");
     EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{});
+}
+
+// A FUSE file system (bindfs over a temporary folder): it keeps a file removed while open
+// under a hidden name, and has no unnamed temporaries. Skipped where nothing can be mounted.
+class FuseFolder {
+public:
+    FuseFolder() : mountPoint(outside.Path() + "/mounted")
+    {
+        fs::create_directory(beneath.Path() + "/x");
+        fs::create_directory(mountPoint);
+        const std::string command = "bindfs '" + beneath.Path() + "' '" + mountPoint + "' 2>/dev/null";
+        mounted = std::system(command.c_str()) == 0;
+    }
+    ~FuseFolder()
+    {
+        if (mounted)
+            std::system(("fusermount -u '" + mountPoint + "' 2>/dev/null || umount '" + mountPoint + "'").c_str());
+    }
+    FuseFolder(const FuseFolder&) = delete;
+    FuseFolder& operator=(const FuseFolder&) = delete;
+
+    modelwriter::TemporaryFolder beneath, outside;
+    const std::string mountPoint;
+    bool mounted = false;
+};
+
+TEST_P(SignalTest, OnFuseLeavesNoFolderEmpty)
+{
+    const FuseFolder fuse;
+    if (!fuse.mounted)
+        GTEST_SKIP() << "no FUSE file system could be mounted here (bindfs, /dev/fuse, privileges)";
+    const std::string made = fuse.mountPoint + "/made/out_textures";
+    EXPECT_EXIT(
+        {
+            signalcleanup::Install();
+            OutputFiles files(fuse.mountPoint + "/made/out.obj");
+            files.Write(made + "/done.png", "png", 3);
+            files.Create(made + "/open.png") << "png";
+            raise(GetParam());
+        },
+        ::testing::KilledBySignal(GetParam()), "");
+    EXPECT_EQ(Contents(fuse.mountPoint), std::set<std::string>{"x"});
 }
 
 // A model large enough that writing its OBJ takes a while.
