@@ -1,11 +1,13 @@
 #include "ExportScene.h"
 
+#include "BrennicModel.h"
 #include "PluginDriver.h"
 #include "SharedWork.h"
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <stdexcept>
 #include <sys/stat.h>
 
 namespace {
@@ -89,13 +91,16 @@ private:
 // through it, so a corner finds its output vertex in a step or two. A weld can put thousands on
 // one position, though: once an anchor has `longChain` output vertices, they and any it gets
 // later go into a table by key, where its corners look instead, so no corner takes more than
-// that many steps and a probe.
-void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, ExportMesh& out, CollectWork& work)
+// that many steps and a probe. With game normals, a corner's texture vertex (its file vertex)
+// gives its normal.
+void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, const std::vector<Point3>* gameNormals,
+                 ExportMesh& out, CollectWork& work)
 {
     constexpr uint32_t none = KeyTable::none;
     constexpr uint8_t longChain = 8;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    const bool normalByVertex = cornerNormals.ByVertex(); // the vertex settles the normal
+    // The key settles the normal: through the vertex, or through the texture vertex.
+    const bool normalByVertex = gameNormals || cornerNormals.ByVertex();
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
     const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
     std::vector<uint32_t> firstMade(anchors, none);
@@ -122,10 +127,11 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
             const auto takeNormal = [&] {
                 if (normalTaken)
                     return;
-                const Point3 normal = cornerNormals.Built() ? cornerNormals(size_t(f), k)
-                                                            : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
-                                                                        mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
-                                                                  .Normalize();
+                const Point3 normal = gameNormals             ? (*gameNormals)[texVertex]
+                                      : cornerNormals.Built() ? cornerNormals(size_t(f), k)
+                                                              : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
+                                                                          mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                                                                    .Normalize();
                 ToYUp(normal, yUpNormal);
                 normalTaken = true;
             };
@@ -177,6 +183,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
 struct MeshSource {
     const Mesh* mesh;
     standin::CornerNormals normals; // taken on the scene's thread: the stand-in's lookup is not shared
+    const std::vector<Point3>* gameNormals;
 };
 
 // Below this many corners in all, a second thread costs more than it saves.
@@ -189,8 +196,9 @@ void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMes
     for (const MeshSource& source : sources)
         corners += 3 * size_t(source.mesh->numFaces);
     std::vector<CollectWork> works(sources.size());
-    ForEachShared(sources.size(), corners >= sharedCorners,
-                  [&](size_t i) { CollectMesh(*sources[i].mesh, sources[i].normals, meshes[i], works[i]); });
+    ForEachShared(sources.size(), corners >= sharedCorners, [&](size_t i) {
+        CollectMesh(*sources[i].mesh, sources[i].normals, sources[i].gameNormals, meshes[i], works[i]);
+    });
     for (const CollectWork& done : works) {
         work.corners += done.corners;
         work.comparisons += done.comparisons;
@@ -199,7 +207,22 @@ void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMes
 
 } // namespace
 
-ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
+GameNormals TakeGameNormals(const CBrennicModel& model)
+{
+    GameNormals normals(size_t(model.GetMeshCount()));
+    for (size_t m = 0; m < normals.size(); ++m) {
+        const ModelMesh& mesh = *model.GetMesh(int(m));
+        normals[m].reserve(mesh.vertexCount);
+        for (uint32_t v = 0; v < mesh.vertexCount; ++v) {
+            const float* n = mesh.vertices[v].normal;
+            // The host's axes exchange the file's y and z, as the plug-in's own normals do.
+            normals[m].push_back(Point3(2 * n[0] - 1, 2 * n[2] - 1, 2 * n[1] - 1).Normalize());
+        }
+    }
+    return normals;
+}
+
+ExportScene CollectScene(const standin::Scene& scene, CollectWork* work, const GameNormals* gameNormals)
 {
     CollectWork unused;
     CollectWork& counted = work ? *work : unused;
@@ -210,7 +233,16 @@ ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
         const TriObject* object = node->GetTriObject();
         if (!object)
             continue;
-        sources.push_back({&object->mesh, standin::CornerNormals(object->mesh)});
+        const std::vector<Point3>* meshNormals = nullptr;
+        if (gameNormals) {
+            // The plug-in makes a node for every mesh; one it left out would shift the rest.
+            const Mesh& mesh = object->mesh;
+            if (sources.size() >= gameNormals->size() || mesh.numTVFaces != mesh.numFaces ||
+                size_t(mesh.numTVerts) != (*gameNormals)[sources.size()].size())
+                throw std::runtime_error("the game's normals do not fit the meshes the import made");
+            meshNormals = &(*gameNormals)[sources.size()];
+        }
+        sources.push_back({&object->mesh, standin::CornerNormals(object->mesh), meshNormals});
         out.meshes.emplace_back();
         out.meshes.back().name = node->GetName();
         Mtl* material = node->GetMtl();
@@ -228,6 +260,8 @@ ExportScene CollectScene(const standin::Scene& scene, CollectWork* work)
         out.meshes.back().material = int(out.materials.size());
         out.materials.push_back(exported);
     }
+    if (gameNormals && sources.size() != gameNormals->size())
+        throw std::runtime_error("the game's normals do not fit the meshes the import made");
     CollectMeshes(sources, out.meshes, counted);
     return out;
 }

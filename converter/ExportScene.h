@@ -44,5 +44,18 @@ struct CollectWork {
     size_t comparisons = 0;
 };
 
-// Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths.
-ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr);
+class CBrennicModel;
+
+// The normals the game authored: per loaded mesh, in the model's order (which is the order of
+// the plug-in's nodes), the unit normal of each file vertex in the host's axes.
+using GameNormals = std::vector<std::vector<Point3>>;
+
+// Each vertex's packed normal word, mapped from the bytes' 0..1 to -1..1 and normalised.
+GameNormals TakeGameNormals(const CBrennicModel& model);
+
+// Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths. With
+// `gameNormals`, each corner takes its file vertex's normal (the plug-in's texture vertices are
+// the file's vertices before the weld) instead of the host's, so vertices the file keeps apart
+// stay apart; throws when they do not fit the scene's meshes.
+ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr,
+                         const GameNormals* gameNormals = nullptr);

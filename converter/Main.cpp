@@ -41,6 +41,11 @@ const char usage[] = "usage: brennic-import [options] INPUT...\n"
                      "                        each output (default: beside each input, named after it)\n"
                      "  --format FORMAT       glb, gltf or obj (default: from the output's extension, else glb)\n"
                      "  --include-lods        also import the LOD meshes the model refers to\n"
+                     "  --normals MODE        host or game (default host). host: the normals the import gives\n"
+                     "                        in 3ds Max, rebuilt after the weld and smooth across each mesh:\n"
+                     "                        the model as artists see it in the host. game: each vertex's\n"
+                     "                        normal as the file packs it, vertices kept apart where the\n"
+                     "                        file keeps them, so hard edges stay hard: shading as in the game\n"
                      "  --keep-dds            glTF: also offer each .dds through MSFT_texture_dds (inside a\n"
                      "                        .glb, referred to where it lies from a .gltf)\n"
                      "  --copy-textures       copy the .dds files beside the output; a .gltf with --keep-dds\n"
@@ -75,6 +80,7 @@ struct Options {
     std::string output;
     std::string format; // empty: from the output's extension
     bool includeLods = false;
+    bool gameNormals = false; // each vertex's normal from the file, not the host's
     bool copyTextures = false;
     bool keepDds = false;
     bool strict = false;
@@ -141,7 +147,12 @@ Options ParseArguments(int argc, char** argv)
             flag(options.version);
         else if (arg == "--include-lods")
             flag(options.includeLods);
-        else if (arg == "--copy-textures")
+        else if (arg == "--normals") {
+            const std::string mode = value();
+            if (mode != "host" && mode != "game")
+                throw UsageError("unknown normals '" + Printable(mode) + "': host or game");
+            options.gameNormals = mode == "game";
+        } else if (arg == "--copy-textures")
             flag(options.copyTextures);
         else if (arg == "--keep-dds")
             flag(options.keepDds);
@@ -321,11 +332,12 @@ struct Converted {
 };
 
 // While it lives, each load the plug-in finishes reports what it left out as warnings, and
-// the .mesh files it read are kept from the outputs.
+// the .mesh files it read are kept from the outputs. With `normals`, it takes the game's
+// normals of the meshes loaded.
 class LoadWatch {
 public:
-    LoadWatch(std::vector<std::string>& into, OutputFiles& outputs, MainLoad& main)
-        : warnings(into), files(outputs), mainLoad(main)
+    LoadWatch(std::vector<std::string>& into, OutputFiles& outputs, MainLoad& main, GameNormals* normals = nullptr)
+        : warnings(into), files(outputs), mainLoad(main), gameNormals(normals)
     {
         CBrennicModel::SetLoadObserver(&Observe, this);
     }
@@ -350,10 +362,13 @@ private:
         // Every file read, by the identity the loader read it by, however it was found.
         for (const auto& [identity, path] : model.FilesRead())
             watch.files.ProtectFile(identity.volume, identity.index, ToDisplayPath(path));
+        if (watch.gameNormals)
+            *watch.gameNormals = TakeGameNormals(model);
     }
     std::vector<std::string>& warnings;
     OutputFiles& files;
     MainLoad& mainLoad;
+    GameNormals* gameNormals;
 };
 
 // One input: import through the plug-in, collect, write. Throws with the reason on failure;
@@ -381,8 +396,9 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
         standin::Scene scene; // gone before the files are written, as is its memory
         ImportOutcome outcome;
         MainLoad mainLoad;
+        GameNormals gameNormals;
         {
-            const LoadWatch watch(warnings, files, mainLoad);
+            const LoadWatch watch(warnings, files, mainLoad, options.gameNormals ? &gameNormals : nullptr);
             outcome = driver.Import(hostPath, options.includeLods, scene);
         }
         if (outcome.result != 1)
@@ -398,7 +414,7 @@ Converted Convert(PluginDriver& driver, const Job& job, const Options& options, 
                 std::fprintf(stderr, "%s\n", Printable(outcome.summary.substr(start, end - start)).c_str());
             std::fprintf(stderr, "%s\n", Printable(outcome.summary.substr(start)).c_str());
         }
-        exported = CollectScene(scene);
+        exported = CollectScene(scene, nullptr, options.gameNormals ? &gameNormals : nullptr);
     }
     const std::string contentRoot = ContentRootOf(hostPath);
     for (const ExportTexture& texture : exported.textures)

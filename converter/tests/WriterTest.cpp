@@ -526,6 +526,46 @@ TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsKeepTheirVerticesBoundsA
     }
 }
 
+TEST_F(WriterTest, ASplitCubeKeepsFlatSidesWithTheGameNormalsAndTheHostsSmoothNormalsByDefault)
+{
+    const std::string model = content.WriteModel("props\\cube", modelwriter::MeshListChunk(std::vector<MeshSpec>{
+                                                                    modelwriter::SplitCube("props\\cube", "cube")}));
+    for (const bool game : {false, true}) {
+        SCOPED_TRACE(game ? "--normals game" : "default");
+        const std::string glb = output.Path() + (game ? "/game.glb" : "/host.glb");
+        const std::string command =
+            std::string(BRENNIC_IMPORT) + " -q -o '" + glb + "' '" + model + "'" + (game ? " --normals game" : "");
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        const Glb read(glb);
+        const std::vector<float> p = read.Read(read.Attributes(0).at("POSITION")),
+                                 n = read.Read(read.Attributes(0).at("NORMAL")),
+                                 index = read.Read(read.Primitive(0).at("indices"));
+        ASSERT_EQ(p.size(), 3 * 24u) << "the sides' own texture corners keep their vertices apart";
+        ASSERT_EQ(index.size(), 3 * 12u);
+        const auto vector = [](const std::vector<float>& values, size_t i) {
+            return aiVector3D(values[3 * i], values[3 * i + 1], values[3 * i + 2]);
+        };
+        std::map<std::array<float, 3>, std::set<std::array<float, 3>>> normalsAt; // by position
+        for (size_t t = 0; t < index.size(); t += 3) {
+            const size_t a = size_t(index[t]), b = size_t(index[t + 1]), c = size_t(index[t + 2]);
+            aiVector3D facing = (vector(p, b) - vector(p, a)) ^ (vector(p, c) - vector(p, a));
+            facing.Normalize();
+            for (const size_t corner : {a, b, c}) {
+                const float along = vector(n, corner) * facing;
+                if (game)
+                    EXPECT_NEAR(along, 1.0f, 1e-4f) << "triangle " << t / 3 << ": its side's own normal";
+                else
+                    EXPECT_LT(along, 0.9f) << "triangle " << t / 3 << ": smoothed over the corner's sides";
+                normalsAt[{p[3 * corner], p[3 * corner + 1], p[3 * corner + 2]}].insert(
+                    {n[3 * corner], n[3 * corner + 1], n[3 * corner + 2]});
+            }
+        }
+        ASSERT_EQ(normalsAt.size(), 8u);
+        for (const auto& [position, normals] : normalsAt)
+            EXPECT_EQ(normals.size(), game ? 3u : 1u) << "the normals at a corner of the cube";
+    }
+}
+
 TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTextures)
 {
     // Two meshes of the same name with spaces: their materials must not merge.

@@ -230,6 +230,35 @@ Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name)
     return MeshListChunk(std::vector<MeshSpec>{mesh});
 }
 
+MeshSpec SplitCube(const std::string& name, const std::string& texture, float size, const std::array<float, 3>& centre)
+{
+    MeshSpec mesh;
+    mesh.name = name;
+    mesh.texture = texture;
+    const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}}; // counter-clockwise in (u, v) axes
+    for (int axis = 0; axis < 3; ++axis)
+        for (const float side : {-1.0f, 1.0f}) {
+            // u and v axes of this side, ordered so that u x v points outward.
+            const int u = (axis + (side > 0 ? 1 : 2)) % 3, v = (axis + (side > 0 ? 2 : 1)) % 3;
+            const auto base = static_cast<uint16_t>(mesh.staticVertices.size());
+            for (const auto& corner : corners) {
+                StaticVertex vertex;
+                float normal[3] = {0, 0, 0};
+                normal[axis] = side;
+                vertex.position[axis] = centre[size_t(axis)] + side * size / 2;
+                vertex.position[u] = centre[size_t(u)] + corner[0] * size / 2;
+                vertex.position[v] = centre[size_t(v)] + corner[1] * size / 2;
+                vertex.normal = PackUnitRange(normal[0] / 2 + 0.5f, normal[1] / 2 + 0.5f, normal[2] / 2 + 0.5f);
+                vertex.texCoord[0] = (corner[0] + 1) / 2;
+                vertex.texCoord[1] = (1 - corner[1]) / 2;
+                mesh.staticVertices.push_back(vertex);
+            }
+            mesh.indices.insert(mesh.indices.end(), {base, uint16_t(base + 1), uint16_t(base + 2), base,
+                                                     uint16_t(base + 2), uint16_t(base + 3)});
+        }
+    return mesh;
+}
+
 Bytes DdsHeader(uint32_t width, uint32_t height)
 {
     return DdsFileHeader(width, height, DdsSpec{}); // A8R8G8B8, one level

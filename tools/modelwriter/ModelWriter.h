@@ -103,6 +103,12 @@ Bytes TinyMeshes(unsigned count, const std::string& name, const std::string& tex
 // A mesh list of one mesh of three vertices and `indexCount` indices over them.
 Bytes IndexHeavyMesh(uint32_t indexCount, const std::string& name = "heavy");
 
+// A cube of side `size` about `centre` whose six sides keep four vertices of their own, each with
+// its side's packed normal and the texture's corners: 24 vertices, 12 triangles counter-clockwise
+// seen from outside, in file axes.
+MeshSpec SplitCube(const std::string& name, const std::string& texture, float size = 1.0f,
+                   const std::array<float, 3>& centre = {});
+
 // An uncompressed 32-bit BGRA DDS image; `pixel` gives RGBA for (x, y). DdsWriter.h writes the
 // other encodings.
 template <typename PixelFunction>
