@@ -15,6 +15,7 @@ packages=(
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 # the Windows module
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine wine64 fonts-wine xvfb xdotool imagemagick   # running it in real windows
+    blender python3-numpy                             # the Blender add-on's tests and the sample's render
 )
 # The glTF validator and three.js run on Node.js; a machine that has node and npm from elsewhere keeps them.
 command -v npm >/dev/null || packages+=(nodejs npm)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, checks the sources' formatting and that the module's sources are strict
 # C++03 (the host's compiler knows nothing later), builds and runs the test suite in the debug build,
-# fuzzes the loader, the DDS decoder and the whole conversion briefly, checks the Windows module
-# (binutils, then Wine in a real window), then builds and runs the suite under AddressSanitizer +
+# imports through the Blender add-on in Blender with that build's brennic-import, fuzzes the loader,
+# the DDS decoder and the whole conversion briefly, checks the Windows module (binutils, then Wine in
+# a real window), then builds and runs the suite under AddressSanitizer +
 # UndefinedBehaviorSanitizer (leak checks included).
 #   scripts/test.sh            (FUZZ_SECONDS, split between the three fuzzers; 0 skips them; default 60)
 set -euo pipefail
@@ -24,6 +25,9 @@ run_suite() {
 }
 
 run_suite dev
+
+echo "== the Blender add-on in Blender"
+blender/tests/run-blender-tests.sh build/dev
 
 # Each fuzz target runs a third of FUZZ_SECONDS.
 fuzz_seconds=${FUZZ_SECONDS:-60}
