@@ -1,7 +1,7 @@
 # The add-on in Blender, run by run-blender-tests.sh:
-#   blender -b --factory-startup --python test_brennic_import.py -- FIXTURES CONVERTER_FOLDER
-# FIXTURES holds the models brennic-blender-fixtures wrote; CONVERTER_FOLDER the brennic-import
-# to put on PATH. Every check is counted; any failure ends Blender with status 1.
+#   blender -b --factory-startup --python test_brennic_import.py -- ZIP FIXTURES CONVERTER_FOLDER
+# ZIP is the packaged add-on, installed as Blender's Install... button does; FIXTURES holds the
+# models brennic-blender-fixtures wrote; CONVERTER_FOLDER the brennic-import to put on PATH. Every check is counted; any failure ends Blender with status 1.
 
 import contextlib
 import ctypes
@@ -13,7 +13,7 @@ import traceback
 import addon_utils
 import bpy
 
-fixtures, converter_folder = sys.argv[sys.argv.index("--") + 1:]
+package, fixtures, converter_folder = sys.argv[sys.argv.index("--") + 1:]
 models = os.path.join(fixtures, "content", "meshes", "props")
 passed, failed = [], []
 
@@ -90,7 +90,10 @@ def corner_normals(obj):
 
 
 def run():
-    # The add-on, found in the user scripts folder the runner made.
+    # The add-on's zip, installed into the user scripts folder the runner made.
+    check("the zip installs", bpy.ops.preferences.addon_install(filepath=package) == {"FINISHED"})
+    installed = os.path.join(bpy.utils.user_resource("SCRIPTS", path="addons"), "brennic_import")
+    check("into the user scripts folder", os.path.isfile(os.path.join(installed, "__init__.py")), installed)
     module = addon_utils.enable("brennic_import", default_set=True, handle_error=lambda error: traceback.print_exc())
     check("the add-on is enabled", module is not None)
     if module is None:
