@@ -32,6 +32,9 @@ if ((${#missing[@]} > 0)); then
     DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The glTF validator and three.js the converter's tests run, at the versions their lock files pin.
+# The Node.js tools the converter's tests run, at the versions their lock files pin: the glTF
+# validator and three.js.
 [ -d converter/tests/gltf-validator/node_modules/gltf-validator ] || npm ci --prefix converter/tests/gltf-validator --no-audit --no-fund
 [ -d converter/tests/three-loader/node_modules/three ] || npm ci --prefix converter/tests/three-loader --no-audit --no-fund
+# gltfpack and glTF-Transform: the route from a .glb to a compressed web-ready file, tested.
+[ -d converter/tests/gltf-tools/node_modules/gltfpack ] || npm ci --prefix converter/tests/gltf-tools --no-audit --no-fund

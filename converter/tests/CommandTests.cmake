@@ -11,3 +11,7 @@ set_tests_properties(brennic-import.not_a_model_fails PROPERTIES WILL_FAIL TRUE)
 add_test(NAME brennic-import.conversions_and_failures
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/command-test.sh $<TARGET_FILE:brennic-import> ${BRENNIC_SAMPLE_DIR}/content
             ${CMAKE_CURRENT_SOURCE_DIR}/gltf-validator/validate.mjs ${CMAKE_CURRENT_SOURCE_DIR}/three-loader/load.mjs)
+# The route to a compressed web-ready file: gltfpack, and glTF-Transform's inspect before and after.
+add_test(NAME brennic-import.web_route_through_gltfpack
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/web-route-test.sh $<TARGET_FILE:brennic-import> ${BRENNIC_SAMPLE_MODEL}
+            ${CMAKE_CURRENT_SOURCE_DIR}/gltf-tools)
