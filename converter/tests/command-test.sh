@@ -89,6 +89,9 @@ run --format
 check "an option without its value: usage error" test $status -eq 2
 run --strict=yes "$sample"
 check "a flag given a value: usage error" test $status -eq 2
+run --normals=smooth "$sample"
+check "--normals other than host or game: usage error naming both" \
+    test $status -eq 2 -a -n "$(grep "unknown normals 'smooth': host or game" <<<"$out")"
 cp "$sample" ./-dash.model
 run --format=obj --output=dashed -- -dash.model
 check "--option=value, and -- ends the options" test $status -eq 0 -a -f dashed/-dash.obj
