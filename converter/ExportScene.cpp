@@ -100,7 +100,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     constexpr uint8_t longChain = 8;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     // The key settles the normal: through the vertex, or through the texture vertex.
-    const bool normalByVertex = gameNormals || cornerNormals.ByVertex();
+    const bool normalByKey = gameNormals || cornerNormals.ByVertex();
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
     const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
     std::vector<uint32_t> firstMade(anchors, none);
@@ -135,12 +135,12 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
                 ToYUp(normal, yUpNormal);
                 normalTaken = true;
             };
-            if (!normalByVertex)
+            if (!normalByKey)
                 takeNormal();
             auto isKey = [&](uint32_t made) {
                 ++comparisons;
                 return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                       (normalByVertex || std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0);
+                       (normalByKey || std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0);
             };
             const bool tabled = madeCount[anchor] == longChain;
             uint32_t made = none;
