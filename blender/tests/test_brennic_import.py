@@ -115,9 +115,15 @@ def run():
     result, _ = import_models(filepath=pair)
     check("no converter anywhere says where to put one", "brennic-import was not found" in str(result), result)
     check("nothing is imported without it", not objects_by_name())
+    beside = os.path.join(installed, "brennic-import")
+    os.symlink(os.path.join(converter_folder, "brennic-import"), beside)
+    result, _ = import_models(filepath=pair)
+    check("one beside the add-on is run", result == {"FINISHED"} and "box" in objects_by_name(), result)
+    os.unlink(beside)
+    clear_scene()
     preferences.converter = os.path.join(converter_folder, "brennic-import")
     result, _ = import_models(filepath=pair)
-    check("the preferences' path is run", result == {"FINISHED"}, result)
+    check("the preferences' path is run", result == {"FINISHED"} and "box" in objects_by_name(), result)
     clear_scene()
     preferences.converter = ""
     os.environ["PATH"] = converter_folder + os.pathsep + path
