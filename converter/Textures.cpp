@@ -24,6 +24,8 @@ struct TextureCache::File {
     int64_t modified = 0; // nanoseconds: a file rewritten in place is read again
     SharedBytes bytes;
     std::string readProblem;
+    bool hashed = false;
+    uint64_t hash = 0;    // of the whole file's bytes
     bool decoded = false; // tried
     SharedBytes png;
     TextureAlpha alpha = TextureAlpha::Opaque;
@@ -33,10 +35,10 @@ struct TextureCache::File {
     uint64_t counted = 0; // of keptBytes
 };
 
-// Per output folder: the copies' names, and which file each holds.
+// Per output folder: the copies' names, and which file took each first.
 struct TextureCache::CopyFolder {
     UniqueNames names;
-    std::map<std::string, std::vector<std::pair<File*, std::string>>> given; // wanted name: (file, name given)
+    std::map<std::string, std::vector<std::pair<File*, std::string>>> given; // name from the hash: (file, name given)
 };
 
 namespace {
@@ -137,6 +139,47 @@ SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, uint64_t fileSize, Te
     }
 }
 
+// A 64-bit hash of the bytes, the same on every machine: each 8-byte little-endian word is
+// mixed by multiplies and xor-shifts and folded in, the length last, so that bytes differing
+// only by trailing zeros differ. Not proof against bytes made to collide.
+uint64_t ContentHash(const uint8_t* bytes, size_t size)
+{
+    constexpr uint64_t multiplier = 0x9E3779B97F4A7C15, mixer = 0xD6E8FEB86659FD93;
+    const auto mix = [](uint64_t x) {
+        x = (x ^ (x >> 32)) * mixer;
+        x = (x ^ (x >> 29)) * mixer;
+        return x ^ (x >> 32);
+    };
+    uint64_t hash = 0;
+    for (size_t at = 0; at < size; at += 8) {
+        uint64_t word = 0;
+        for (size_t b = 0; b < 8 && at + b < size; ++b)
+            word |= uint64_t{bytes[at + b]} << (8 * b);
+        hash = (hash ^ mix(word)) * multiplier;
+    }
+    return mix(hash ^ uint64_t{size});
+}
+
+// `wanted` with the hash after its stem: "crate.512.dds" becomes "crate.512-0123456789abcdef.dds".
+// A stem that would make the name too long for a file system is cut short.
+std::string HashedName(const std::string& wanted, uint64_t hash)
+{
+    const fs::path path(wanted);
+    std::string stem = path.stem().string(), extension = path.extension().string();
+    if (extension.size() > 16) { // not an extension to keep: the hash goes at the end
+        stem = wanted;
+        extension.clear();
+    }
+    char suffix[18];
+    std::snprintf(suffix, sizeof suffix, "-%016llx", static_cast<unsigned long long>(hash));
+    constexpr size_t nameMax = 255;
+    // Room for UniqueNames' "_N" too, should two hashes ever meet.
+    const size_t room = nameMax - std::strlen(suffix) - extension.size() - 8;
+    if (stem.size() > room)
+        stem.resize(room);
+    return stem + suffix + extension;
+}
+
 // The plug-in looks for a texture as the content folder's textures/ + name + a size, the
 // largest first, and settles on the smallest when none is there.
 constexpr char texturesFolder[] = "content/textures/";
@@ -234,6 +277,10 @@ SharedBytes TextureCache::Bytes(File& file, std::string& problem)
         const OpenFile opened(file.path);
         bytesRead += file.size;
         if (opened.Check(file.size, file.readProblem) && opened.Read(0, size_t(file.size), *bytes, file.readProblem)) {
+            if (!file.hashed) {
+                file.hash = ContentHash(bytes->data(), bytes->size());
+                file.hashed = true;
+            }
             file.bytes = std::move(bytes);
             Keep(file);
         }
@@ -325,16 +372,20 @@ void TextureCache::Keep(File& file)
     }
 }
 
-std::string TextureCache::CopyName(const std::string& folder, File& file, const std::string& wanted)
+std::string TextureCache::CopyName(const std::string& folder, File& file, const std::string& wanted,
+                                   std::string& problem)
 {
+    if (!file.hashed && !Bytes(file, problem))
+        return {};
     std::unique_ptr<CopyFolder>& copies = copyFolders[Absolute(folder).string()];
     if (!copies)
         copies = std::make_unique<CopyFolder>();
-    std::vector<std::pair<File*, std::string>>& given = copies->given[wanted];
+    const std::string hashed = HashedName(wanted, file.hash);
+    std::vector<std::pair<File*, std::string>>& given = copies->given[hashed];
     for (const auto& [other, name] : given) {
         if (other == &file)
             return name;
-        // Another file with the very same bytes may share the copy.
+        // Two files with one hash: the same bytes share the copy; only a collision needs another name.
         std::string ignored;
         if (other->size == file.size) {
             const SharedBytes mine = Bytes(file, ignored), theirs = Bytes(*other, ignored);
@@ -342,7 +393,7 @@ std::string TextureCache::CopyName(const std::string& folder, File& file, const 
                 return name;
         }
     }
-    const fs::path path(wanted);
+    const fs::path path(hashed);
     given.emplace_back(&file, copies->names.Make(path.stem().string(), path.extension().string()));
     return given.back().second;
 }
@@ -419,8 +470,12 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
                 continue;
             }
             if (options.copyTextures) {
-                const std::string name =
-                    cache.CopyName(folder.string(), *file, SafeName(source.filename().string(), "texture.dds"));
+                const std::string name = cache.CopyName(folder.string(), *file,
+                                                        SafeName(source.filename().string(), "texture.dds"), problem);
+                if (name.empty()) {
+                    warn(problem);
+                    continue;
+                }
                 files.Write((folder / name).string(), bytes->data(), bytes->size());
                 made.dds = name;
             }

@@ -47,9 +47,10 @@ public:
     // The file decoded as DDS and encoded as PNG; null with `problem` when it cannot be.
     // `notes` gets what the user should know of a decode that worked (a cube map, say).
     SharedBytes Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes);
-    // The name `file`'s copy takes in `folder`: `wanted` unless another file with different
-    // bytes took it there earlier in this process, then a numbered variant.
-    std::string CopyName(const std::string& folder, File& file, const std::string& wanted);
+    // The name `file`'s copy takes in `folder`: `wanted` with a hash of the file's bytes added
+    // to its stem ("crate.512-0123456789abcdef.dds"), so that every process names the same
+    // bytes alike and different bytes apart. Empty with `problem` when the bytes cannot be read.
+    std::string CopyName(const std::string& folder, File& file, const std::string& wanted, std::string& problem);
 
     // For tests: files read and decoded so far.
     size_t Reads() const { return reads; }

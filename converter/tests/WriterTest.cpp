@@ -20,6 +20,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -160,6 +161,22 @@ std::vector<uint8_t> PngPixels(const std::string& bytes, size_t& width, size_t& 
     width = image.width;
     height = image.height;
     return image.rgba;
+}
+
+// The copies of a .dds named `stem` in `folder`, sorted: each "<stem>-<16 hex digits>.dds".
+std::vector<std::string> CopiesOf(const std::string& folder, const std::string& stem)
+{
+    static const std::regex hashed("-[0-9a-f]{16}\\.dds");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(stem, 0) == 0 && name != stem + ".dds") {
+            EXPECT_TRUE(std::regex_match(name.substr(stem.size()), hashed)) << name;
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TEST_F(WriterTest, TheSampleKeepsItsNodesAndTrianglesInEveryFormatAndValidates)
@@ -357,8 +374,8 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
         EXPECT_EQ(glb.bin.substr(view.at("byteOffset"), view.at("byteLength")), dds) << name;
         const json& referred = gltf.at("images").at(
             gltf.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
-        EXPECT_EQ(referred.at("uri"), name + ".512.dds");
-        EXPECT_EQ(ReadText(output.Path() + "/" + name + ".512.dds"), dds);
+        EXPECT_EQ(CopiesOf(output.Path(), name + ".512"), std::vector<std::string>{referred.at("uri")});
+        EXPECT_EQ(ReadText(output.Path() + "/" + referred.at("uri").get<std::string>()), dds);
     }
     EXPECT_EQ(glb.root.at("extensionsUsed"), json::array({"MSFT_texture_dds"}));
 }
@@ -404,11 +421,10 @@ TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPat
     EXPECT_EQ(warnings, std::vector<std::string>{});
     EXPECT_EQ(textures.Reads(), 1u);
     EXPECT_EQ(textures.Decodes(), 1u);
-    EXPECT_TRUE(fs::exists(output.Path() + "/shared.512.dds"));
-    EXPECT_FALSE(fs::exists(output.Path() + "/shared.512_2.dds")) << "one file, one copy";
+    EXPECT_EQ(CopiesOf(output.Path(), "shared.512").size(), 1u) << "one file, one copy";
 }
 
-TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
+TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOrProcess)
 {
     const auto texture = [](uint8_t red) {
         return modelwriter::Dds(1, 1, [red](uint32_t, uint32_t) { return std::array<uint8_t, 4>{red, 0, 0, 255}; });
@@ -421,11 +437,29 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
     Write(TexturedTriangle(second), OutputFormat::Gltf, "second.gltf", true, true);
     Write(TexturedTriangle(identical), OutputFormat::Obj, "third.obj", true);
 
-    EXPECT_EQ(ReadText(output.Path() + "/crate.512.dds"), ReadText(first)) << "not overwritten by the second";
-    EXPECT_EQ(ReadText(output.Path() + "/crate.512_2.dds"), ReadText(second));
-    EXPECT_FALSE(fs::exists(output.Path() + "/crate.512_3.dds")) << "the same bytes share a copy";
+    const std::vector<std::string> copies = CopiesOf(output.Path(), "crate.512");
+    ASSERT_EQ(copies.size(), 2u) << "the same bytes share a copy, different bytes never do";
     const json gltf = json::parse(ReadText(output.Path() + "/second.gltf"));
-    EXPECT_EQ(gltf.at("images").at(1).at("uri"), "crate.512_2.dds");
+    const std::string secondCopy = gltf.at("images").at(1).at("uri");
+    EXPECT_EQ(ReadText(output.Path() + "/" + secondCopy), ReadText(second));
+    const std::string firstCopy = copies[0] == secondCopy ? copies[1] : copies[0];
+    EXPECT_EQ(ReadText(output.Path() + "/" + firstCopy), ReadText(first)) << "not overwritten by the second";
+
+    // Another worker process, with its own cache, meeting them in another order, names
+    // each alike: batches write the same files on any number of workers.
+    TextureCache otherWorker;
+    const modelwriter::TemporaryFolder elsewhere;
+    const std::string reversed[] = {second, identical, first};
+    for (size_t i = 0; i < std::size(reversed); ++i) {
+        OutputFiles files;
+        const WriteOptions options{elsewhere.Path() + "/" + std::to_string(i) + ".obj", true, false, &otherWorker};
+        WriteObj(TexturedTriangle(reversed[i]), options, files, warnings);
+        files.Commit();
+    }
+    ASSERT_EQ(CopiesOf(elsewhere.Path(), "crate.512"), copies);
+    for (const std::string& copy : copies)
+        EXPECT_EQ(ReadText(elsewhere.Path() + "/" + copy), ReadText(output.Path() + "/" + copy)) << copy;
+    EXPECT_EQ(warnings, std::vector<std::string>{});
 }
 
 TEST_F(WriterTest, ACubeMapGivesItsFirstFaceWithAWarningAndAnAbsurdSizeIsRefusedUnread)
@@ -603,8 +637,10 @@ TEST_F(WriterTest, AMissingOrUndecodableTextureLeavesItsMaterialUntexturedAndRec
             const json& wanted = material.at("extras").at("missingTexture");
             EXPECT_EQ(wanted.at("name"), m ? "props/garbled" : "props/absent");
             // With --copy-textures the .gltf wants the copy of the .dds that is there.
+            const std::vector<std::string> copies = CopiesOf(output.Path(), "garbled.512");
+            ASSERT_EQ(copies.size(), 1u);
             const std::string dds = m == 0         ? relative(absent).string()
-                                    : path == gltf ? "garbled.512.dds"
+                                    : path == gltf ? copies[0]
                                                    : relative(content.TexturePath("props\\garbled", "512")).string();
             EXPECT_EQ(wanted.at("dds"), dds);
             EXPECT_EQ(
