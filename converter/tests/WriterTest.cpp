@@ -3,6 +3,7 @@
 #include "Dds.h"
 #include "DdsWriter.h"
 #include "ExportTestSupport.h"
+#include "SpillFile.h"
 #include "Textures.h"
 #include "UniqueNames.h"
 #include "Writers.h"
@@ -162,6 +163,8 @@ std::vector<uint8_t> PngPixels(const std::string& bytes, size_t& width, size_t& 
     height = image.height;
     return image.rgba;
 }
+
+std::string UnescapeUri(const std::string& uri);
 
 // The copies of a .dds named `stem` in `folder`, sorted: each "<stem>-<16 hex digits>.dds".
 std::vector<std::string> CopiesOf(const std::string& folder, const std::string& stem)
@@ -460,6 +463,127 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOr
     for (const std::string& copy : copies)
         EXPECT_EQ(ReadText(elsewhere.Path() + "/" + copy), ReadText(output.Path() + "/" + copy)) << copy;
     EXPECT_EQ(warnings, std::vector<std::string>{});
+}
+
+// Pixels no PNG compresses much: a multiply-xorshift of the position and a seed.
+modelwriter::Bytes NoiseDds(uint32_t side, uint32_t seed)
+{
+    return modelwriter::Dds(side, side, [seed](uint32_t x, uint32_t y) {
+        uint64_t bits = (uint64_t{y} << 32 | x) * 0x9E3779B97F4A7C15 + seed;
+        bits ^= bits >> 29;
+        bits *= 0xBF58476D1CE4E5B9;
+        bits ^= bits >> 32;
+        return std::array<uint8_t, 4>{uint8_t(bits), uint8_t(bits >> 8), uint8_t(bits >> 16), uint8_t(bits >> 24)};
+    });
+}
+
+TEST_F(WriterTest, PngsAreNotHeldPastTheirWritingSoMemoryDoesNotGrowWithTheTextures)
+{
+    constexpr uint32_t count = 24, side = 16;
+    std::vector<MeshSpec> meshes;
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string name = "props\\t" + std::to_string(i);
+        content.WriteTexture(name, "512", NoiseDds(side, i));
+        meshes.push_back(Triangle("m" + std::to_string(i), name));
+    }
+    const ExportScene exported = Build(meshes);
+    const uint64_t fileSize = fs::file_size(content.TexturePath("props\\t0", "512"));
+    // Room for a few of them: the rest are dropped, and made again when wanted.
+    const uint64_t limit = 12 * fileSize;
+    TextureCache small(limit);
+    const std::string gltf = ExportTest::Write(exported, OutputFormat::Gltf, "many.gltf", small, true, true);
+    const std::string obj = ExportTest::Write(exported, OutputFormat::Obj, "many.obj", small);
+    const std::string glb = ExportTest::Write(exported, OutputFormat::Glb, "many.glb", small, false, true);
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+    // What the cache keeps, and one texture's file and PNG in hand (a PNG of noise is about as
+    // large as its pixels, which are about the file).
+    EXPECT_LE(small.PeakBytesHeld(), limit + 3 * fileSize) << "of " << count << " textures";
+    EXPECT_LE(small.BytesHeld(), limit) << "once written, only what the cache keeps";
+    EXPECT_GT(small.Decodes(), size_t(count)) << "some were dropped, and made again for the next output";
+    ExpectValid({gltf, glb});
+
+    // The .glb carries the very PNGs the .gltf has beside it, and each .dds as it lies.
+    const Glb read(glb);
+    const json separate = json::parse(ReadText(gltf));
+    ASSERT_EQ(read.root.at("textures").size(), size_t(count));
+    for (size_t t = 0; t < count; ++t) {
+        SCOPED_TRACE(t);
+        const json& texture = read.root.at("textures").at(t);
+        const auto view = [&](size_t image) {
+            const json& entry =
+                read.root.at("bufferViews").at(read.root.at("images").at(image).at("bufferView").get<size_t>());
+            return read.bin.substr(entry.at("byteOffset"), entry.at("byteLength"));
+        };
+        const std::string pngUri =
+            separate.at("images").at(separate.at("textures").at(t).at("source").get<size_t>()).at("uri");
+        EXPECT_EQ(view(texture.at("source")), ReadText(output.Path() + "/" + UnescapeUri(pngUri)));
+        EXPECT_EQ(view(texture.at("extensions").at("MSFT_texture_dds").at("source")),
+                  ReadText(content.TexturePath("props\\t" + std::to_string(t), "512")));
+    }
+}
+
+TEST_F(WriterTest, ATextureTooLargeForTheMemoryIsAWarningAndTheModelIsWrittenWithoutIt)
+{
+    content.WriteTexture("props\\huge", "512", NoiseDds(64, 1));
+    content.WriteTexture("props\\fine", "512", NoiseDds(2, 2));
+    textures.LimitDecodeAllocationsForTests(8 << 10); // the huge one's pixels take 16 KiB
+    const ExportScene exported =
+        Build({Triangle("props\\big", "props\\huge"), Triangle("props\\small", "props\\fine")});
+    const std::string glb = Write(exported, OutputFormat::Glb, "short.glb");
+    const std::string obj = Write(exported, OutputFormat::Obj, "short.obj", true);
+    ExpectValid({glb});
+
+    const std::string problem = "cannot be decoded: there is not enough memory to decode it: 64 x 64 pixels";
+    ASSERT_EQ(warnings.size(), 2u) << "one per output";
+    for (const std::string& warning : warnings)
+        EXPECT_EQ(warning, "texture " + content.TexturePath("props\\huge", "512") + " " + problem +
+                               "; its material has no texture");
+    const Glb read(glb);
+    const json& materials = read.root.at("materials");
+    EXPECT_EQ(materials.at(0).at("extras").at("missingTexture").at("problem"), problem);
+    EXPECT_FALSE(materials.at(0).at("pbrMetallicRoughness").contains("baseColorTexture"));
+    EXPECT_TRUE(materials.at(1).at("pbrMetallicRoughness").contains("baseColorTexture"));
+    const std::string mtl = ReadText(output.Path() + "/short.mtl");
+    EXPECT_NE(mtl.find("# no texture: props/huge " + problem), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("map_Kd short_textures/fine.512.png"), std::string::npos) << mtl;
+    EXPECT_EQ(CopiesOf(output.Path(), "huge.512").size(), 1u) << "a copy needs no decode";
+}
+
+// The open descriptors of this process.
+size_t OpenDescriptors()
+{
+    return size_t(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+TEST(SpillFileTest, SpansComeBackAsWrittenAndNothingIsLeftBehindEitherWay)
+{
+    std::string large(3 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + i / 4096);
+    const std::string small = "a PNG, say";
+    const size_t descriptors = OpenDescriptors();
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed" : "named");
+        const modelwriter::TemporaryFolder folder;
+        const std::string glb = folder.Path() + "/not yet made/out.glb";
+        {
+            SpillFile spill(glb, unnamed);
+            const SpillSpan first = spill.Append(large.data(), large.size() - 3); // past a megabyte, unevenly
+            const SpillSpan second = spill.Append(small.data(), small.size());
+            EXPECT_EQ(spill.Size(), large.size() - 3 + small.size());
+            EXPECT_TRUE(fs::is_empty(folder.Path())) << "the spill file has no name, not even while it is used";
+            OutputFiles files;
+            OutputFile& out = files.Create(glb);
+            spill.CopyTo(second, out);
+            spill.CopyTo(first, out);
+            out.Close();
+            files.Commit();
+        }
+        EXPECT_EQ(ReadText(glb), small + large.substr(0, large.size() - 3));
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder.Path()), fs::recursive_directory_iterator()), 2)
+            << "the output and its folder";
+        EXPECT_EQ(OpenDescriptors(), descriptors);
+    }
 }
 
 TEST_F(WriterTest, ACubeMapGivesItsFirstFaceWithAWarningAndAnAbsurdSizeIsRefusedUnread)
