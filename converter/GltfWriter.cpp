@@ -49,16 +49,18 @@ class GltfBuilder {
     struct MeshFill;
 
     // Where a view's bytes come from when the buffer is written: bytes as they lie, indices
-    // narrowed to 16 bits, or a mesh's vertices once checked (interleaved as ExportVertex is).
+    // narrowed to 16 bits, a mesh's vertices once checked (interleaved as ExportVertex is), or
+    // an image waiting in the spill file.
     struct Source {
         const void* bytes = nullptr;
         const std::vector<uint32_t>* narrowed = nullptr;
         const MeshFill* fill = nullptr;
+        const SpillFile* spill = nullptr;
+        SpillSpan span;
     };
 
 public:
     json root = json::object();
-    std::map<std::pair<const void*, std::string>, size_t> images; // by bytes embedded, else by URI
 
     size_t BinSize() const { return binSize; }
 
@@ -77,18 +79,23 @@ public:
         return Push("bufferViews", std::move(entry));
     }
 
-    // An image in the buffer (for .glb) or a file beside the output.
+    // An image in the buffer, from `spill` (for .glb), or a file beside the output.
     // Textures that share bytes or a file share the image.
-    size_t Image(const SharedBytes& embedded, const std::string& uri, const char* mimeType)
+    size_t Image(const SpillFile* spill, SpillSpan span, const std::string& uri, const char* mimeType)
     {
-        const auto [known, isNew] = images.try_emplace({embedded.get(), embedded ? std::string() : uri}, 0);
+        if (!spill) {
+            const auto [known, isNew] = imagesByUri.try_emplace(uri, 0);
+            if (isNew) // the file's own bytes tell its type
+                known->second = Push("images", {{"uri", UriReference(uri)}});
+            return known->second;
+        }
+        const auto [known, isNew] = imagesBySpan.try_emplace(span.offset, 0);
         if (!isNew)
             return known->second;
-        if (!embedded)
-            return known->second = Push("images", {{"uri", UriReference(uri)}}); // the file's own bytes tell its type
         Source source;
-        source.bytes = embedded->data();
-        const size_t view = View(embedded->size(), 0, source);
+        source.spill = spill;
+        source.span = span;
+        const size_t view = View(size_t(span.size), 0, source);
         return known->second = Push("images", {{"bufferView", view}, {"mimeType", mimeType}});
     }
 
@@ -178,6 +185,8 @@ public:
                 }
             } else if (part.source.fill) {
                 file.Write(part.source.fill->vertices->data(), part.size);
+            } else if (part.source.spill) {
+                part.source.spill->CopyTo(part.source.span, file);
             } else {
                 file.Write(part.source.bytes, part.size);
             }
@@ -219,6 +228,8 @@ private:
     std::vector<std::unique_ptr<MeshFill>> fills; // each where its view's Source points
     std::vector<Part> parts;                      // in the order of their views
     size_t binSize = 0;
+    std::map<std::string, size_t> imagesByUri;
+    std::map<uint64_t, size_t> imagesBySpan; // by offset in the spill file
 };
 
 const char* AlphaMode(TextureAlpha alpha)
@@ -259,7 +270,10 @@ void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings)
 {
-    const std::vector<TextureReference> textures = PrepareTextures(scene, options, binary, files, warnings);
+    // A .glb's images wait on disk till its buffer is written, not in memory.
+    SpillFile spill(options.outputPath);
+    const std::vector<TextureReference> textures =
+        PrepareTextures(scene, options, binary ? &spill : nullptr, files, warnings);
 
     GltfBuilder gltf;
     gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
@@ -286,12 +300,13 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     std::vector<int> textureEntries(textures.size(), -1);
     for (size_t t = 0; t < textures.size(); ++t) {
         const TextureReference& texture = textures[t];
-        if (!texture.pngBytes)
+        if (!texture.hasPng)
             continue;
-        json entry = {{"sampler", 0},
-                      {"source", gltf.Image(binary ? texture.pngBytes : nullptr, texture.png, "image/png")}};
+        const SpillFile* embedded = binary ? &spill : nullptr;
+        json entry = {{"sampler", 0}, {"source", gltf.Image(embedded, texture.pngSpan, texture.png, "image/png")}};
         if (options.keepDds)
-            entry["extensions"][ddsExtension]["source"] = gltf.Image(texture.ddsBytes, texture.dds, "image/vnd-ms.dds");
+            entry["extensions"][ddsExtension]["source"] =
+                gltf.Image(embedded, texture.ddsSpan, texture.dds, "image/vnd-ms.dds");
         textureEntries[t] = int(gltf.Push("textures", std::move(entry)));
     }
     if (gltf.root.contains("textures")) {

@@ -35,7 +35,7 @@ std::string CommentText(std::string text)
 void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
               std::vector<std::string>& warnings)
 {
-    const std::vector<TextureReference> textures = PrepareTextures(scene, options, false, files, warnings);
+    const std::vector<TextureReference> textures = PrepareTextures(scene, options, nullptr, files, warnings);
 
     // Material names are how the OBJ finds its materials in the MTL: each must be one of a kind.
     UniqueNames taken;

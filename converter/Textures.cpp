@@ -24,8 +24,11 @@ struct TextureCache::File {
     int64_t modified = 0; // nanoseconds: a file rewritten in place is read again
     SharedBytes bytes;
     std::string readProblem;
-    bool decoded = false; // tried
+    bool hashed = false;
+    uint64_t hash = 0;    // of the whole file's bytes
+    bool decoded = false; // tried, and its PNG (if any) still kept
     SharedBytes png;
+    uint32_t width = 0, height = 0; // from its header, once read
     TextureAlpha alpha = TextureAlpha::Opaque;
     std::string decodeProblem;
     std::vector<std::string> notes;
@@ -33,10 +36,14 @@ struct TextureCache::File {
     uint64_t counted = 0; // of keptBytes
 };
 
-// Per output folder: the copies' names, and which file each holds.
+// Per output folder: the copies' names, and which file took each first.
 struct TextureCache::CopyFolder {
     UniqueNames names;
-    std::map<std::string, std::vector<std::pair<File*, std::string>>> given; // wanted name: (file, name given)
+    std::map<std::string, std::vector<std::pair<File*, std::string>>> given; // name from the hash: (file, name given)
+};
+
+struct TextureCache::Tally {
+    uint64_t held = 0, peak = 0;
 };
 
 namespace {
@@ -115,26 +122,70 @@ private:
 // The largest DDS header: magic, header and DX10 extension.
 constexpr size_t ddsHeaderBytes = 4 + 124 + 20;
 
-// The top level as PNG: RGB when every pixel is opaque, else RGBA. Null with `problem` in our
-// words when the bytes are no DDS texture we can read.
+// The top level as PNG: RGB when every pixel is opaque, else RGBA. False with `problem` in our
+// words when the bytes are no DDS texture we can read. The bytes are let go once decoded, so
+// that they and the PNG are never held together; the pixels go before the PNG is handed on.
 // `fileSize` is the whole file's: the bytes may hold only its top level.
-SharedBytes DecodeToPng(const std::vector<uint8_t>& bytes, uint64_t fileSize, TextureAlpha& alpha, std::string& problem,
-                        std::vector<std::string>& notes)
+bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, std::vector<uint8_t>& png, TextureAlpha& alpha,
+                 std::string& problem, std::vector<std::string>& notes)
 {
     dds::Image image;
-    if (!dds::Decode(bytes.data(), bytes.size(), image, problem, notes, TextureCache::maxPixels, fileSize))
-        return nullptr;
+    if (!dds::Decode(bytes->data(), bytes->size(), image, problem, notes, TextureCache::maxPixels, fileSize))
+        return false;
+    bytes.reset();
     switch (dds::ClassifyAlpha(image)) {
     case dds::Alpha::Opaque: alpha = TextureAlpha::Opaque; break;
     case dds::Alpha::Cutout: alpha = TextureAlpha::Cutout; break;
     case dds::Alpha::Blended: alpha = TextureAlpha::Blended; break;
     }
     try {
-        return std::make_shared<const std::vector<uint8_t>>(dds::EncodePng(image, alpha != TextureAlpha::Opaque));
+        png = dds::EncodePng(image, alpha != TextureAlpha::Opaque);
+        return true;
     } catch (const std::runtime_error&) {
         problem = "its pixels could not be made a PNG";
-        return nullptr;
+        return false;
     }
+}
+
+// A 64-bit hash of the bytes, the same on every machine: each 8-byte little-endian word is
+// mixed by multiplies and xor-shifts and folded in, the length last, so that bytes differing
+// only by trailing zeros differ. Not proof against bytes made to collide.
+uint64_t ContentHash(const uint8_t* bytes, size_t size)
+{
+    constexpr uint64_t multiplier = 0x9E3779B97F4A7C15, mixer = 0xD6E8FEB86659FD93;
+    const auto mix = [](uint64_t x) {
+        x = (x ^ (x >> 32)) * mixer;
+        x = (x ^ (x >> 29)) * mixer;
+        return x ^ (x >> 32);
+    };
+    uint64_t hash = 0;
+    for (size_t at = 0; at < size; at += 8) {
+        uint64_t word = 0;
+        for (size_t b = 0; b < 8 && at + b < size; ++b)
+            word |= uint64_t{bytes[at + b]} << (8 * b);
+        hash = (hash ^ mix(word)) * multiplier;
+    }
+    return mix(hash ^ uint64_t{size});
+}
+
+// `wanted` with the hash after its stem: "crate.512.dds" becomes "crate.512-0123456789abcdef.dds".
+// A stem that would make the name too long for a file system is cut short.
+std::string HashedName(const std::string& wanted, uint64_t hash)
+{
+    const fs::path path(wanted);
+    std::string stem = path.stem().string(), extension = path.extension().string();
+    if (extension.size() > 16) { // not an extension to keep: the hash goes at the end
+        stem = wanted;
+        extension.clear();
+    }
+    char suffix[18];
+    std::snprintf(suffix, sizeof suffix, "-%016llx", static_cast<unsigned long long>(hash));
+    constexpr size_t nameMax = 255;
+    // Room for UniqueNames' "_N" too, should two hashes ever meet.
+    const size_t room = nameMax - std::strlen(suffix) - extension.size() - 8;
+    if (stem.size() > room)
+        stem.resize(room);
+    return stem + suffix + extension;
 }
 
 // The plug-in looks for a texture as the content folder's textures/ + name + a size, the
@@ -185,8 +236,32 @@ std::string NamesTried(const std::string& path)
 
 } // namespace
 
-TextureCache::TextureCache(uint64_t limit) : keptLimit(limit) {}
+TextureCache::TextureCache(uint64_t limit) : keptLimit(limit), tally(std::make_shared<Tally>()) {}
 TextureCache::~TextureCache() = default;
+
+uint64_t TextureCache::BytesHeld() const
+{
+    return tally->held;
+}
+
+uint64_t TextureCache::PeakBytesHeld() const
+{
+    return tally->peak;
+}
+
+// Bytes the tally counts for as long as anyone holds them.
+SharedBytes TextureCache::Held(std::vector<uint8_t>&& bytes)
+{
+    const uint64_t size = bytes.size();
+    auto* held = new std::vector<uint8_t>(std::move(bytes));
+    tally->held += size;
+    tally->peak = std::max(tally->peak, tally->held);
+    const std::shared_ptr<Tally> counter = tally;
+    return SharedBytes(held, [counter, size](const std::vector<uint8_t>* gone) {
+        counter->held -= size;
+        delete gone;
+    });
+}
 
 TextureCache::File* TextureCache::Find(const std::string& path, std::string& problem, bool* absent)
 {
@@ -210,7 +285,7 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
     std::unique_ptr<File>& file = files[{uint64_t(status.st_dev), uint64_t(status.st_ino)}];
     const int64_t modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     if (file && (file->size != uint64_t(status.st_size) || file->modified != modified)) {
-        // Rewritten since it was read: its bytes and PNG go, its copies keep their names.
+        // Rewritten since it was read: all that was learnt of it goes.
         keptBytes -= file->counted;
         File fresh;
         fresh.path = file->path;
@@ -228,59 +303,104 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
 
 SharedBytes TextureCache::Bytes(File& file, std::string& problem)
 {
-    if (!file.bytes && file.readProblem.empty()) {
-        auto bytes = std::make_shared<std::vector<uint8_t>>();
+    SharedBytes bytes = file.bytes;
+    if (!bytes && file.readProblem.empty()) {
         ++reads;
         const OpenFile opened(file.path);
         bytesRead += file.size;
-        if (opened.Check(file.size, file.readProblem) && opened.Read(0, size_t(file.size), *bytes, file.readProblem)) {
-            file.bytes = std::move(bytes);
+        try {
+            std::vector<uint8_t> read;
+            if (opened.Check(file.size, file.readProblem) && opened.Read(0, size_t(file.size), read, file.readProblem))
+                bytes = Held(std::move(read));
+        } catch (const std::bad_alloc&) {
+            file.readProblem = "cannot be read: there is not enough memory to hold its " + SizeText(file.size);
+        }
+        if (bytes && !file.hashed) {
+            file.hash = ContentHash(bytes->data(), bytes->size());
+            file.hashed = true;
+        }
+        if (bytes) {
+            file.bytes = bytes;
             Keep(file);
         }
     }
     problem = file.readProblem;
-    return file.bytes;
+    return bytes;
 }
 
 SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes)
 {
+    SharedBytes png = file.png;
     if (!file.decoded) {
         file.decoded = true;
         ++decodes;
-        // The whole file when it is at hand already, else only what the decode reads.
-        SharedBytes bytes = file.bytes;
-        std::string why;
-        bool readFailed = false;
-        if (!bytes)
-            bytes = ReadTopLevel(file, why, readFailed);
-        if (bytes)
-            file.png = DecodeToPng(*bytes, file.size, file.alpha, why, file.notes);
-        if (file.png)
+        png = Decode(file);
+        if (png) {
+            file.png = png;
             Keep(file);
-        else
-            file.decodeProblem = readFailed ? why : "cannot be decoded as DDS (" + why + ")";
+        }
     }
     alpha = file.alpha;
     problem = file.decodeProblem;
     notes.insert(notes.end(), file.notes.begin(), file.notes.end());
-    return file.png;
+    return png;
+}
+
+// The file's PNG, freshly made; null with its decodeProblem set. Running out of memory on the
+// way is such a problem too: the texture is left out, not the whole output.
+SharedBytes TextureCache::Decode(File& file)
+{
+    file.notes.clear();
+    file.decodeProblem.clear();
+    std::string why;
+    bool readFailed = false;
+    try {
+        // The whole file when it is at hand already, else only what the decode reads.
+        SharedBytes bytes = file.bytes;
+        if (bytes) {
+            dds::Header header;
+            if (dds::ReadHeader(bytes->data(), bytes->size(), header, why, file.size)) {
+                file.width = header.width;
+                file.height = header.height;
+            }
+        } else {
+            bytes = ReadTopLevel(file, why, readFailed);
+        }
+        if (bytes && decodeAllocationLimit &&
+            std::max<uint64_t>(bytes->size(), uint64_t{file.width} * file.height * 4) > decodeAllocationLimit)
+            throw std::bad_alloc();
+        std::vector<uint8_t> png;
+        if (bytes && DecodeToPng(std::move(bytes), file.size, png, file.alpha, why, file.notes))
+            return Held(std::move(png));
+    } catch (const std::bad_alloc&) {
+        file.notes.clear();
+        file.alpha = TextureAlpha::Opaque;
+        file.decodeProblem = "cannot be decoded: there is not enough memory to decode it";
+        if (file.width)
+            file.decodeProblem += ": " + std::to_string(file.width) + " x " + std::to_string(file.height) + " pixels";
+        return nullptr;
+    }
+    file.decodeProblem = readFailed ? why : "cannot be decoded as DDS (" + why + ")";
+    return nullptr;
 }
 
 // The header first: a texture that claims more pixels than we decode, or more bytes than the
 // file holds, costs no more than its header. Then the bytes up to the top level's end.
-SharedBytes TextureCache::ReadTopLevel(const File& file, std::string& problem, bool& readFailed)
+SharedBytes TextureCache::ReadTopLevel(File& file, std::string& problem, bool& readFailed)
 {
     ++reads;
     const OpenFile opened(file.path);
-    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    std::vector<uint8_t> bytes;
     const size_t headerBytes = size_t(std::min<uint64_t>(file.size, ddsHeaderBytes));
     bytesRead += headerBytes;
-    readFailed = !opened.Check(file.size, problem) || !opened.Read(0, headerBytes, *bytes, problem);
+    readFailed = !opened.Check(file.size, problem) || !opened.Read(0, headerBytes, bytes, problem);
     if (readFailed)
         return nullptr;
     dds::Header header;
-    if (!dds::ReadHeader(bytes->data(), bytes->size(), header, problem, file.size))
+    if (!dds::ReadHeader(bytes.data(), bytes.size(), header, problem, file.size))
         return nullptr;
+    file.width = header.width;
+    file.height = header.height;
     if (uint64_t{header.width} * header.height > maxPixels) {
         problem = "the image is too large: " + std::to_string(header.width) + " x " + std::to_string(header.height) +
                   " pixels, more than the " + std::to_string(maxPixels >> 20) + " Mi pixels we decode";
@@ -292,10 +412,10 @@ SharedBytes TextureCache::ReadTopLevel(const File& file, std::string& problem, b
                   " bytes, the file holds " + std::to_string(file.size);
         return nullptr;
     }
-    const size_t rest = size_t(header.topLevelEnd) - std::min(bytes->size(), size_t(header.topLevelEnd));
+    const size_t rest = size_t(header.topLevelEnd) - std::min(bytes.size(), size_t(header.topLevelEnd));
     bytesRead += rest;
-    readFailed = !opened.Read(bytes->size(), rest, *bytes, problem);
-    return readFailed ? nullptr : bytes;
+    readFailed = !opened.Read(bytes.size(), rest, bytes, problem);
+    return readFailed ? nullptr : Held(std::move(bytes));
 }
 
 void TextureCache::Keep(File& file)
@@ -303,6 +423,10 @@ void TextureCache::Keep(File& file)
     keptBytes -= file.counted;
     file.counted = (file.bytes ? file.bytes->size() : 0) + (file.png ? file.png->size() : 0);
     keptBytes += file.counted;
+    // A file taking more than a quarter of the bound would push out most others, and hold a
+    // large texture's memory for the rest of the run: whoever holds it now lets it go when done.
+    if (file.counted > keptLimit / 4)
+        return Drop(file);
     if (!file.isKept) {
         kept.push_back(&file);
         file.isKept = true;
@@ -315,26 +439,37 @@ void TextureCache::Keep(File& file)
             kept.push_back(&file);
             continue;
         }
-        keptBytes -= old.counted;
-        old.counted = 0;
-        old.bytes.reset();
-        old.png.reset();
-        old.decoded = false;
-        old.notes.clear();
         old.isKept = false;
+        Drop(old);
     }
 }
 
-std::string TextureCache::CopyName(const std::string& folder, File& file, const std::string& wanted)
+// Lets go of the file's bytes and PNG; what was learnt of it (its hash, its problems) stays.
+void TextureCache::Drop(File& file)
 {
+    keptBytes -= file.counted;
+    file.counted = 0;
+    file.bytes.reset();
+    if (file.png) {
+        file.png.reset();
+        file.decoded = false; // made again when next wanted
+    }
+}
+
+std::string TextureCache::CopyName(const std::string& folder, File& file, const std::string& wanted,
+                                   std::string& problem)
+{
+    if (!file.hashed && !Bytes(file, problem))
+        return {};
     std::unique_ptr<CopyFolder>& copies = copyFolders[Absolute(folder).string()];
     if (!copies)
         copies = std::make_unique<CopyFolder>();
-    std::vector<std::pair<File*, std::string>>& given = copies->given[wanted];
+    const std::string hashed = HashedName(wanted, file.hash);
+    std::vector<std::pair<File*, std::string>>& given = copies->given[hashed];
     for (const auto& [other, name] : given) {
         if (other == &file)
             return name;
-        // Another file with the very same bytes may share the copy.
+        // Two files with one hash: the same bytes share the copy; only a collision needs another name.
         std::string ignored;
         if (other->size == file.size) {
             const SharedBytes mine = Bytes(file, ignored), theirs = Bytes(*other, ignored);
@@ -342,7 +477,7 @@ std::string TextureCache::CopyName(const std::string& folder, File& file, const 
                 return name;
         }
     }
-    const fs::path path(wanted);
+    const fs::path path(hashed);
     given.emplace_back(&file, copies->names.Make(path.stem().string(), path.extension().string()));
     return given.back().second;
 }
@@ -362,7 +497,7 @@ std::string SafeName(const std::string& name, const char* fallback)
     return safe;
 }
 
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool embed,
+std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, SpillFile* embed,
                                               OutputFiles& files, std::vector<std::string>& warnings)
 {
     TextureCache ownCache;
@@ -413,31 +548,39 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
             continue;
         }
         if (options.copyTextures || (embed && options.keepDds)) {
+            // Let go before the decode, so the whole file and the pixels are not held together.
             const SharedBytes bytes = cache.Bytes(*file, problem);
             if (!bytes) {
                 warn(problem);
                 continue;
             }
             if (options.copyTextures) {
-                const std::string name =
-                    cache.CopyName(folder.string(), *file, SafeName(source.filename().string(), "texture.dds"));
+                const std::string name = cache.CopyName(folder.string(), *file,
+                                                        SafeName(source.filename().string(), "texture.dds"), problem);
+                if (name.empty()) {
+                    warn(problem);
+                    continue;
+                }
                 files.Write((folder / name).string(), bytes->data(), bytes->size());
                 made.dds = name;
             }
             if (embed && options.keepDds)
-                made.ddsBytes = bytes;
+                made.ddsSpan = embed->Append(bytes->data(), bytes->size());
         }
         std::vector<std::string> notes;
-        made.pngBytes = cache.Png(*file, made.alpha, problem, notes);
+        const SharedBytes png = cache.Png(*file, made.alpha, problem, notes);
         for (const std::string& note : notes)
             warnings.push_back("texture " + texture.path + ": " + note);
-        if (!made.pngBytes) {
+        if (!png) {
             warn(problem);
             continue;
         }
-        if (!embed) {
+        made.hasPng = true;
+        if (embed) {
+            made.pngSpan = embed->Append(png->data(), png->size());
+        } else {
             made.png = pngFolder + "/" + pngNames.Make(SafeName(source.stem().string(), "texture"), ".png");
-            files.Write((folder / made.png).string(), made.pngBytes->data(), made.pngBytes->size());
+            files.Write((folder / made.png).string(), png->data(), png->size());
         }
     }
     return references;

@@ -1,9 +1,12 @@
 #pragma once
 
 // Textures as the outputs use them. Every .dds file is read, decoded and made a PNG at most
-// once for the whole process (a batch), whichever models name it and however they spell its
-// path: files are told apart by device and inode.
+// once for the whole process (a batch) while its PNG fits the cache's bound, whichever models
+// name it and however they spell its path: files are told apart by device and inode. Pixels
+// are not kept beyond that bound: an output's PNGs go to their files (or its spill file) as
+// each is made, so memory does not grow with a batch or with a model's textures.
 
+#include "SpillFile.h"
 #include "Writers.h"
 
 #include <cstdint>
@@ -32,9 +35,12 @@ public:
 
     struct File;
 
-    // `keptBytes` bounds what stays in memory between outputs; beyond it the oldest files'
-    // bytes are dropped, and read again should another output need them.
-    explicit TextureCache(uint64_t keptBytes = uint64_t{1} << 30);
+    // What the cache keeps of files' bytes and PNGs between uses, at most; beyond it the oldest
+    // go, and are read and decoded again should another output need them. A file whose bytes
+    // and PNG pass a quarter of this is never kept.
+    static constexpr uint64_t defaultKeptBytes = uint64_t{64} << 20;
+
+    explicit TextureCache(uint64_t keptBytes = defaultKeptBytes);
     ~TextureCache();
     TextureCache(const TextureCache&) = delete;
     TextureCache& operator=(const TextureCache&) = delete;
@@ -47,18 +53,29 @@ public:
     // The file decoded as DDS and encoded as PNG; null with `problem` when it cannot be.
     // `notes` gets what the user should know of a decode that worked (a cube map, say).
     SharedBytes Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes);
-    // The name `file`'s copy takes in `folder`: `wanted` unless another file with different
-    // bytes took it there earlier in this process, then a numbered variant.
-    std::string CopyName(const std::string& folder, File& file, const std::string& wanted);
+    // The name `file`'s copy takes in `folder`: `wanted` with a hash of the file's bytes added
+    // to its stem ("crate.512-0123456789abcdef.dds"), so that every process names the same
+    // bytes alike and different bytes apart. Empty with `problem` when the bytes cannot be read.
+    std::string CopyName(const std::string& folder, File& file, const std::string& wanted, std::string& problem);
 
-    // For tests: files read and decoded so far.
+    // For tests: files read and decoded so far, and bytes of files and PNGs the cache made that
+    // are held (by it or by an output writing them), now and at most.
     size_t Reads() const { return reads; }
     size_t Decodes() const { return decodes; }
     uint64_t BytesRead() const { return bytesRead; }
+    uint64_t BytesHeld() const;
+    uint64_t PeakBytesHeld() const;
+    // For tests: a decode whose largest allocation (the pixels, or the top level's bytes) would
+    // pass this many bytes fails as the allocator would, with std::bad_alloc. 0: no limit.
+    void LimitDecodeAllocationsForTests(uint64_t bytes) { decodeAllocationLimit = bytes; }
 
 private:
-    SharedBytes ReadTopLevel(const File& file, std::string& problem, bool& readFailed);
+    struct Tally;
+    SharedBytes Held(std::vector<uint8_t>&& bytes);
+    SharedBytes ReadTopLevel(File& file, std::string& problem, bool& readFailed);
+    SharedBytes Decode(File& file);
     void Keep(File& file);
+    void Drop(File& file);
 
     std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<File>> files; // by device and inode
     struct CopyFolder;
@@ -67,24 +84,28 @@ private:
     uint64_t keptBytes = 0, keptLimit;
     size_t reads = 0, decodes = 0;
     uint64_t bytesRead = 0;
+    uint64_t decodeAllocationLimit = 0;
+    std::shared_ptr<Tally> tally; // shared with the bytes it counts, which may outlive the cache
 };
 
 struct TextureReference {
-    std::string name;     // as the model names it, '/' between folders (without the size the plug-in added)
-    std::string dds;      // where the .dds lies (or its copy), relative to the output's folder, '/'
-    std::string png;      // the PNG written beside the output, likewise; empty when embedded or none
-    SharedBytes pngBytes; // null when no PNG could be made
-    SharedBytes ddsBytes; // only when the output embeds the .dds itself
+    std::string name;    // as the model names it, '/' between folders (without the size the plug-in added)
+    std::string dds;     // where the .dds lies (or its copy), relative to the output's folder, '/'
+    std::string png;     // the PNG written beside the output, likewise; empty when embedded or none
+    bool hasPng = false; // false when no PNG could be made
+    SpillSpan pngSpan;   // where an embedded PNG waits in the output's spill file
+    SpillSpan ddsSpan;   // likewise the .dds, only when the output embeds the .dds itself
     TextureAlpha alpha = TextureAlpha::Opaque;
     std::string problem; // why there is no PNG, in words
 };
 
-// One reference per scene texture, in order. With `embed` the PNG (and with keepDds the .dds)
-// is handed over as bytes; else PNGs are written in `<stem>_textures/` beside the output.
-// Copies and PNGs are added to `files`. A texture that is missing or cannot be decoded has no
-// PNG and a warning: the writers leave its materials untextured, since a reference to a file a
-// reader cannot show makes strict readers refuse the whole output.
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, bool embed,
+// One reference per scene texture, in order. With `embed` each PNG (and with keepDds each .dds)
+// is appended to `embed`, to be copied into the output; else PNGs are written in
+// `<stem>_textures/` beside the output. Copies and PNGs are added to `files` as each is made.
+// A texture that is missing or cannot be decoded (for want of memory too) has no PNG and a
+// warning: the writers leave its materials untextured, since a reference to a file a reader
+// cannot show makes strict readers refuse the whole output.
+std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, SpillFile* embed,
                                               OutputFiles& files, std::vector<std::string>& warnings);
 
 // `path` relative to `folder`, with forward slashes; both made absolute first.

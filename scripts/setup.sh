@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev   # compilers, sanitizer and fuzzer runtimes
     clang-format                                      # the sources' formatting check
     libgtest-dev libgmock-dev libbenchmark-dev        # tests and benchmarks
+    time                                              # /usr/bin/time: the texture memory benchmark's peaks
     libassimp-dev assimp-utils                        # the benchmarks' reference importer
     nlohmann-json3-dev                                # the converter's glTF JSON
     libpng-dev                                        # the converter's PNG textures

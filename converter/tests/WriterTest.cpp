@@ -3,6 +3,7 @@
 #include "Dds.h"
 #include "DdsWriter.h"
 #include "ExportTestSupport.h"
+#include "SpillFile.h"
 #include "Textures.h"
 #include "UniqueNames.h"
 #include "Writers.h"
@@ -20,6 +21,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -160,6 +162,24 @@ std::vector<uint8_t> PngPixels(const std::string& bytes, size_t& width, size_t& 
     width = image.width;
     height = image.height;
     return image.rgba;
+}
+
+std::string UnescapeUri(const std::string& uri);
+
+// The copies of a .dds named `stem` in `folder`, sorted: each "<stem>-<16 hex digits>.dds".
+std::vector<std::string> CopiesOf(const std::string& folder, const std::string& stem)
+{
+    static const std::regex hashed("-[0-9a-f]{16}\\.dds");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(stem, 0) == 0 && name != stem + ".dds") {
+            EXPECT_TRUE(std::regex_match(name.substr(stem.size()), hashed)) << name;
+            names.push_back(name);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 TEST_F(WriterTest, TheSampleKeepsItsNodesAndTrianglesInEveryFormatAndValidates)
@@ -357,8 +377,8 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
         EXPECT_EQ(glb.bin.substr(view.at("byteOffset"), view.at("byteLength")), dds) << name;
         const json& referred = gltf.at("images").at(
             gltf.at("textures").at(index).at("extensions").at("MSFT_texture_dds").at("source").get<size_t>());
-        EXPECT_EQ(referred.at("uri"), name + ".512.dds");
-        EXPECT_EQ(ReadText(output.Path() + "/" + name + ".512.dds"), dds);
+        EXPECT_EQ(CopiesOf(output.Path(), name + ".512"), std::vector<std::string>{referred.at("uri")});
+        EXPECT_EQ(ReadText(output.Path() + "/" + referred.at("uri").get<std::string>()), dds);
     }
     EXPECT_EQ(glb.root.at("extensionsUsed"), json::array({"MSFT_texture_dds"}));
 }
@@ -404,11 +424,10 @@ TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPat
     EXPECT_EQ(warnings, std::vector<std::string>{});
     EXPECT_EQ(textures.Reads(), 1u);
     EXPECT_EQ(textures.Decodes(), 1u);
-    EXPECT_TRUE(fs::exists(output.Path() + "/shared.512.dds"));
-    EXPECT_FALSE(fs::exists(output.Path() + "/shared.512_2.dds")) << "one file, one copy";
+    EXPECT_EQ(CopiesOf(output.Path(), "shared.512").size(), 1u) << "one file, one copy";
 }
 
-TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
+TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOrProcess)
 {
     const auto texture = [](uint8_t red) {
         return modelwriter::Dds(1, 1, [red](uint32_t, uint32_t) { return std::array<uint8_t, 4>{red, 0, 0, 255}; });
@@ -421,11 +440,150 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameKeepApartUnlessTheirBytesAreTheSame)
     Write(TexturedTriangle(second), OutputFormat::Gltf, "second.gltf", true, true);
     Write(TexturedTriangle(identical), OutputFormat::Obj, "third.obj", true);
 
-    EXPECT_EQ(ReadText(output.Path() + "/crate.512.dds"), ReadText(first)) << "not overwritten by the second";
-    EXPECT_EQ(ReadText(output.Path() + "/crate.512_2.dds"), ReadText(second));
-    EXPECT_FALSE(fs::exists(output.Path() + "/crate.512_3.dds")) << "the same bytes share a copy";
+    const std::vector<std::string> copies = CopiesOf(output.Path(), "crate.512");
+    ASSERT_EQ(copies.size(), 2u) << "the same bytes share a copy, different bytes never do";
     const json gltf = json::parse(ReadText(output.Path() + "/second.gltf"));
-    EXPECT_EQ(gltf.at("images").at(1).at("uri"), "crate.512_2.dds");
+    const std::string secondCopy = gltf.at("images").at(1).at("uri");
+    EXPECT_EQ(ReadText(output.Path() + "/" + secondCopy), ReadText(second));
+    const std::string firstCopy = copies[0] == secondCopy ? copies[1] : copies[0];
+    EXPECT_EQ(ReadText(output.Path() + "/" + firstCopy), ReadText(first)) << "not overwritten by the second";
+
+    // Another worker process, with its own cache, meeting them in another order, names
+    // each alike: batches write the same files on any number of workers.
+    TextureCache otherWorker;
+    const modelwriter::TemporaryFolder elsewhere;
+    const std::string reversed[] = {second, identical, first};
+    for (size_t i = 0; i < std::size(reversed); ++i) {
+        OutputFiles files;
+        const WriteOptions options{elsewhere.Path() + "/" + std::to_string(i) + ".obj", true, false, &otherWorker};
+        WriteObj(TexturedTriangle(reversed[i]), options, files, warnings);
+        files.Commit();
+    }
+    ASSERT_EQ(CopiesOf(elsewhere.Path(), "crate.512"), copies);
+    for (const std::string& copy : copies)
+        EXPECT_EQ(ReadText(elsewhere.Path() + "/" + copy), ReadText(output.Path() + "/" + copy)) << copy;
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+}
+
+// Pixels no PNG compresses much: a multiply-xorshift of the position and a seed.
+modelwriter::Bytes NoiseDds(uint32_t side, uint32_t seed)
+{
+    return modelwriter::Dds(side, side, [seed](uint32_t x, uint32_t y) {
+        uint64_t bits = (uint64_t{y} << 32 | x) * 0x9E3779B97F4A7C15 + seed;
+        bits ^= bits >> 29;
+        bits *= 0xBF58476D1CE4E5B9;
+        bits ^= bits >> 32;
+        return std::array<uint8_t, 4>{uint8_t(bits), uint8_t(bits >> 8), uint8_t(bits >> 16), uint8_t(bits >> 24)};
+    });
+}
+
+TEST_F(WriterTest, PngsAreNotHeldPastTheirWritingSoMemoryDoesNotGrowWithTheTextures)
+{
+    constexpr uint32_t count = 24, side = 16;
+    std::vector<MeshSpec> meshes;
+    for (uint32_t i = 0; i < count; ++i) {
+        const std::string name = "props\\t" + std::to_string(i);
+        content.WriteTexture(name, "512", NoiseDds(side, i));
+        meshes.push_back(Triangle("m" + std::to_string(i), name));
+    }
+    const ExportScene exported = Build(meshes);
+    const uint64_t fileSize = fs::file_size(content.TexturePath("props\\t0", "512"));
+    // Room for a few of them: the rest are dropped, and made again when wanted.
+    const uint64_t limit = 12 * fileSize;
+    TextureCache small(limit);
+    const std::string gltf = ExportTest::Write(exported, OutputFormat::Gltf, "many.gltf", small, true, true);
+    const std::string obj = ExportTest::Write(exported, OutputFormat::Obj, "many.obj", small);
+    const std::string glb = ExportTest::Write(exported, OutputFormat::Glb, "many.glb", small, false, true);
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+    // What the cache keeps, and one texture's file and PNG in hand (a PNG of noise is about as
+    // large as its pixels, which are about the file).
+    EXPECT_LE(small.PeakBytesHeld(), limit + 3 * fileSize) << "of " << count << " textures";
+    EXPECT_LE(small.BytesHeld(), limit) << "once written, only what the cache keeps";
+    EXPECT_GT(small.Decodes(), size_t(count)) << "some were dropped, and made again for the next output";
+    ExpectValid({gltf, glb});
+
+    // The .glb carries the very PNGs the .gltf has beside it, and each .dds as it lies.
+    const Glb read(glb);
+    const json separate = json::parse(ReadText(gltf));
+    ASSERT_EQ(read.root.at("textures").size(), size_t(count));
+    for (size_t t = 0; t < count; ++t) {
+        SCOPED_TRACE(t);
+        const json& texture = read.root.at("textures").at(t);
+        const auto view = [&](size_t image) {
+            const json& entry =
+                read.root.at("bufferViews").at(read.root.at("images").at(image).at("bufferView").get<size_t>());
+            return read.bin.substr(entry.at("byteOffset"), entry.at("byteLength"));
+        };
+        const std::string pngUri =
+            separate.at("images").at(separate.at("textures").at(t).at("source").get<size_t>()).at("uri");
+        EXPECT_EQ(view(texture.at("source")), ReadText(output.Path() + "/" + UnescapeUri(pngUri)));
+        EXPECT_EQ(view(texture.at("extensions").at("MSFT_texture_dds").at("source")),
+                  ReadText(content.TexturePath("props\\t" + std::to_string(t), "512")));
+    }
+}
+
+TEST_F(WriterTest, ATextureTooLargeForTheMemoryIsAWarningAndTheModelIsWrittenWithoutIt)
+{
+    content.WriteTexture("props\\huge", "512", NoiseDds(64, 1));
+    content.WriteTexture("props\\fine", "512", NoiseDds(2, 2));
+    textures.LimitDecodeAllocationsForTests(8 << 10); // the huge one's pixels take 16 KiB
+    const ExportScene exported =
+        Build({Triangle("props\\big", "props\\huge"), Triangle("props\\small", "props\\fine")});
+    const std::string glb = Write(exported, OutputFormat::Glb, "short.glb");
+    const std::string obj = Write(exported, OutputFormat::Obj, "short.obj", true);
+    ExpectValid({glb});
+
+    const std::string problem = "cannot be decoded: there is not enough memory to decode it: 64 x 64 pixels";
+    ASSERT_EQ(warnings.size(), 2u) << "one per output";
+    for (const std::string& warning : warnings)
+        EXPECT_EQ(warning, "texture " + content.TexturePath("props\\huge", "512") + " " + problem +
+                               "; its material has no texture");
+    const Glb read(glb);
+    const json& materials = read.root.at("materials");
+    EXPECT_EQ(materials.at(0).at("extras").at("missingTexture").at("problem"), problem);
+    EXPECT_FALSE(materials.at(0).at("pbrMetallicRoughness").contains("baseColorTexture"));
+    EXPECT_TRUE(materials.at(1).at("pbrMetallicRoughness").contains("baseColorTexture"));
+    const std::string mtl = ReadText(output.Path() + "/short.mtl");
+    EXPECT_NE(mtl.find("# no texture: props/huge " + problem), std::string::npos) << mtl;
+    EXPECT_NE(mtl.find("map_Kd short_textures/fine.512.png"), std::string::npos) << mtl;
+    EXPECT_EQ(CopiesOf(output.Path(), "huge.512").size(), 1u) << "a copy needs no decode";
+}
+
+// The open descriptors of this process.
+size_t OpenDescriptors()
+{
+    return size_t(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+TEST(SpillFileTest, SpansComeBackAsWrittenAndNothingIsLeftBehindEitherWay)
+{
+    std::string large(3 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 + i / 4096);
+    const std::string small = "a PNG, say";
+    const size_t descriptors = OpenDescriptors();
+    for (const bool unnamed : {true, false}) {
+        SCOPED_TRACE(unnamed ? "unnamed" : "named");
+        const modelwriter::TemporaryFolder folder;
+        const std::string glb = folder.Path() + "/not yet made/out.glb";
+        {
+            SpillFile spill(glb, unnamed);
+            const SpillSpan first = spill.Append(large.data(), large.size() - 3); // past a megabyte, unevenly
+            const SpillSpan second = spill.Append(small.data(), small.size());
+            EXPECT_EQ(spill.Size(), large.size() - 3 + small.size());
+            EXPECT_TRUE(fs::is_empty(folder.Path())) << "the spill file has no name, not even while it is used";
+            OutputFiles files;
+            OutputFile& out = files.Create(glb);
+            spill.CopyTo(second, out);
+            spill.CopyTo(first, out);
+            out.Close();
+            files.Commit();
+        }
+        EXPECT_EQ(ReadText(glb), small + large.substr(0, large.size() - 3));
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder.Path()), fs::recursive_directory_iterator()), 2)
+            << "the output and its folder";
+        EXPECT_EQ(OpenDescriptors(), descriptors);
+    }
 }
 
 TEST_F(WriterTest, ACubeMapGivesItsFirstFaceWithAWarningAndAnAbsurdSizeIsRefusedUnread)
@@ -643,8 +801,10 @@ TEST_F(WriterTest, AMissingOrUndecodableTextureLeavesItsMaterialUntexturedAndRec
             const json& wanted = material.at("extras").at("missingTexture");
             EXPECT_EQ(wanted.at("name"), m ? "props/garbled" : "props/absent");
             // With --copy-textures the .gltf wants the copy of the .dds that is there.
+            const std::vector<std::string> copies = CopiesOf(output.Path(), "garbled.512");
+            ASSERT_EQ(copies.size(), 1u);
             const std::string dds = m == 0         ? relative(absent).string()
-                                    : path == gltf ? "garbled.512.dds"
+                                    : path == gltf ? copies[0]
                                                    : relative(content.TexturePath("props\\garbled", "512")).string();
             EXPECT_EQ(wanted.at("dds"), dds);
             EXPECT_EQ(

@@ -215,5 +215,19 @@ check "-j 2: the failure in its place" grep -q "^\[4/8\] brennic-import: .*copy4
 run -j 0 "$sample"
 check "-j 0: usage error" test $status -eq 2
 
+# -- Copied textures of one name on two worker processes: named by their bytes, whichever worker copies them
+mkdir -p one two && cp -r "$content" one/ && cp -r "$content" two/
+mv two/content/meshes/props/storage.model two/content/meshes/props/other.model
+crate=two/content/textures/props/crate.1024.dds
+printf '\x5a' | dd of="$crate" bs=1 seek=$(($(stat -c %s "$crate") - 1)) conv=notrunc 2>/dev/null
+for jobs in 1 2; do
+    run -q -j $jobs --copy-textures -o "copies-$jobs" one/content/meshes/props/storage.model two/content/meshes/props/other.model
+done
+check "--copy-textures -j 2: byte for byte the files of -j 1" diff -r copies-1 copies-2
+check "--copy-textures: two crates of different bytes, two copies" \
+    test "$(ls copies-2 | grep -c '^crate\.1024-[0-9a-f]\{16\}\.dds$')" -eq 2
+check "--copy-textures: two barrels of the same bytes, one copy" \
+    test "$(ls copies-2 | grep -c '^barrel\.512-[0-9a-f]\{16\}\.dds$')" -eq 1
+
 echo "$passed passed, $failed failed"
 ((failed == 0))
