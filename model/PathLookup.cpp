@@ -378,14 +378,43 @@ struct Walked {
     std::shared_ptr<const Listing> listing;
 };
 
+// Opens the folders from component `walk.missing` to the last component's parent as spelt, in
+// one call relative to `at` (after `prefix`); when they are all there, moves the walk on to the
+// last component.
+bool SkipFoldersAsSpelt(const std::vector<std::string>& parts, Walked& walk, int at, const std::string& prefix)
+{
+    std::string folders;
+    for (size_t i = walk.missing; i + 1 < parts.size(); ++i)
+        folders += parts[i] + '/';
+    componentsLookedUp += parts.size() - 1 - walk.missing;
+    Descriptor there(openat(at, (prefix + folders).c_str(), folderOnly));
+    if (!there.Valid())
+        return false;
+    walk.resolved += folders;
+    walk.folder = std::move(there);
+    walk.missing = parts.size() - 1;
+    return true;
+}
+
 // Walks the components from `walk.missing` on, from `walk.folder`, each relative to the
 // folder before it, so a path of any depth costs the system one step a component. Returns
 // whether every component was found.
 bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, std::string* ambiguity)
 {
+    // After a name found ignoring case the folders that follow are tried as spelt in one call;
+    // such tries hand the system at most twice the path's components in all, so the walk stays
+    // linear however many components differ.
+    size_t budget = 2 * parts.size();
+    bool afterMatch = false;
     for (size_t& i = walk.missing; i < parts.size(); ++i) {
         if (!walk.folder.Valid())
             return false;
+        const size_t folders = parts.size() - 1 - i;
+        if (afterMatch && folders > 1 && folders <= budget) {
+            budget -= folders;
+            SkipFoldersAsSpelt(parts, walk, walk.folder.Get(), "");
+        }
+        afterMatch = false;
         const std::string& part = parts[i];
         const bool last = i + 1 == parts.size();
         std::string name = part;
@@ -411,6 +440,7 @@ bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, 
                 *ambiguity = Ambiguity(part, walk.resolved, *listing, found);
             if (!last)
                 next = OpenFolder(walk.folder.Get(), name.c_str());
+            afterMatch = true;
         }
         // A name there as spelt that is no folder ends the walk at the next component.
         walk.resolved += name;
@@ -428,20 +458,9 @@ bool WalkPath(const std::string& posixPath, const std::vector<std::string>& part
 {
     const bool absolute = posixPath[0] == '/';
     walk.resolved = absolute ? "/" : "";
-    if (parts.size() > 1) {
-        std::string parent = walk.resolved;
-        for (size_t i = 0; i + 1 < parts.size(); ++i)
-            parent += parts[i] + '/';
-        componentsLookedUp += parts.size() - 1;
-        Descriptor folder(open(parent.c_str(), folderOnly));
-        if (folder.Valid()) {
-            walk.resolved = parent;
-            walk.missing = parts.size() - 1;
-            walk.folder = std::move(folder);
-            return Walk(parts, walk, lookup, ambiguity);
-        }
-    }
     walk.missing = 0;
+    if (parts.size() > 1 && SkipFoldersAsSpelt(parts, walk, AT_FDCWD, walk.resolved))
+        return Walk(parts, walk, lookup, ambiguity);
     walk.folder = OpenFolder(AT_FDCWD, absolute ? "/" : ".");
     return Walk(parts, walk, lookup, ambiguity);
 }
