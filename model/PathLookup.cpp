@@ -239,7 +239,12 @@ public:
             byFolder.erase(old);
         }
         recency.emplace_front(key, listing);
-        byFolder.emplace(key, recency.begin());
+        try {
+            byFolder.emplace(key, recency.begin());
+        } catch (...) {
+            recency.pop_front();
+            throw;
+        }
         bytes += listing->Bytes();
         while (recency.size() > 1 && (recency.size() > maxCachedFolders || bytes > maxCachedBytes)) {
             bytes -= recency.back().second->Bytes();
@@ -381,7 +386,7 @@ struct Walked {
 // Opens the folders from component `walk.missing` to the last component's parent as spelt, in
 // one call relative to `at` (after `prefix`); when they are all there, moves the walk on to the
 // last component.
-bool SkipFoldersAsSpelt(const std::vector<std::string>& parts, Walked& walk, int at, const std::string& prefix)
+bool SkipFoldersAsSpelt(const std::vector<std::string>& parts, Walked& walk, int at, const char* prefix)
 {
     std::string folders;
     for (size_t i = walk.missing; i + 1 < parts.size(); ++i)
@@ -459,7 +464,7 @@ bool WalkPath(const std::string& posixPath, const std::vector<std::string>& part
     const bool absolute = posixPath[0] == '/';
     walk.resolved = absolute ? "/" : "";
     walk.missing = 0;
-    if (parts.size() > 1 && SkipFoldersAsSpelt(parts, walk, AT_FDCWD, walk.resolved))
+    if (parts.size() > 1 && SkipFoldersAsSpelt(parts, walk, AT_FDCWD, absolute ? "/" : ""))
         return Walk(parts, walk, lookup, ambiguity);
     walk.folder = OpenFolder(AT_FDCWD, absolute ? "/" : ".");
     return Walk(parts, walk, lookup, ambiguity);
