@@ -10,8 +10,8 @@
 // replaced by the name in its folder that equals it ignoring ASCII case; else the path itself.
 // When a component matches several names, the first in byte order is taken and `ambiguity`
 // (if given) says which names and which one was taken. Folder listings are cached for the
-// process (bounded in size, re-read when a folder changes), so a batch of files lists each
-// folder once.
+// process (bounded in size, re-read when a folder's stamps move), so a batch of files lists
+// each folder once.
 std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity = nullptr);
 
 // True when the path is missing because one of its folders holds a name with a '\' in it
@@ -21,3 +21,7 @@ bool PathNeedsBackslashInName(const std::string& posixPath);
 
 // Folder listings read so far: how much work the lookups did.
 uint64_t FolderListingsRead();
+
+// Path components handed to the system by the lookups, a call on a path of n components
+// counting n: how much path walking they did.
+uint64_t PathComponentsLookedUp();
