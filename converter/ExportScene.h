@@ -1,9 +1,8 @@
 #pragma once
 
 // The imported scene as the file writers take it: one mesh, node and material per host node,
-// vertices split wherever a corner's texture vertex or normal differs, in glTF's axes.
-
-#include "StandInHost.h"
+// vertices split wherever a corner's texture vertex or normal differs, in glTF's axes. The
+// driving room makes it; the writing room takes it.
 
 #include <cstdint>
 #include <string>
@@ -15,9 +14,13 @@ struct ExportVertex {
     float texCoord[2]; // origin at the image's top left
 };
 
+// A texture file as the material names it, found once for every stage after: the writers
+// read `file`, and the outputs are kept from overwriting it.
 struct ExportTexture {
-    std::string path; // the file as the material names it, in POSIX form
-    bool exists = false;
+    std::string path;             // as the material names it, in POSIX form: what warnings show
+    std::string file;             // where it lies, found ignoring case as the plug-in finds files; else `path`
+    std::string spelling;         // when several names matched ignoring case: which, and which was taken
+    bool backslashInName = false; // missing since a name on disk holds a '\' that `path` splits
 };
 
 struct ExportMaterial {
@@ -37,25 +40,3 @@ struct ExportScene {
     std::vector<ExportMaterial> materials;
     std::vector<ExportTexture> textures;
 };
-
-// What collecting took: corners read, and output vertices a corner was compared with.
-struct CollectWork {
-    size_t corners = 0;
-    size_t comparisons = 0;
-};
-
-class CBrennicModel;
-
-// The normals the game authored: per loaded mesh, in the model's order (which is the order of
-// the plug-in's nodes), the unit normal of each file vertex in the host's axes.
-using GameNormals = std::vector<std::vector<Point3>>;
-
-// Each vertex's packed normal word, mapped from the bytes' 0..1 to -1..1 and normalised.
-GameNormals TakeGameNormals(const CBrennicModel& model);
-
-// Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths. With
-// `gameNormals`, each corner takes its file vertex's normal (the plug-in's texture vertices are
-// the file's vertices before the weld) instead of the host's, so vertices the file keeps apart
-// stay apart; throws when they do not fit the scene's meshes.
-ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr,
-                         const GameNormals* gameNormals = nullptr);

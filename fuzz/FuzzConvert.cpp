@@ -7,8 +7,10 @@
 #include "FuzzConvert.h"
 #include "FuzzMeshes.h"
 #include "Listing.h"
+#include "LoadReport.h"
 #include "ModelWriter.h"
 #include "PluginDriver.h"
+#include "Printable.h"
 #include "Writers.h"
 
 #include <nlohmann/json.hpp>

@@ -1,6 +1,6 @@
 // Collecting the host scene for the writers: one output vertex per distinct corner, found in
 // time linear in the corners.
-#include "ExportScene.h"
+#include "CollectScene.h"
 
 #include <gtest/gtest.h>
 

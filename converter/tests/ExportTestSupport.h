@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ExportScene.h"
+#include "CollectScene.h"
 #include "SceneTestSupport.h"
 #include "TemporaryFolder.h"
-#include "Textures.h"
+#include "TextureLayout.h"
 #include "Writers.h"
 
 #include <string>

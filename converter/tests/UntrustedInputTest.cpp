@@ -5,7 +5,9 @@
 #include "DdsWriter.h"
 #include "ExportTestSupport.h"
 #include "Listing.h"
-#include "Textures.h"
+#include "LoadReport.h"
+#include "Printable.h"
+#include "TextureLayout.h"
 #include "Writers.h"
 
 #include <nlohmann/json.hpp>
@@ -79,7 +81,7 @@ protected:
             0};
         scene.meshes.push_back(mesh);
         scene.materials.push_back({"material", 0});
-        scene.textures.push_back({path, true});
+        scene.textures.push_back(LookUpTexture(path));
         return scene;
     }
 };

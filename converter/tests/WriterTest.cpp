@@ -4,7 +4,7 @@
 #include "DdsWriter.h"
 #include "ExportTestSupport.h"
 #include "SpillFile.h"
-#include "Textures.h"
+#include "TextureLayout.h"
 #include "UniqueNames.h"
 #include "Writers.h"
 
@@ -145,7 +145,7 @@ protected:
         mesh.material = 0;
         scene.meshes.push_back(mesh);
         scene.materials.push_back({"material", 0});
-        scene.textures.push_back({path, fs::exists(path)});
+        scene.textures.push_back(LookUpTexture(path));
         return scene;
     }
 

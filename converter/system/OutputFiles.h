@@ -118,8 +118,7 @@ public:
     OutputFiles& operator=(const OutputFiles&) = delete;
 
     // A file the conversion reads (an input, a referenced mesh, a texture): no output may be
-    // it, however its path is spelt. A path that does not exist as spelt is looked up ignoring
-    // case, as the plug-in's file calls find it; nothing happens when there is no such file.
+    // it, however its path is spelt. Nothing happens when there is no such file.
     void ProtectFile(const std::string& path);
     // The same for a file known by its identity (device and inode), as the loader read it.
     void ProtectFile(uint64_t device, uint64_t inode, const std::string& path);

@@ -14,3 +14,12 @@ std::string UniqueNames::Make(const std::string& stem, const std::string& extens
     while (!Take(name));
     return name;
 }
+
+std::string SafeName(const std::string& name, const char* fallback)
+{
+    std::string safe = name.empty() ? fallback : name;
+    for (char& c : safe)
+        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
+            c = '_';
+    return safe;
+}

@@ -1,9 +1,7 @@
-#include "Textures.h"
-
-#include "UniqueNames.h"
+#include "TextureCache.h"
 
 #include "Dds.h"
-#include "PathLookup.h"
+#include "UniqueNames.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,17 +56,12 @@ std::string SizeText(uint64_t bytes)
     return bytes >= (uint64_t{1} << 20) ? std::to_string(bytes >> 20) + " MiB" : std::to_string(bytes) + " bytes";
 }
 
-constexpr char absentWords[] = "does not exist";
-
-// Why a path cannot be stat'ed, in words: `absentWords` first when nothing is there.
-std::string StatProblem(const std::string& path, int error)
+// Why a path cannot be stat'ed, in words.
+std::string StatProblem(int error)
 {
-    if ((error == ENOENT || error == ENOTDIR) && PathNeedsBackslashInName(path))
-        return std::string(absentWords) +
-               ": its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
     switch (error) {
     case ENOENT:
-    case ENOTDIR: return absentWords;
+    case ENOTDIR: return TextureCache::absentProblem;
     case ENAMETOOLONG: return "has a name too long for the file system";
     default: return std::string("cannot be read: ") + std::strerror(error);
     }
@@ -188,52 +181,6 @@ std::string HashedName(const std::string& wanted, uint64_t hash)
     return stem + suffix + extension;
 }
 
-// The plug-in looks for a texture as the content folder's textures/ + name + a size, the
-// largest first, and settles on the smallest when none is there.
-constexpr char texturesFolder[] = "content/textures/";
-constexpr const char* textureSizes[] = {".2048.dds", ".1024.dds", ".512.dds"};
-
-// Where the name starts in a texture's path; npos without a content folder (the path is the name).
-size_t NameStart(const std::string& path)
-{
-    const size_t found = path.rfind(std::string("/") + texturesFolder);
-    if (found != std::string::npos)
-        return found + 1 + std::strlen(texturesFolder);
-    return path.rfind(texturesFolder, 0) == 0 ? std::strlen(texturesFolder) : std::string::npos;
-}
-
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// The texture's name as the model gives it.
-std::string TextureName(const std::string& path)
-{
-    const size_t start = NameStart(path);
-    if (start == std::string::npos)
-        return path;
-    for (const char* size : textureSizes)
-        if (EndsWith(path, size))
-            return path.substr(start, path.size() - start - std::strlen(size));
-    return path.substr(start);
-}
-
-// The files the plug-in tried before settling on `path`, as "dir/a.2048.dds, a.1024.dds or
-// a.512.dds"; `path` alone when it settled on nothing else.
-std::string NamesTried(const std::string& path)
-{
-    const std::string smallest = textureSizes[std::size(textureSizes) - 1];
-    if (NameStart(path) == std::string::npos || !EndsWith(path, smallest))
-        return path;
-    const size_t slash = path.rfind('/');
-    const std::string stem = path.substr(slash + 1, path.size() - slash - 1 - smallest.size());
-    std::string names = path.substr(0, slash + 1);
-    for (size_t i = 0; i < std::size(textureSizes); ++i)
-        names += (i == 0 ? "" : i + 1 < std::size(textureSizes) ? ", " : " or ") + stem + textureSizes[i];
-    return names;
-}
-
 } // namespace
 
 TextureCache::TextureCache(uint64_t limit) : keptLimit(limit), tally(std::make_shared<Tally>()) {}
@@ -268,7 +215,7 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
     struct stat status {};
     if (stat(path.c_str(), &status) != 0) {
         const int error = errno;
-        problem = StatProblem(path, error);
+        problem = StatProblem(error);
         if (absent)
             *absent = error == ENOENT || error == ENOTDIR;
         return nullptr;
@@ -480,108 +427,4 @@ std::string TextureCache::CopyName(const std::string& folder, File& file, const 
     const fs::path path(hashed);
     given.emplace_back(&file, copies->names.Make(path.stem().string(), path.extension().string()));
     return given.back().second;
-}
-
-std::string RelativePath(const std::string& path, const std::string& folder)
-{
-    const fs::path relative = Absolute(path).lexically_relative(Absolute(folder));
-    return (relative.empty() ? Absolute(path) : relative).generic_string();
-}
-
-std::string SafeName(const std::string& name, const char* fallback)
-{
-    std::string safe = name.empty() ? fallback : name;
-    for (char& c : safe)
-        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F' || c == '#' || c == '\\')
-            c = '_';
-    return safe;
-}
-
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, SpillFile* embed,
-                                              OutputFiles& files, std::vector<std::string>& warnings)
-{
-    TextureCache ownCache;
-    TextureCache& cache = options.textures ? *options.textures : ownCache;
-    const fs::path output = Absolute(options.outputPath);
-    const fs::path folder = output.parent_path();
-    // PNGs go into a folder named after the output, so outputs sharing a folder keep theirs apart.
-    const std::string pngFolder = SafeName(output.stem().string(), "output") + "_textures";
-    UniqueNames pngNames;
-
-    std::vector<TextureReference> references;
-    std::map<const TextureCache::File*, size_t> firstReference;
-    for (const ExportTexture& texture : scene.textures) {
-        // Found whatever the case of its name, as the game's platform finds it.
-        std::string ambiguity;
-        const fs::path source = Absolute(ResolvePathIgnoringCase(Absolute(texture.path).string(), &ambiguity));
-        if (!ambiguity.empty())
-            warnings.push_back("texture " + texture.path + " found ignoring case: " + ambiguity);
-        TextureReference reference;
-        reference.name = TextureName(texture.path);
-        reference.dds = RelativePath(source.string(), folder.string());
-        references.push_back(reference);
-        TextureReference& made = references.back();
-        const auto warn = [&](const std::string& problem) {
-            made.problem = problem;
-            warnings.push_back("texture " + texture.path + " " + problem + "; its material has no texture");
-        };
-
-        std::string problem;
-        bool absent = false;
-        TextureCache::File* file = cache.Find(source.string(), problem, &absent);
-        if (!file) {
-            made.problem = problem;
-            // Every size the plug-in looked for is missing, not just the one it settled on.
-            const std::string tried = NamesTried(texture.path);
-            if (absent && tried != texture.path)
-                warnings.push_back("texture " + tried + ": none of them exists" +
-                                   problem.substr(std::strlen(absentWords)) + "; its material has no texture");
-            else
-                warn(problem);
-            continue;
-        }
-        // The same file under another spelling is the same image, written once.
-        const auto [first, isNew] = firstReference.try_emplace(file, references.size() - 1);
-        if (!isNew) {
-            made = references[first->second];
-            made.name = reference.name;
-            continue;
-        }
-        if (options.copyTextures || (embed && options.keepDds)) {
-            // Let go before the decode, so the whole file and the pixels are not held together.
-            const SharedBytes bytes = cache.Bytes(*file, problem);
-            if (!bytes) {
-                warn(problem);
-                continue;
-            }
-            if (options.copyTextures) {
-                const std::string name = cache.CopyName(folder.string(), *file,
-                                                        SafeName(source.filename().string(), "texture.dds"), problem);
-                if (name.empty()) {
-                    warn(problem);
-                    continue;
-                }
-                files.Write((folder / name).string(), bytes->data(), bytes->size());
-                made.dds = name;
-            }
-            if (embed && options.keepDds)
-                made.ddsSpan = embed->Append(bytes->data(), bytes->size());
-        }
-        std::vector<std::string> notes;
-        const SharedBytes png = cache.Png(*file, made.alpha, problem, notes);
-        for (const std::string& note : notes)
-            warnings.push_back("texture " + texture.path + ": " + note);
-        if (!png) {
-            warn(problem);
-            continue;
-        }
-        made.hasPng = true;
-        if (embed) {
-            made.pngSpan = embed->Append(png->data(), png->size());
-        } else {
-            made.png = pngFolder + "/" + pngNames.Make(SafeName(source.stem().string(), "texture"), ".png");
-            files.Write((folder / made.png).string(), png->data(), png->size());
-        }
-    }
-    return references;
 }

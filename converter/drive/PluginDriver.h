@@ -4,9 +4,11 @@
 // the class descriptor's importer, DoImport with the settings dialog answered from the
 // command's flags, and the summary box's text collected.
 
-#include "StandInHost.h"
-
 #include <string>
+
+namespace standin {
+class Scene;
+}
 
 struct ImportOutcome {
     int result = 0;      // DoImport's

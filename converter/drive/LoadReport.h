@@ -1,8 +1,6 @@
 #pragma once
 
-// brennic-import --list: what a model holds, what the plug-in makes of it, the files it read
-// and the problems in its data; as text for people or as JSON for scripts. The wording of
-// references and damaged chunks is shared with the warnings of a conversion.
+// The words for what a load left out, shared by --list and the warnings of a conversion.
 
 #include "BrennicModel.h"
 
@@ -37,17 +35,8 @@ bool OutsideContentFolder(const std::string& hostPath, const std::string& conten
 // that names that very file (its real path when ".." after a link leads elsewhere).
 std::string NormalPath(const std::string& hostPath);
 
-// Text safe to print: control bytes and line breaks from a file or path become '?'.
-std::string Printable(std::string text);
-
 // The "files read" part of a listing: the main file, then each reference with what became of it.
 std::string ReferencesText(const CBrennicModel& model, const std::string& mainFile);
 // The same for JSON: path, depth, outcome (a stable name), and for a skipped reference its
 // problem (SkipCause).
 nlohmann::json ReferencesJson(const CBrennicModel& model);
-
-// Prints the listing of one model file to stdout. Returns the exit status: 0, or 1 when the
-// file is missing or holds no usable mesh.
-int ListModel(const std::string& file, bool includeLods);
-// The same as JSON: appended to `models`; the status likewise.
-int ListModelJson(const std::string& file, bool includeLods, nlohmann::json& models);

@@ -1,4 +1,5 @@
 #include "PluginDriver.h"
+#include "StandInHost.h"
 
 #include "Plugin.h"
 #include "StandInWin32.h"

@@ -27,3 +27,7 @@ private:
     std::unordered_map<std::string, unsigned> nextSuffix; // by stem and extension
     size_t probes = 0;
 };
+
+// A name any OBJ or MTL reader takes as one word: white space, control bytes, '#' and '\'
+// (some readers join a line ending in it to the next) become '_'. Empty: `fallback`.
+std::string SafeName(const std::string& name, const char* fallback);

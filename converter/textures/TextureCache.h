@@ -1,13 +1,10 @@
 #pragma once
 
-// Textures as the outputs use them. Every .dds file is read, decoded and made a PNG at most
-// once for the whole process (a batch) while its PNG fits the cache's bound, whichever models
-// name it and however they spell its path: files are told apart by device and inode. Pixels
-// are not kept beyond that bound: an output's PNGs go to their files (or its spill file) as
-// each is made, so memory does not grow with a batch or with a model's textures.
-
-#include "SpillFile.h"
-#include "Writers.h"
+// The .dds files of a run, read and decoded for its outputs. Each file (told apart by device
+// and inode, however its path is spelt) is read, decoded and made a PNG once for the whole
+// process while its PNG fits the cache's bound. Beyond that bound no pixels are kept, so
+// memory does not grow with a batch or with a model's textures. Failures come back as null or
+// empty results with the problem in words; nothing here throws.
 
 #include <cstdint>
 #include <deque>
@@ -28,6 +25,8 @@ using SharedBytes = std::shared_ptr<const std::vector<uint8_t>>;
 
 class TextureCache {
 public:
+    // The problem of a file that is not there at all.
+    static constexpr char absentProblem[] = "does not exist";
     // A .dds larger than this is refused before it is read: no texture we decode comes close.
     static constexpr uint64_t maxFileSize = uint64_t{2} << 30;
     // A texture of more pixels is refused after its header is read (16384 x 16384 is decoded).
@@ -87,30 +86,3 @@ private:
     uint64_t decodeAllocationLimit = 0;
     std::shared_ptr<Tally> tally; // shared with the bytes it counts, which may outlive the cache
 };
-
-struct TextureReference {
-    std::string name;    // as the model names it, '/' between folders (without the size the plug-in added)
-    std::string dds;     // where the .dds lies (or its copy), relative to the output's folder, '/'
-    std::string png;     // the PNG written beside the output, likewise; empty when embedded or none
-    bool hasPng = false; // false when no PNG could be made
-    SpillSpan pngSpan;   // where an embedded PNG waits in the output's spill file
-    SpillSpan ddsSpan;   // likewise the .dds, only when the output embeds the .dds itself
-    TextureAlpha alpha = TextureAlpha::Opaque;
-    std::string problem; // why there is no PNG, in words
-};
-
-// One reference per scene texture, in order. With `embed` each PNG (and with keepDds each .dds)
-// is appended to `embed`, to be copied into the output; else PNGs are written in
-// `<stem>_textures/` beside the output. Copies and PNGs are added to `files` as each is made.
-// A texture that is missing or cannot be decoded (for want of memory too) has no PNG and a
-// warning: the writers leave its materials untextured, since a reference to a file a reader
-// cannot show makes strict readers refuse the whole output.
-std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, SpillFile* embed,
-                                              OutputFiles& files, std::vector<std::string>& warnings);
-
-// `path` relative to `folder`, with forward slashes; both made absolute first.
-std::string RelativePath(const std::string& path, const std::string& folder);
-
-// A name any OBJ or MTL reader takes as one word: white space, control bytes, '#' and '\'
-// (some readers join a line ending in it to the next) become '_'.
-std::string SafeName(const std::string& name, const char* fallback);

@@ -1,6 +1,6 @@
 // Wavefront OBJ with its MTL: an object per mesh, vertices written once each and shared by
 // position, texture vertex and normal index alike.
-#include "Textures.h"
+#include "TextureLayout.h"
 #include "UniqueNames.h"
 #include "WritableVertices.h"
 #include "Writers.h"

@@ -25,3 +25,23 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
                std::vector<std::string>& warnings);
 void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
               std::vector<std::string>& warnings);
+
+// The output formats, the default first: what --format takes, the extension that names each,
+// and its writer.
+struct OutputFormatInfo {
+    OutputFormat format;
+    const char* name;
+    const char* extension; // lower case, with its dot
+    void (*write)(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
+                  std::vector<std::string>& warnings);
+    bool oneFile; // images and all: about as large as the model, so it is made ready ahead
+};
+extern const OutputFormatInfo outputFormats[3];
+
+const OutputFormatInfo& FormatInfo(OutputFormat format);
+// The format named so (as --format takes it); null when none is.
+const OutputFormatInfo* FormatNamed(const std::string& name);
+// The format a lower-case extension (".glb") names; null when none does.
+const OutputFormatInfo* FormatOfExtension(const std::string& extension);
+// "glb, gltf or obj", for help and errors.
+std::string FormatNames();

@@ -4,7 +4,7 @@
 // request the .dds itself is offered too, through MSFT_texture_dds, to viewers that take it.
 // A texture that gave no PNG is left out: its material says in its extras what it wanted.
 #include "SharedWork.h"
-#include "Textures.h"
+#include "TextureLayout.h"
 #include "WritableVertices.h"
 #include "Writers.h"
 

@@ -1,7 +1,5 @@
 #include "OutputFiles.h"
 
-#include "PathLookup.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -313,8 +311,9 @@ void OutputFiles::Fail(const std::string& path, const std::string& reason) const
 
 void OutputFiles::ProtectFile(const std::string& path)
 {
+    // A file that cannot be looked at cannot be read either: the reading says why.
     struct stat status {};
-    if (stat(path.c_str(), &status) == 0 || stat(ResolvePathIgnoringCase(path).c_str(), &status) == 0)
+    if (stat(path.c_str(), &status) == 0)
         ProtectFile(status.st_dev, status.st_ino, path);
 }
 
@@ -326,6 +325,9 @@ void OutputFiles::ProtectFile(uint64_t device, uint64_t inode, const std::string
 void OutputFiles::CheckOutput(const std::string& finalPath) const
 {
     struct stat status {};
+    // A name that cannot be looked at (nothing there, a name too long, a loop of links) is no
+    // file this conversion read, which it read through names that worked; making the file
+    // fails then, in its own words.
     if (stat(finalPath.c_str(), &status) != 0)
         return;
     for (const Identity& file : protectedFiles)

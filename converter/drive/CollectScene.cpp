@@ -1,10 +1,12 @@
-#include "ExportScene.h"
+#include "CollectScene.h"
 
 #include "BrennicModel.h"
+#include "PathLookup.h"
 #include "PluginDriver.h"
 #include "SharedWork.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -20,11 +22,20 @@ void ToYUp(const Point3& p, float out[3])
     out[2] = -p.y;
 }
 
-bool IsFile(const std::string& path)
+} // namespace
+
+ExportTexture LookUpTexture(const std::string& path)
 {
+    ExportTexture texture;
+    texture.path = path;
+    texture.file = ResolvePathIgnoringCase(path, &texture.spelling);
     struct stat status {};
-    return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+    texture.backslashInName = stat(texture.file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR) &&
+                              PathNeedsBackslashInName(path);
+    return texture;
 }
+
+namespace {
 
 // Where a corner's key (vertex, texture vertex, normal bits) starts its probe.
 size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
@@ -254,7 +265,7 @@ ExportScene CollectScene(const standin::Scene& scene, CollectWork* work, const G
             const std::string path = ToDisplayPath(bitmap->GetMapName());
             const auto [found, added] = textureByPath.try_emplace(path, int(out.textures.size()));
             if (added)
-                out.textures.push_back({path, IsFile(path)});
+                out.textures.push_back(LookUpTexture(path));
             exported.texture = found->second;
         }
         out.meshes.back().material = int(out.materials.size());

@@ -1,5 +1,7 @@
 // brennic-import --list: what a model holds and what the plug-in makes of it.
 #include "Listing.h"
+#include "LoadReport.h"
+#include "Printable.h"
 
 #include "ModelHolder.h"
 #include "PathLookup.h"
@@ -289,14 +291,6 @@ bool OutsideContentFolder(const std::string& hostPath, const std::string& conten
             entered.clear();
     }
     return entered.empty();
-}
-
-std::string Printable(std::string text)
-{
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < ' ' || c == '\x7F')
-            c = '?';
-    return text;
 }
 
 int ListModel(const std::string& file, bool includeLods)

@@ -1,0 +1,68 @@
+#include "Convert.h"
+
+#include "HeapPrefault.h"
+#include "Import.h"
+#include "OutputFiles.h"
+#include "Printable.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& options, TextureCache& textures,
+                  std::vector<std::string>& warnings)
+{
+    // No output may replace a file the conversion reads: the input, its .mesh files, its textures.
+    OutputFiles files(job.output);
+    files.ProtectFile(job.input);
+    files.CheckOutput(job.output);
+
+    std::error_code sizeError;
+    uintmax_t inputBytes = fs::file_size(job.input, sizeError);
+    if (sizeError)
+        inputBytes = 0;
+    // A .glb is about as large as its model file: its pages are made ready meanwhile too.
+    // First: the heap prefault slows the making of threads (their stacks wait for its steps).
+    if (job.format->oneFile && inputBytes >= largeInputBytes)
+        files.Prepare(job.output, inputBytes);
+    const HeapPrefault prefault(inputBytes);
+    ImportOptions importOptions;
+    importOptions.includeLods = options.includeLods;
+    importOptions.gameNormals = options.gameNormals;
+    const Imported imported = Import(driver, job.input, importOptions, warnings);
+    for (const FileRead& file : imported.filesRead)
+        files.ProtectFile(file.device, file.inode, file.path);
+    if (options.verbosity >= 2 && !imported.summary.empty()) {
+        // The summary box's own lines, each cleaned of control bytes.
+        const std::string& summary = imported.summary;
+        size_t start = 0;
+        for (size_t end; (end = summary.find('\n', start)) != std::string::npos; start = end + 1)
+            std::fprintf(stderr, "%s\n", Printable(summary.substr(start, end - start)).c_str());
+        std::fprintf(stderr, "%s\n", Printable(summary.substr(start)).c_str());
+    }
+
+    Converted counts;
+    for (const ExportMesh& mesh : imported.scene.meshes) {
+        ++counts.nodes;
+        counts.vertices += mesh.vertices.size();
+        counts.triangles += mesh.indices.size() / 3;
+        counts.details.push_back(mesh.name + ": " + std::to_string(mesh.vertices.size()) + " vertices, " +
+                                 std::to_string(mesh.indices.size() / 3) + " triangles");
+    }
+    if (counts.triangles == 0)
+        throw std::runtime_error("the import made no triangles to write");
+
+    WriteOptions writeOptions;
+    writeOptions.outputPath = job.output;
+    writeOptions.copyTextures = options.copyTextures;
+    writeOptions.keepDds = options.keepDds;
+    writeOptions.textures = &textures;
+    job.format->write(imported.scene, writeOptions, files, warnings);
+    if (options.strict && !warnings.empty())
+        throw std::runtime_error(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
+                                 " with --strict: nothing written");
+    files.Commit();
+    return counts;
+}
