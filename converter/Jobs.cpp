@@ -50,8 +50,8 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& inputs, const std::str
 {
     const std::vector<Source> sources = FindModels(inputs, problems);
     std::error_code error;
-    const bool folderInput =
-        std::any_of(inputs.begin(), inputs.end(), [&](const std::string& input) { return fs::is_directory(input, error); });
+    const bool folderInput = std::any_of(inputs.begin(), inputs.end(),
+                                         [&](const std::string& input) { return fs::is_directory(input, error); });
     const bool outputFolder = !outputOption.empty() && fs::is_directory(outputOption, error);
     const OutputFormatInfo* outputFormat =
         outputOption.empty() || outputFolder ? nullptr : FormatOfExtension(LowerExtension(outputOption));

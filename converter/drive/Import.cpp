@@ -94,8 +94,7 @@ Imported Import(PluginDriver& driver, const std::string& input, const ImportOpti
         GameNormals gameNormals;
         ImportOutcome outcome;
         {
-            const LoadWatch watch(warnings, imported.filesRead, mainLoad,
-                                  options.gameNormals ? &gameNormals : nullptr);
+            const LoadWatch watch(warnings, imported.filesRead, mainLoad, options.gameNormals ? &gameNormals : nullptr);
             outcome = driver.Import(hostPath, options.includeLods, scene);
         }
         if (outcome.result != 1)

@@ -15,6 +15,7 @@
 // Outputs that are files the conversion reads are refused.
 
 #include "SignalCleanup.h"
+#include "SystemErrors.h"
 
 #include <atomic>
 #include <charconv>
@@ -168,8 +169,3 @@ private:
     size_t unnamedAllowance = maxUnnamedWaiting;
     bool committed = false;
 };
-
-// What went wrong, in plain words, for a system error number.
-std::string ErrorReason(int error);
-// A std::filesystem error as "PATH: reason", without the library's wording.
-std::string Describe(const std::filesystem::filesystem_error& error);

@@ -103,13 +103,15 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
         TextureCache::File* file = cache.Find(source.string(), problem, &absent);
         if (!file) {
             if (absent && texture.backslashInName)
-                problem += ": its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
+                problem +=
+                    ": its name holds a '\\', which a texture name cannot carry (every '\\' is a folder separator)";
             made.problem = problem;
             // Every size the plug-in looked for is missing, not just the one it settled on.
             const std::string tried = NamesTried(texture.path);
             if (absent && tried != texture.path)
                 warnings.push_back("texture " + tried + ": none of them exists" +
-                                   problem.substr(std::strlen(TextureCache::absentProblem)) + "; its material has no texture");
+                                   problem.substr(std::strlen(TextureCache::absentProblem)) +
+                                   "; its material has no texture");
             else
                 warn(problem);
             continue;
