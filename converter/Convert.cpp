@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& options, TextureCache& textures,
                   std::vector<std::string>& warnings)
 {
-    // No output may replace a file the conversion reads: the input, its .mesh files, its textures.
+    // No output may replace a file that the conversion reads: the input, its .mesh files or its textures.
     OutputFiles files(job.output);
     files.ProtectFile(job.input);
     files.CheckOutput(job.output);
@@ -23,8 +23,8 @@ Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& op
     uintmax_t inputBytes = fs::file_size(job.input, sizeError);
     if (sizeError)
         inputBytes = 0;
-    // A .glb is about as large as its model file: its pages are made ready meanwhile too.
-    // First: the heap prefault slows the making of threads (their stacks wait for its steps).
+    // A .glb is about as large as its model file, so its pages are made ready during the import too.
+    // This starts before the heap prefault, which slows thread creation (new stacks wait for its steps).
     if (job.format->oneFile && inputBytes >= largeInputBytes)
         files.Prepare(job.output, inputBytes);
     const HeapPrefault prefault(inputBytes);
@@ -35,7 +35,7 @@ Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& op
     for (const FileRead& file : imported.filesRead)
         files.ProtectFile(file.device, file.inode, file.path);
     if (options.verbosity >= 2 && !imported.summary.empty()) {
-        // The summary box's own lines, each cleaned of control bytes.
+        // Print the summary box's lines one by one, with control bytes cleaned out.
         const std::string& summary = imported.summary;
         size_t start = 0;
         for (size_t end; (end = summary.find('\n', start)) != std::string::npos; start = end + 1)

@@ -1,6 +1,6 @@
 #pragma once
 
-// One job: the model imported through the plug-in, then written, each stage in its room.
+// Converts one job: imports the model through the plug-in, then writes it. Each stage lives in its own room.
 
 #include "Jobs.h"
 #include "PluginDriver.h"
@@ -24,7 +24,7 @@ struct Converted {
     std::vector<std::string> details; // per mesh, for --verbose
 };
 
-// Converts one job. Throws with the reason on failure; the warnings come out in `warnings`
-// either way.
+// Converts one job. Throws an exception with the reason on failure; warnings are appended to
+// `warnings` either way.
 Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& options, TextureCache& textures,
                   std::vector<std::string>& warnings);

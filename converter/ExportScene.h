@@ -1,8 +1,8 @@
 #pragma once
 
-// The imported scene as the file writers take it: one mesh, node and material per host node,
-// vertices split wherever a corner's texture vertex or normal differs, in glTF's axes. The
-// driving room makes it; the writing room takes it.
+// The imported scene in the form the file writers take: one mesh, node and material per host
+// node, with vertices split wherever a corner's texture vertex or normal differs, in glTF's axes.
+// The drive/ room builds it and the write/ room reads it.
 
 #include <cstdint>
 #include <string>
@@ -14,18 +14,18 @@ struct ExportVertex {
     float texCoord[2]; // origin at the image's top left
 };
 
-// A texture file as the material names it, found once for every stage after: the writers
-// read `file`, and the outputs are kept from overwriting it.
+// A texture file as the material names it, looked up once for all later stages: the writers
+// read `file`, and no output may overwrite it.
 struct ExportTexture {
     std::string path;             // as the material names it, in POSIX form: what warnings show
-    std::string file;             // where it lies, found ignoring case as the plug-in finds files; else `path`
-    std::string spelling;         // when several names matched ignoring case: which, and which was taken
-    bool backslashInName = false; // missing since a name on disk holds a '\' that `path` splits
+    std::string file;             // where it is on disk, found ignoring case as the plug-in does; else `path`
+    std::string spelling;         // when several names matched ignoring case: which ones, and which was used
+    bool backslashInName = false; // missing because a name on disk holds a '\' that `path` splits
 };
 
 struct ExportMaterial {
     std::string name;
-    int texture = -1; // into ExportScene::textures; the same file is one texture
+    int texture = -1; // index into ExportScene::textures; each file is one texture however often it is named
 };
 
 struct ExportMesh {

@@ -56,7 +56,7 @@ std::vector<Job> PlanJobs(const std::vector<std::string>& inputs, const std::str
     const OutputFormatInfo* outputFormat =
         outputOption.empty() || outputFolder ? nullptr : FormatOfExtension(LowerExtension(outputOption));
     const bool severalOutputs = folderInput || inputs.size() > 1;
-    // For one input, -o names the file to write when it has an extension; else a folder.
+    // With one input, -o names the file to write when it has an extension, and a folder otherwise.
     const bool outputIsFile =
         !severalOutputs && !outputOption.empty() && !outputFolder && fs::path(outputOption).has_extension();
     if (severalOutputs && outputFormat)

@@ -1,7 +1,7 @@
 #pragma once
 
-// The command's inputs planned as jobs: the model files they name (a folder's, found below
-// it) and the output each one is written to.
+// Plans the command's inputs as jobs: the model files they name (for a folder, the ones found
+// below it) and the output each one is written to.
 
 #include "Writers.h"
 
@@ -26,11 +26,11 @@ struct Job {
     const OutputFormatInfo* format;
 };
 
-// The model files the inputs name: a folder's .model files, sorted, below it. What cannot be
-// read goes to `problems`.
+// Returns the model files the inputs name; for a folder, the .model files below it, sorted. A
+// folder that cannot be read or holds no model is reported in `problems`.
 std::vector<Source> FindModels(const std::vector<std::string>& inputs, std::vector<std::string>& problems);
 
-// Inputs become jobs, each output named after its input. `output` is -o (a file for one input
+// Turns the inputs into jobs, each output named after its input. `output` is -o (a file for one input
 // when it has an extension, else a folder); `formatName` is --format (empty: from -o, else the
 // first format). Throws UsageError.
 std::vector<Job> PlanJobs(const std::vector<std::string>& inputs, const std::string& output,

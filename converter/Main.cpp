@@ -1,4 +1,4 @@
-// brennic-import: converts Brennic models to glTF 2.0 or OBJ by driving the 3ds Max plug-in's
+// brennic-import converts Brennic models to glTF 2.0 or OBJ by driving the 3ds Max plug-in's
 // import as the host application would, or lists what a model holds.
 #include "Convert.h"
 #include "Jobs.h"
@@ -195,7 +195,7 @@ int ConvertAll(const Options& options)
                 for (const std::string& warning : warnings)
                     std::fprintf(stderr, "  warning: %s\n", Printable(warning).c_str());
         };
-        std::string failure; // printed after the warnings, which may be why
+        std::string failure; // printed after the warnings, since they may explain it
         try {
             const Converted counts = Convert(driver, job, options.convert, textures, warnings);
             if (options.convert.verbosity >= 1)
@@ -229,7 +229,7 @@ int ConvertAll(const Options& options)
     return converted == attempted && attempted > 0 ? 0 : 1;
 }
 
-// --list: each model named or found in a folder, as text or as one JSON document.
+// --list: lists each model named or found in a folder, as text or as one JSON document.
 int ListAll(const Options& options)
 {
     std::vector<std::string> problems;
@@ -251,7 +251,7 @@ int ListAll(const Options& options)
     const nlohmann::json document = {{"generator", std::string("brennic-import ") + BRENNIC_VERSION},
                                      {"models", std::move(models)},
                                      {"problems", problems}};
-    // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
+    // Names are the game's raw bytes: bytes that are not valid UTF-8 become U+FFFD instead of failing the dump.
     std::printf("%s\n", document.dump(1, '\t', false, nlohmann::json::error_handler_t::replace).c_str());
     return status;
 }
@@ -260,9 +260,9 @@ int ListAll(const Options& options)
 
 int main(int argc, char** argv)
 {
-    // A conversion allocates and frees arrays of tens of megabytes one after another: keep
-    // freed memory for the next instead of handing it back and faulting it in again, in one
-    // heap that the conversion's helper threads share.
+    // A conversion allocates and frees arrays of tens of megabytes one after another. Keep freed
+    // memory for the next array instead of returning it and faulting it in again, and use one
+    // heap for all of the conversion's helper threads.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, -1);

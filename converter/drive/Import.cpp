@@ -12,10 +12,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// What the plug-in's load of the main file found, for the words of a failure.
+// What the plug-in's load of the main file found, used to explain a failure.
 struct MainLoad {
     bool seen = false;
-    std::string openProblem; // the loader's words when it could not open the file
+    std::string openProblem; // the loader's message when it could not open the file
     size_t knownChunks = 0;
     size_t missingReferences = 0;    // no such file
     size_t unreadableReferences = 0; // there, but not a file that can be read (a FIFO, a link loop, ...)
@@ -42,9 +42,9 @@ std::string Diagnose(const std::string& input, const MainLoad& load)
     return reason;
 }
 
-// While it lives, each load the plug-in finishes reports what it left out as warnings, and
-// the files it read by their identities. With `normals`, it takes the game's normals of the
-// meshes loaded.
+// While a LoadWatch lives, each load the plug-in finishes adds what it left out to the warnings
+// and records the files it read by their identities. With `normals`, it also takes the game's
+// normals of the loaded meshes.
 class LoadWatch {
 public:
     LoadWatch(std::vector<std::string>& into, std::vector<FileRead>& read, MainLoad& main, GameNormals* normals)
@@ -89,7 +89,7 @@ Imported Import(PluginDriver& driver, const std::string& input, const ImportOpti
     const std::string hostPath = ToHostPath(input);
     Imported imported;
     {
-        standin::Scene scene; // gone before the files are written, as is its memory
+        standin::Scene scene; // destroyed, with its memory, before the files are written
         MainLoad mainLoad;
         GameNormals gameNormals;
         ImportOutcome outcome;

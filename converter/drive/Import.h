@@ -1,7 +1,7 @@
 #pragma once
 
-// One model imported through the plug-in into a fresh stand-in scene, and collected: what the
-// other rooms get of the plug-in, the loader and the host.
+// Imports one model through the plug-in into a fresh stand-in scene and collects the result.
+// This is all that the other rooms see of the plug-in, the loader and the host.
 
 #include "ExportScene.h"
 #include "PluginDriver.h"
@@ -15,7 +15,7 @@ struct ImportOptions {
     bool gameNormals = false; // each vertex's normal from the file, not the host's
 };
 
-// A file the import read, by the identity it was read by, however its name was spelt.
+// A file the import read, identified by device and inode, however its name was spelt.
 struct FileRead {
     uint64_t device = 0;
     uint64_t inode = 0;
@@ -29,7 +29,7 @@ struct Imported {
 };
 
 // Imports the model file at `input`. What the load left out, and textures outside the content
-// folder, are appended to `warnings`. Throws std::runtime_error with the reason in words when
+// folder, are appended to `warnings`. Throws std::runtime_error with a readable reason when
 // the plug-in imports nothing.
 Imported Import(PluginDriver& driver, const std::string& input, const ImportOptions& options,
                 std::vector<std::string>& warnings);

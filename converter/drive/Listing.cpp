@@ -55,7 +55,7 @@ std::string Plural(size_t count, const char* one, const char* many)
     return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// One model, loaded and built as the plug-in does.
+// One model, loaded and built into a scene the way the plug-in does it.
 struct Inspection {
     ModelHolder holder;
     standin::Scene scene;
@@ -89,7 +89,7 @@ bool Skipped(const ReferenceNote& note)
     return note.outcome != ReferenceNote::Outcome::Loaded && note.outcome != ReferenceNote::Outcome::SkippedLod;
 }
 
-// Whether the loader's words say more than the outcome: a missing file says no more.
+// Whether the loader's message adds anything to the outcome; for a missing file it does not.
 bool LoaderSaysWhy(const ReferenceNote& note)
 {
     return !note.problem.empty() && note.problem != "no such file";
@@ -114,8 +114,8 @@ bool EqualIgnoringCase(const std::string& a, const std::string& b)
            });
 }
 
-// Folder by folder, ignoring case as the game's platform does, after taking out "." and "..":
-// for a content folder that is not on disk, so only the names can tell.
+// Compares folder by folder, ignoring case as the game's platform does, after taking out "."
+// and "..". This is for a content folder that is not on disk, where only the names can tell.
 bool OutsideByName(const std::string& hostPath, const std::string& contentRoot)
 {
     const std::filesystem::path path = NormalPath(hostPath), root = NormalPath(contentRoot);
@@ -223,7 +223,7 @@ std::vector<std::string> LoadProblems(const CBrennicModel& model)
         else
             problems.push_back(file + " (" + ReferenceFate(note) + ")");
     }
-    // Only what was left out is a problem: past the listed notes, that is the skipped ones.
+    // Only references that were left out are problems; beyond the listed notes, the model counts just those.
     if (model.UnlistedSkippedReferences() > 0)
         problems.push_back(
             "... and " +
@@ -245,8 +245,8 @@ std::string NormalPath(const std::string& hostPath)
     const std::optional<Identity> file = Identify(found);
     if (!file)
         return lexical;
-    // ".." after a link, or a name found ignoring case, can make the plain form name
-    // another file or none: then the file's real path.
+    // ".." after a link, or a name found ignoring case, can make the plain form name another
+    // file or none at all; in that case, show the file's real path.
     for (const std::string& shown : {lexical, std::filesystem::path(found).lexically_normal().string()})
         if (Identify(shown) == file)
             return shown;
@@ -262,9 +262,9 @@ bool OutsideContentFolder(const std::string& hostPath, const std::string& conten
     const std::optional<Identity> root = Identify(ResolvePathIgnoringCase(ToDisplayPath(contentRoot)));
     if (!root)
         return OutsideByName(hostPath, contentRoot);
-    // The path as the loader opens it, walked as the system resolves it: a name spelt in another
-    // case may be another folder ("Game" beside "game"), and ".." after a link goes to the
-    // link's real parent. Inside from the content folder on, while each ".." undoes a step in.
+    // Walk the path the loader opens as the system resolves it: a name spelt in another case may be
+    // another folder ("Game" beside "game"), and ".." after a link goes to the link's real parent.
+    // The path is inside from the content folder on, as long as each ".." undoes a step taken in.
     const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath));
     std::vector<std::optional<Identity>> entered; // from the content folder down; empty when outside
     std::string walked = path.rfind('/', 0) == 0 ? "/" : "";

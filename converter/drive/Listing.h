@@ -10,5 +10,5 @@
 // Prints the listing of one model file to stdout. Returns the exit status: 0, or 1 when the
 // file is missing or holds no usable mesh.
 int ListModel(const std::string& file, bool includeLods);
-// The same as JSON: appended to `models`; the status likewise.
+// The same listing as JSON, appended to `models`; returns the same status.
 int ListModelJson(const std::string& file, bool includeLods, nlohmann::json& models);

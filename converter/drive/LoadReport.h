@@ -1,6 +1,6 @@
 #pragma once
 
-// The words for what a load left out, shared by --list and the warnings of a conversion.
+// The messages for what a load left out, shared by --list and the warnings of a conversion.
 
 #include "BrennicModel.h"
 
@@ -11,7 +11,7 @@
 
 // What became of a reference, in a few words ("missing, skipped"); null for a loaded file.
 const char* OutcomeText(ReferenceNote::Outcome outcome);
-// Why a reference was skipped, in words: the loader's own ("is a FIFO (named pipe), not a
+// Why a reference was skipped: the loader's own message ("is a FIFO (named pipe), not a
 // file"), else what its outcome says. Empty for a file loaded or a LOD left out on request.
 std::string SkipCause(const ReferenceNote& note);
 // What became of a reference as --list and the warnings say it: the loader's reason when it
@@ -23,12 +23,10 @@ std::string ReferenceFate(const ReferenceNote& note);
 // the loader noted in the data (damaged chunks, a budget that ended the load).
 std::vector<std::string> LoadProblems(const CBrennicModel& model);
 
-// True when the host path lies outside the content folder `contentRoot` (a host path ending
-// in '\'), as "..\..\" in a name can make it: the format allows it, a converter warns.
-// Decided on disk, where the loader looks: the path and the root found as it finds them
-// (ignoring case), and the path walked as the system resolves it. So "..\game\" beside
-// "Game" is another folder when both exist, and the same one when only one does. A root not
-// on disk is compared by name, ignoring case.
+// True when the host path lies outside the content folder `contentRoot` (a host path ending in
+// '\'), as "..\..\" in a name can make it; the format allows that, but we warn. Decided on disk,
+// found ignoring case as the loader does and walked as the system resolves "..". A root not on
+// disk is compared by name, ignoring case.
 bool OutsideContentFolder(const std::string& hostPath, const std::string& contentRoot);
 
 // A host path as shown to the user, its "." and ".." taken out; for a file on disk, a path
