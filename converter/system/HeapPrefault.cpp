@@ -9,11 +9,12 @@
 namespace {
 
 // Bytes faulted in per four bytes of input. At its peak a conversion's heap is 2.3 (separate
-// quads) to 3.5 (shared grids) times its input, so 2.25 stays below what a conversion uses
-// (peak memory does not grow), unless much of the file is LOD meshes left out.
+// quads) to 3.5 (shared grids) times its input, so 2.25 stays below what a conversion uses and
+// peak memory does not grow, unless much of the file is LOD meshes that are left out.
 constexpr uint64_t bytesPerFourInputBytes = 9;
 
-// Past this, the heap's next blocks would come from mmap, not the stretch (main's mallopt).
+// Beyond this size, the heap would serve its next blocks from mmap, not from the prefaulted
+// stretch (see the mallopt calls in main).
 constexpr uint64_t mostBytes = uint64_t(768) << 20;
 
 } // namespace
@@ -26,8 +27,8 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
     const long page = sysconf(_SC_PAGESIZE);
     const uint64_t physical = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(page > 0 ? page : 4096);
     const size_t size = size_t(std::min({inputBytes / 4 * bytesPerFourInputBytes, mostBytes, physical / 4}));
-    // The heap keeps freed memory (main's mallopt), so a block allocated and freed at once is
-    // where the next allocations go.
+    // The heap keeps freed memory (see mallopt in main), so the next allocations go where this
+    // block, allocated and freed at once, lies.
     auto* const block = static_cast<char*>(std::malloc(size));
     if (!block || page <= 0)
         return;
@@ -37,11 +38,10 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
     std::free(block);
     try {
         worker = std::thread([this, start, end] {
-            // In steps, from the end: the conversion fills the heap from the start about as
-            // fast as pages can be faulted in, so this thread does best on what it needs last.
-            // Steps are small because each holds the process's memory map, which the
-            // conversion needs to grow its heap or map a file. A step that fails (no memory,
-            // an old kernel) ends the work: the conversion faults the rest itself.
+            // Work from the end: the conversion fills the heap from the start about as fast as
+            // pages fault in, so this thread takes what it needs last. Steps are small since each
+            // locks the memory map, which the conversion needs to grow its heap or map files. If
+            // a step fails (no memory, old kernel), the conversion faults the rest.
             constexpr uintptr_t step = 256 << 10;
             for (uintptr_t at = end; at > start && !stopped;) {
                 const uintptr_t from = at - std::min(step, at - start);
@@ -51,7 +51,7 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
             }
         });
     } catch (const std::system_error&) {
-        // No thread: the conversion faults its memory in itself.
+        // Without a thread, the conversion faults its memory in itself.
     }
 #else
     (void)inputBytes;

@@ -17,7 +17,7 @@ using signalcleanup::Hold;
 
 namespace {
 
-// 64 random bits in hex: a name no one can plant a link at in advance.
+// 64 random bits in hex, so nobody can plant a link at the name in advance.
 std::string RandomSuffix()
 {
     uint64_t bits = 0;
@@ -40,7 +40,7 @@ size_t NameMax(const std::string& folder)
     return max > 0 ? size_t(max) : 255;
 }
 
-// ".NAME.part-RANDOM" beside the final file, NAME cut short where the whole would not fit.
+// ".NAME.part-RANDOM" beside the final file, with NAME shortened when the whole would not fit.
 std::string TemporaryPath(const std::string& finalPath)
 {
     const fs::path target(finalPath);
@@ -67,14 +67,15 @@ OutputFile::~OutputFile()
 {
     EndPrefill();
     if (descriptor >= 0)
-        close(descriptor); // an unnamed temporary goes with it
+        close(descriptor); // an unnamed temporary disappears with it
     if (temporaryName) {
         const Hold hold;
         unlink(temporaryName->Path().c_str());
         temporaryName.reset();
     }
     if (finalName) {
-        // Named before a commit that never came; only while the name is still this file.
+        // The file took its final name, but the commit never came: remove it, though only
+        // while the name is still this file.
         const Hold hold;
         struct stat status {};
         if (lstat(finalPath.c_str(), &status) == 0 && status.st_dev == identity.first &&
@@ -126,12 +127,13 @@ void OutputFile::Close()
     EndPrefill();
     if (prefilled > realBytes && ftruncate(descriptor, off_t(realBytes)) != 0)
         Fail(errno);
-    // The file asked for takes its name at the commit, after every other; the others take
+    // The requested file takes its name at the commit, after all the others. The others take
     // theirs now, so no more than a file or two is open at a time.
     if (finalPath != owner.requested && TakeFreeFinalName())
         return;
     if (unnamed) {
-        // Its descriptor keeps it; past the allowance it takes a temporary name and lets go.
+        // The open descriptor keeps the file; beyond the allowance, it takes a temporary name
+        // and closes the descriptor.
         if (owner.unnamedWaiting < owner.unnamedAllowance)
             ++owner.unnamedWaiting;
         else
@@ -162,8 +164,8 @@ bool OutputFile::TakeFreeFinalName()
         return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, finalPath.c_str(), unnamed ? AT_SYMLINK_FOLLOW : 0) == 0;
     });
     if (!linked) {
-        // Taken (an older file waits for the commit to be replaced), or a file system
-        // without hard links: the file waits as it is.
+        // The name is taken (an older file waits for the commit to replace it), or the file
+        // system has no hard links: the file waits as it is.
         if (errno == EEXIST || (!unnamed && (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS)))
             return false;
         Fail(errno);
@@ -188,7 +190,7 @@ void OutputFile::Prefill(uint64_t bytes)
             // Read only, so these pages stay the kernel's one zero page.
             static const char zeros[256 << 10] = {};
             // A failure (a full disk, a file size limit) ends the prefill; the real writes
-            // meet it again and report it.
+            // will meet it again and report it.
             while (prefilled < bytes && !prefillStopped) {
                 const size_t step = size_t(std::min<uint64_t>(sizeof zeros, bytes - prefilled));
                 const ssize_t done = pwrite(descriptor, zeros, step, off_t(prefilled));
@@ -200,7 +202,7 @@ void OutputFile::Prefill(uint64_t bytes)
             }
         });
     } catch (const std::system_error&) {
-        // No thread: the writes find the pages themselves.
+        // Without a thread, the writes fault the pages in themselves.
     }
 }
 
@@ -240,7 +242,7 @@ void OutputFile::Fail(int error) const
 OutputFiles::OutputFiles(std::string requestedPath, Temporaries kind)
     : requested(std::move(requestedPath)), temporaries(kind)
 {
-    // A quarter of the descriptors the process may open, at most, wait unnamed.
+    // Unnamed files may wait on at most a quarter of the descriptors the process may open.
     rlimit limit{};
     if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
         unnamedAllowance = std::min<size_t>(unnamedAllowance, size_t(limit.rlim_cur / 4));
@@ -261,7 +263,8 @@ bool OutputFiles::Retrying(const std::string& path, Attempt attempt)
 
 OutputFiles::~OutputFiles()
 {
-    // Files first, newest first, then the folders made for them (only if left empty).
+    // Remove the files first, newest first, then the folders made for them (only if they are
+    // left empty).
     while (!files.empty())
         files.pop_back();
     while (!createdFolders.empty()) {
@@ -281,7 +284,7 @@ void OutputFiles::Fail(const std::string& path, const std::string& reason) const
 
 void OutputFiles::ProtectFile(const std::string& path)
 {
-    // A file that cannot be looked at cannot be read either: the reading says why.
+    // A file that cannot be stat'ed cannot be read either, and the read will report why.
     struct stat status {};
     if (stat(path.c_str(), &status) == 0)
         ProtectFile(status.st_dev, status.st_ino, path);
@@ -295,9 +298,9 @@ void OutputFiles::ProtectFile(uint64_t device, uint64_t inode, const std::string
 void OutputFiles::CheckOutput(const std::string& finalPath) const
 {
     struct stat status {};
-    // A name that cannot be looked at (nothing there, a name too long, a loop of links) is no
-    // file this conversion read, which it read through names that worked; making the file
-    // fails then, in its own words.
+    // A name that cannot be stat'ed (nothing there, a name too long, a loop of links) is not a
+    // file this conversion read, since it read its files through names that worked. If making
+    // the file then fails, that failure reports why.
     if (stat(finalPath.c_str(), &status) != 0)
         return;
     for (const Identity& file : protectedFiles)
@@ -308,8 +311,8 @@ void OutputFiles::CheckOutput(const std::string& finalPath) const
 
 void OutputFiles::MakeFolders(const std::string& folder)
 {
-    // Another job may remove a folder it made (and left empty) while this one makes its own
-    // inside: the walk starts again.
+    // Another job may remove a folder it made (and left empty) while this job makes its own
+    // inside it; then the walk starts again.
     for (int tries = 0;; ++tries) {
         std::vector<fs::path> missing;
         for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
@@ -320,7 +323,7 @@ void OutputFiles::MakeFolders(const std::string& folder)
                 break;
             }
             if (errno == ENOTDIR)
-                continue; // a file higher up, found next
+                continue; // a file higher up: the next step finds it
             if (errno != ENOENT)
                 Fail(path.string(), ErrorReason(errno));
             missing.push_back(path);
@@ -410,7 +413,7 @@ void OutputFiles::Write(const std::string& finalPath, const void* data, size_t s
 
 void OutputFiles::Commit()
 {
-    // The file asked for last, so it never names a file that is not in place yet.
+    // Name the requested file last, so it never refers to a file that is not in place yet.
     std::vector<OutputFile*> order;
     for (const std::unique_ptr<OutputFile>& file : files)
         if (file->finalPath != requested)
@@ -432,7 +435,7 @@ void OutputFiles::Commit()
         file->temporaryName.reset();
     }
     for (OutputFile* file : order)
-        file->finalName.reset(); // kept
+        file->finalName.reset(); // kept: nothing to remove any more
     committed = true;
 }
 

@@ -1,18 +1,22 @@
 #pragma once
 
 // The files of one conversion are written to temporaries in their final folders, so a failure
-// or a signal never leaves a half-written file behind. A temporary has no name at all while
-// the file system allows it (O_TMPFILE: even kill -9 leaves nothing); otherwise it has an
-// unpredictable one, created exclusively and never through a symbolic link.
-//
-// A finished file takes its final name at once when nothing is there yet, and lets go of its
-// descriptor, so a conversion holds a file or two open however many it writes. The file the
-// user asked for (the one naming the others) takes its name last, at the commit, as does any
-// file whose name an older file holds: the older file stays until then. Without a commit,
-// every name taken is removed again (only while it is still this conversion's file), and so
-// is every folder made for them that is left empty. Another job may have made its unnamed
-// temporary in such a folder: whoever finds a folder gone makes it again and carries on.
-// Outputs that are files the conversion reads are refused.
+// or a signal never leaves a half-written file behind. Where the file system allows it, a
+// temporary has no name at all (O_TMPFILE: even kill -9 leaves nothing); otherwise it gets an
+// unpredictable name, created exclusively and never through a symbolic link.
+
+// A finished file takes its final name at once when nothing is there yet, and closes its
+// descriptor, so a conversion keeps only a file or two open however many it writes.
+
+// The file the user asked for (the one that names the others) takes its name last, at the
+// commit. So does any file whose name an older file holds: the older file stays until then.
+
+// Without a commit, every name taken is removed again (only while it is still this
+// conversion's file), as is every folder made for them and left empty. Another job may have
+// put its unnamed temporary in such a folder, so a job that finds a folder gone makes it again
+// and carries on.
+
+// An output that is a file the conversion reads is refused.
 
 #include "SignalCleanup.h"
 #include "SystemErrors.h"
@@ -67,13 +71,13 @@ public:
         used = size_t(std::to_chars(buffer.get() + used, end, value).ptr - buffer.get());
         return *this;
     }
-    // The file is complete (nothing more may be written); it takes its final name when the
+    // Marks the file complete (nothing more may be written); it has its final name once the
     // set is committed.
     void Close();
-    // Writes zeros over the file's first `bytes` on a thread of its own, so that the kernel
-    // has the file's pages ready, on another core, when the real bytes come. The first real
-    // write stops it where it got to (it never waits for the rest); the real bytes overwrite
-    // the zeros, and Close cuts off any left. Fresh pages are slow to come by (HeapPrefault.h).
+    // Writes zeros over the file's first `bytes` on its own thread, so the kernel has the pages
+    // ready, from another core, when the real bytes come (fresh pages are slow: HeapPrefault.h).
+    // The first real write stops it without waiting for the rest; the real bytes overwrite the
+    // zeros, and Close cuts off any left.
     void Prefill(uint64_t bytes);
 
 private:
@@ -83,12 +87,12 @@ private:
     void Flush();
     void WriteOut(const char* data, size_t size);
     // Links the finished file at its final name when nothing is there yet (an older file stays
-    // until the commit replaces it, so a failure never loses it) and lets go of it. False when
-    // the name is taken, or the file system makes no links.
+    // until the commit replaces it, so a failure never loses it) and closes it. Returns false
+    // when the name is taken or the file system has no hard links.
     bool TakeFreeFinalName();
     void Name(); // links an unnamed temporary to a name of its own
     void CloseDescriptor();
-    void EndPrefill(); // stops it where it is and waits for that
+    void EndPrefill(); // stops the prefill thread where it is and waits for it
     [[noreturn]] void Fail(int error) const;
 
     OutputFiles& owner;
@@ -118,22 +122,22 @@ public:
     OutputFiles(const OutputFiles&) = delete;
     OutputFiles& operator=(const OutputFiles&) = delete;
 
-    // A file the conversion reads (an input, a referenced mesh, a texture): no output may be
-    // it, however its path is spelt. Nothing happens when there is no such file.
+    // Protects a file the conversion reads (an input, a referenced mesh, a texture): no output
+    // may be that file, however its path is spelt. Does nothing when there is no such file.
     void ProtectFile(const std::string& path);
     // The same for a file known by its identity (device and inode), as the loader read it.
     void ProtectFile(uint64_t device, uint64_t inode, const std::string& path);
     // Throws when `finalPath` is a protected file; called for every file before it is made.
     void CheckOutput(const std::string& finalPath) const;
 
-    // A new file to be written to `finalPath`; missing folders are made. A file prepared for
-    // the path is given out instead.
+    // Creates a new file to be written to `finalPath`, making any missing folders. If a file
+    // was prepared for the path, that one is given out instead.
     OutputFile& Create(const std::string& finalPath);
-    // Makes the file ahead of its writer, its first `expectedBytes` prefilled (OutputFile::Prefill).
+    // Makes the file ahead of its writer, with its first `expectedBytes` prefilled (OutputFile::Prefill).
     void Prepare(const std::string& finalPath, uint64_t expectedBytes);
-    // A whole file at once.
+    // Writes a whole file at once.
     void Write(const std::string& finalPath, const void* data, size_t size);
-    // Gives every file its final name. Throws std::runtime_error, saying which, on failure.
+    // Gives every file its final name. On failure, throws std::runtime_error saying which file.
     void Commit();
 
     std::vector<std::string> FinalPaths() const;
@@ -145,11 +149,11 @@ public:
 
 private:
     friend class OutputFile;
-    // Makes the missing folders; each made is removed again, if empty, when the set is not
-    // committed.
+    // Makes the missing folders; each folder made is removed again, if it is empty, when the set
+    // is not committed.
     void MakeFolders(const std::string& folder);
-    // Runs `attempt` (a system call; false with errno set on failure) again after making the
-    // folders of `path` anew, when it failed for a missing folder.
+    // Runs `attempt` (a system call returning false with errno set on failure). When it fails
+    // because a folder is missing, makes the folders of `path` again and retries.
     template <typename Attempt>
     bool Retrying(const std::string& path, Attempt attempt);
     static constexpr int maxRemakes = 8;

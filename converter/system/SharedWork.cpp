@@ -25,7 +25,7 @@ void ForEachShared(size_t count, bool shared, const std::function<void(size_t)>&
                 }
             });
         } catch (const std::system_error&) {
-            // No second thread: this one does every item.
+            // Without a second thread, this one does every item.
         }
     }
     try {

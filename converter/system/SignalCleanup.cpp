@@ -24,8 +24,8 @@ sigset_t CleanedSet()
 
 pthread_t mainThread;
 
-// Every descriptor above the standard three. The process is ending: what it was writing is
-// being removed anyway.
+// Closes every descriptor above the standard three. The process is ending, and what it was
+// writing is being removed anyway.
 void CloseFiles()
 {
     if (syscall(SYS_close_range, 3u, ~0u, 0u) == 0)
@@ -36,8 +36,8 @@ void CloseFiles()
 
 } // namespace
 
-// The entries, a list changed only with the signals held, so the handler (which runs on the
-// main thread only) always finds it whole.
+// The list of entries. It is changed only while the signals are held, so the handler (which
+// runs only on the main thread) always finds it whole.
 struct Registry {
     static inline Entry* newest = nullptr;
 

@@ -2,10 +2,12 @@
 
 // Names a conversion has made on disk but not yet kept. When TERM, INT or HUP ends the
 // process, the handler removes them, newest first (so files go before the folders made for
-// them), and then lets the signal end the process as it would have. The handler allocates
-// nothing: every name is registered, its path already copied, while it is being made. It
-// closes the process's files first: a file system in user space (FUSE) keeps a file removed
-// while open under a hidden name, which would keep its folder from being removed.
+// them), and then lets the signal end the process as it would have.
+
+// The handler allocates nothing: every name is registered, with its path already copied,
+// while it is being made. The handler closes the process's files first, because a file system
+// in user space (FUSE) keeps a file removed while open under a hidden name, and that name
+// would keep its folder from being removed.
 
 #include <csignal>
 #include <string>

@@ -16,8 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The output's folder may be made only when the output is: the spill goes in the nearest
-// folder that is there already, on the same disk as far as we can tell.
+// The output's folder may not exist until the output is made, so the spill goes in the
+// nearest folder that already exists: on the same disk, as far as we can tell.
 fs::path ExistingFolderOf(const std::string& outputPath)
 {
     fs::path folder = fs::absolute(fs::path(outputPath)).lexically_normal().parent_path();
@@ -54,8 +54,9 @@ void SpillFile::Open()
         if (descriptor >= 0)
             return;
     }
-    // A name of its own, made exclusively and removed before anything is written to it; the
-    // signals wait meanwhile, so none ends the process with the name still there.
+    // Otherwise use a file with a name of its own, created exclusively and removed before
+    // anything is written to it. Signals are held meanwhile, so none ends the process while
+    // the name is still there.
     std::string name = (fs::path(folder) / ".brennic-spill-XXXXXX").string();
     const signalcleanup::Hold hold;
     descriptor = mkostemp(name.data(), O_CLOEXEC);

@@ -1,10 +1,12 @@
 #pragma once
 
-// Bytes set aside on disk until they are copied into the output: a .glb's images wait here
-// rather than in memory, so a model naming many textures holds one at a time. The file has no
-// name (O_TMPFILE) where the file system allows it, else one removed as soon as it is made;
-// either way it goes with its descriptor, on every path. It lies in the output's folder (or
-// the nearest one above it that exists) rather than in /tmp, which may be memory.
+// Bytes set aside on disk until they are copied into the output. A .glb's images wait here
+// rather than in memory, so a model that names many textures holds only one at a time.
+
+// Where the file system allows it, the file has no name (O_TMPFILE); otherwise its name is
+// removed as soon as it is made. Either way the file disappears with its descriptor, however
+// the run ends. It lives in the output's folder (or the nearest existing folder above it)
+// rather than in /tmp, which may be held in memory.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,8 +21,8 @@ struct SpillSpan {
 
 class SpillFile {
 public:
-    // Nothing is made until the first Append. `unnamed` false makes the named file at once (for
-    // tests of the file systems without O_TMPFILE).
+    // Nothing is created until the first Append. With `unnamed` false, a named file is made at
+    // once (to test what happens on file systems without O_TMPFILE).
     explicit SpillFile(std::string outputPath, bool unnamed = true);
     ~SpillFile();
     SpillFile(const SpillFile&) = delete;

@@ -12,7 +12,7 @@
 class UniqueNames {
 public:
     std::string Make(const std::string& stem, const std::string& extension = "");
-    // Takes `name` as it is: false when it was already taken.
+    // Takes `name` as it is; returns false when it was already taken.
     bool Take(const std::string& name)
     {
         ++probes;
@@ -29,5 +29,5 @@ private:
 };
 
 // A name any OBJ or MTL reader takes as one word: white space, control bytes, '#' and '\'
-// (some readers join a line ending in it to the next) become '_'. Empty: `fallback`.
+// (some readers join a line ending in it to the next) become '_'. An empty name becomes `fallback`.
 std::string SafeName(const std::string& name, const char* fallback);

@@ -23,11 +23,11 @@
 
 namespace {
 
-// One job's messages are a few short lines; past this much, the rest is left out and a line
-// says how much.
+// A job's messages are normally a few short lines; beyond this size the rest is left out and a
+// line says how much.
 constexpr size_t maxMessageBytes = size_t{1} << 20;
-// Messages of finished jobs waiting for an earlier job: past this much, no job is handed out
-// until the earlier one is done, so memory stays bounded however long the batch.
+// A limit on the messages of finished jobs that wait for an earlier job. Beyond it, no job is
+// handed out until the earlier one is done, so memory stays bounded however long the batch.
 constexpr size_t maxWaitingBytes = size_t{8} << 20;
 
 constexpr int forwardedSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -74,7 +74,7 @@ public:
     SignalForwarding(const SignalForwarding&) = delete;
     SignalForwarding& operator=(const SignalForwarding&) = delete;
 
-    // A new worker takes the handlers this process had before, and not the pipe.
+    // A new worker gets back the handlers this process had before, and does not keep the pipe.
     void LeaveToWorker()
     {
         RestoreHandlers();
@@ -111,7 +111,7 @@ bool SendAll(int socket, const void* data, size_t size)
     return true;
 }
 
-// False at the end of the stream (the other process is gone) or on an error.
+// Returns false at the end of the stream (the other process is gone) or on an error.
 bool ReceiveAll(int socket, void* data, size_t size)
 {
     char* bytes = static_cast<char*>(data);
@@ -127,7 +127,7 @@ bool ReceiveAll(int socket, void* data, size_t size)
     return true;
 }
 
-// What a job wrote to the worker's stderr, an in-memory file, which is then emptied.
+// Returns what a job wrote to the worker's stderr (an in-memory file) and empties the file.
 std::string TakeMessages(int file)
 {
     struct stat status {};
@@ -150,8 +150,8 @@ std::string TakeMessages(int file)
     return messages;
 }
 
-// A worker's life: take a job's number, run it, answer with its outcome and messages, until
-// the parent closes its end.
+// A worker's life: it takes a job's number, runs the job and answers with its outcome and
+// messages, until the parent closes its end.
 [[noreturn]] void WorkAsWorker(int socket, const std::function<bool(size_t)>& run)
 {
     const int messages = memfd_create("job-messages", MFD_CLOEXEC);
@@ -165,13 +165,13 @@ std::string TakeMessages(int file)
         } catch (const std::exception& error) {
             std::fprintf(stderr, "%s\n", error.what());
         }
-        std::fflush(stdout); // the parent's stdout, shared: written now rather than at some later job
+        std::fflush(stdout); // stdout is shared with the parent: write it now, not during a later job
         const std::string text = TakeMessages(messages);
         const uint64_t header[2] = {succeeded ? 1u : 0u, text.size()};
         if (!SendAll(socket, header, sizeof header) || !SendAll(socket, text.data(), text.size()))
             _exit(1);
     }
-    _exit(0); // not exit(): the parent's atexit work and buffers are the parent's
+    _exit(0); // not exit(): the atexit handlers and stdio buffers belong to the parent
 }
 
 std::string HowItEnded(int status)
@@ -205,7 +205,7 @@ public:
     size_t Run(unsigned workerCount)
     {
         forwarding.emplace();
-        std::fflush(nullptr); // or the workers would write what is buffered again
+        std::fflush(nullptr); // otherwise each worker would write out what is buffered again
         for (unsigned i = 0; i < workerCount; ++i) {
             Worker worker;
             if (Start(worker))
@@ -214,7 +214,7 @@ public:
         while (reported < count && !stoppedBy) {
             HandOutJobs();
             if (!AnyBusy()) {
-                // No worker is left, and none could be started: the rest run here.
+                // No worker is left and none could be started, so the remaining jobs run here.
                 EndWorkers(0);
                 forwarding.reset();
                 return succeeded + RunHere(next, count, run);
@@ -241,7 +241,7 @@ private:
     };
 
     // A stopped worker (^Z, a debugger) would hold the signal until continued, and the batch
-    // would wait for it for ever: it is continued too.
+    // would wait for it forever, so it is sent SIGCONT too.
     static void Signal(pid_t worker, int signal)
     {
         kill(worker, signal);
@@ -258,8 +258,8 @@ private:
         const pid_t parent = getpid();
         const pid_t pid = fork();
         if (pid == 0) {
-            // A command ended by SIGKILL cannot pass anything on: its workers end with it, as by
-            // TERM, instead of finishing and writing their models.
+            // A command killed by SIGKILL cannot pass the signal on, so its workers get TERM when
+            // it dies instead of finishing and writing their models.
             if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent)
                 _exit(1);
             close(ends[0]);
@@ -280,7 +280,7 @@ private:
         return true;
     }
 
-    // Closes this end and waits for the worker's exit; says how it ended.
+    // Closes this end, waits for the worker to exit and returns how it ended.
     std::string Reap(Worker& worker)
     {
         close(worker.socket);
@@ -321,7 +321,7 @@ private:
                 worker.busy = true;
                 worker.job = next++;
             } else {
-                Reap(worker); // gone between jobs: the job goes to another
+                Reap(worker); // the worker died between jobs: another one takes the job
             }
         }
         DropEnded();
@@ -378,7 +378,7 @@ private:
             finished = Finished{};
             finished.lostBecause = "the worker process running it " + Reap(worker);
             if (next < count)
-                Start(worker); // in its place; when it cannot start, the worker is dropped
+                Start(worker); // a new worker in its place; if it cannot start, the worker is dropped
         }
         waitingBytes += finished.messages.size();
         results.emplace(job, std::move(finished));
