@@ -31,7 +31,7 @@ struct TextureCache::File {
     std::string decodeProblem;
     std::vector<std::string> notes;
     bool isKept = false;
-    uint64_t counted = 0; // of keptBytes
+    uint64_t counted = 0; // its share of keptBytes
 };
 
 // Per output folder: the copies' names, and which file took each first.
@@ -79,7 +79,7 @@ public:
     OpenFile(const OpenFile&) = delete;
     OpenFile& operator=(const OpenFile&) = delete;
 
-    // Open, and still the regular file of the size stat'ed.
+    // Whether the file is open and still a regular file of the size stat'ed.
     bool Check(uint64_t size, std::string& problem) const
     {
         struct stat status {};
@@ -115,10 +115,10 @@ private:
 // The largest DDS header: magic, header and DX10 extension.
 constexpr size_t ddsHeaderBytes = 4 + 124 + 20;
 
-// The top level as PNG: RGB when every pixel is opaque, else RGBA. False with `problem` in our
-// words when the bytes are no DDS texture we can read. The bytes are let go once decoded, so
-// that they and the PNG are never held together; the pixels go before the PNG is handed on.
-// `fileSize` is the whole file's: the bytes may hold only its top level.
+// Encodes the top level as PNG (RGB when every pixel is opaque, else RGBA), or returns false with
+// `problem` for bytes we cannot read as DDS. The bytes are released once decoded, never held
+// with the PNG; the pixels go before the PNG is handed on. `fileSize` is the whole file's size;
+// the bytes may hold just its top level.
 bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, std::vector<uint8_t>& png, TextureAlpha& alpha,
                  std::string& problem, std::vector<std::string>& notes)
 {
@@ -140,9 +140,9 @@ bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, std::vector<uint8_t>& png
     }
 }
 
-// A 64-bit hash of the bytes, the same on every machine: each 8-byte little-endian word is
-// mixed by multiplies and xor-shifts and folded in, the length last, so that bytes differing
-// only by trailing zeros differ. Not proof against bytes made to collide.
+// A 64-bit hash of the bytes, the same on every machine. Each 8-byte little-endian word is
+// mixed by multiplies and xor-shifts and folded in, with the length last, so bytes that differ
+// only by trailing zeros hash differently. It is not proof against bytes made to collide.
 uint64_t ContentHash(const uint8_t* bytes, size_t size)
 {
     constexpr uint64_t multiplier = 0x9E3779B97F4A7C15, mixer = 0xD6E8FEB86659FD93;
@@ -174,7 +174,7 @@ std::string HashedName(const std::string& wanted, uint64_t hash)
     char suffix[18];
     std::snprintf(suffix, sizeof suffix, "-%016llx", static_cast<unsigned long long>(hash));
     constexpr size_t nameMax = 255;
-    // Room for UniqueNames' "_N" too, should two hashes ever meet.
+    // Leave room for UniqueNames' "_N" too, in case two hashes ever collide.
     const size_t room = nameMax - std::strlen(suffix) - extension.size() - 8;
     if (stem.size() > room)
         stem.resize(room);
@@ -232,7 +232,7 @@ TextureCache::File* TextureCache::Find(const std::string& path, std::string& pro
     std::unique_ptr<File>& file = files[{uint64_t(status.st_dev), uint64_t(status.st_ino)}];
     const int64_t modified = int64_t(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
     if (file && (file->size != uint64_t(status.st_size) || file->modified != modified)) {
-        // Rewritten since it was read: all that was learnt of it goes.
+        // The file was rewritten since it was read: forget everything learnt about it.
         keptBytes -= file->counted;
         File fresh;
         fresh.path = file->path;
@@ -293,8 +293,8 @@ SharedBytes TextureCache::Png(File& file, TextureAlpha& alpha, std::string& prob
     return png;
 }
 
-// The file's PNG, freshly made; null with its decodeProblem set. Running out of memory on the
-// way is such a problem too: the texture is left out, not the whole output.
+// Makes the file's PNG afresh, or returns null with its decodeProblem set. Running out of memory
+// counts as such a problem too, so only the texture is left out, not the whole output.
 SharedBytes TextureCache::Decode(File& file)
 {
     file.notes.clear();
@@ -302,7 +302,7 @@ SharedBytes TextureCache::Decode(File& file)
     std::string why;
     bool readFailed = false;
     try {
-        // The whole file when it is at hand already, else only what the decode reads.
+        // Use the whole file when it is already at hand, else read only what the decode needs.
         SharedBytes bytes = file.bytes;
         if (bytes) {
             dds::Header header;
@@ -331,8 +331,8 @@ SharedBytes TextureCache::Decode(File& file)
     return nullptr;
 }
 
-// The header first: a texture that claims more pixels than we decode, or more bytes than the
-// file holds, costs no more than its header. Then the bytes up to the top level's end.
+// Reads the header first, so a texture that claims more pixels than we decode, or more bytes
+// than the file holds, costs no more than its header; then reads up to the top level's end.
 SharedBytes TextureCache::ReadTopLevel(File& file, std::string& problem, bool& readFailed)
 {
     ++reads;
@@ -370,15 +370,16 @@ void TextureCache::Keep(File& file)
     keptBytes -= file.counted;
     file.counted = (file.bytes ? file.bytes->size() : 0) + (file.png ? file.png->size() : 0);
     keptBytes += file.counted;
-    // A file taking more than a quarter of the bound would push out most others, and hold a
-    // large texture's memory for the rest of the run: whoever holds it now lets it go when done.
+    // A file taking more than a quarter of the bound would push out most others and hold a large
+    // texture's memory for the rest of the run, so it is not kept: whoever holds it now releases
+    // it when done.
     if (file.counted > keptLimit / 4)
         return Drop(file);
     if (!file.isKept) {
         kept.push_back(&file);
         file.isKept = true;
     }
-    // The oldest go first, never the file in hand; whoever holds their bytes keeps them till done.
+    // The oldest files go first, never the one in hand; anyone holding their bytes keeps them until done.
     while (keptBytes > keptLimit && kept.size() > 1) {
         File& old = *kept.front();
         kept.pop_front();
@@ -391,7 +392,7 @@ void TextureCache::Keep(File& file)
     }
 }
 
-// Lets go of the file's bytes and PNG; what was learnt of it (its hash, its problems) stays.
+// Releases the file's bytes and PNG; what was learnt about it (its hash, its problems) stays.
 void TextureCache::Drop(File& file)
 {
     keptBytes -= file.counted;

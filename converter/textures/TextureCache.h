@@ -1,10 +1,12 @@
 #pragma once
 
 // The .dds files of a run, read and decoded for its outputs. Each file (told apart by device
-// and inode, however its path is spelt) is read, decoded and made a PNG once for the whole
-// process while its PNG fits the cache's bound. Beyond that bound no pixels are kept, so
-// memory does not grow with a batch or with a model's textures. Failures come back as null or
-// empty results with the problem in words; nothing here throws.
+// and inode, however its path is spelt) is read, decoded and made into a PNG once for the whole
+// process, as long as its PNG fits the cache's bound.
+
+// Beyond that bound no pixels are kept, so memory does not grow with a batch or with a model's
+// textures. Failures come back as null or empty results with the problem in words; nothing here
+// throws.
 
 #include <cstdint>
 #include <deque>
@@ -29,14 +31,14 @@ public:
     static constexpr char absentProblem[] = "does not exist";
     // A .dds larger than this is refused before it is read: no texture we decode comes close.
     static constexpr uint64_t maxFileSize = uint64_t{2} << 30;
-    // A texture of more pixels is refused after its header is read (16384 x 16384 is decoded).
+    // A texture with more pixels is refused once its header is read (16384 x 16384 still decodes).
     static constexpr uint64_t maxPixels = uint64_t{1} << 28;
 
     struct File;
 
-    // What the cache keeps of files' bytes and PNGs between uses, at most; beyond it the oldest
-    // go, and are read and decoded again should another output need them. A file whose bytes
-    // and PNG pass a quarter of this is never kept.
+    // The most bytes of files and PNGs the cache keeps between uses. Beyond it the oldest are
+    // dropped, and read and decoded again if another output needs them. A file whose bytes and
+    // PNG exceed a quarter of this is never kept.
     static constexpr uint64_t defaultKeptBytes = uint64_t{64} << 20;
 
     explicit TextureCache(uint64_t keptBytes = defaultKeptBytes);
@@ -44,17 +46,18 @@ public:
     TextureCache(const TextureCache&) = delete;
     TextureCache& operator=(const TextureCache&) = delete;
 
-    // The file at `path` (stat'ed, not read); null with `problem` when there is none to use,
-    // and `absent` set when nothing is there at all.
+    // Returns the file at `path` (stat'ed, not read), or null with `problem` when there is none
+    // to use, and with `absent` set when nothing is there at all.
     File* Find(const std::string& path, std::string& problem, bool* absent = nullptr);
-    // The file's bytes; null with `problem` when they cannot be read.
+    // Returns the file's bytes, or null with `problem` when they cannot be read.
     SharedBytes Bytes(File& file, std::string& problem);
-    // The file decoded as DDS and encoded as PNG; null with `problem` when it cannot be.
-    // `notes` gets what the user should know of a decode that worked (a cube map, say).
+    // Returns the file decoded as DDS and encoded as PNG, or null with `problem` when that fails.
+    // `notes` gets what the user should know about a decode that worked (a cube map, say).
     SharedBytes Png(File& file, TextureAlpha& alpha, std::string& problem, std::vector<std::string>& notes);
-    // The name `file`'s copy takes in `folder`: `wanted` with a hash of the file's bytes added
-    // to its stem ("crate.512-0123456789abcdef.dds"), so that every process names the same
-    // bytes alike and different bytes apart. Empty with `problem` when the bytes cannot be read.
+    // The name that `file`'s copy takes in `folder`: `wanted` with a hash of the file's bytes
+    // added to its stem ("crate.512-0123456789abcdef.dds"), so every process gives the same bytes
+    // the same name and different bytes different names. Empty with `problem` when the bytes
+    // cannot be read.
     std::string CopyName(const std::string& folder, File& file, const std::string& wanted, std::string& problem);
 
     // For tests: files read and decoded so far, and bytes of files and PNGs the cache made that
@@ -65,7 +68,7 @@ public:
     uint64_t BytesHeld() const;
     uint64_t PeakBytesHeld() const;
     // For tests: a decode whose largest allocation (the pixels, or the top level's bytes) would
-    // pass this many bytes fails as the allocator would, with std::bad_alloc. 0: no limit.
+    // exceed this many bytes fails as the allocator would, with std::bad_alloc. 0 means no limit.
     void LimitDecodeAllocationsForTests(uint64_t bytes) { decodeAllocationLimit = bytes; }
 
 private:

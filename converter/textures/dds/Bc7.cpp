@@ -53,8 +53,9 @@ constexpr const char* threeSubsets[64] = {
     "0002000100020001", "0222122202221222", "0101222222222222", "0111201122012220",
 };
 
-// The pixel whose index drops its top bit, for the second subset of two, and the second and
-// third subsets of three; the first subset's is always pixel 0.
+// The anchor pixel, whose index drops its top bit: for the second subset of two-subset
+// partitions, and the second and third subsets of three-subset ones. The first subset's anchor
+// is always pixel 0.
 constexpr uint8_t anchorTwo[64] = {
     15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 15, 2,  8, 2,  2, 8,
     8,  15, 2,  8,  2,  2,  8,  8,  2,  2,  15, 15, 6,  8,  2,  8,  15, 15, 2, 8,  2, 2,

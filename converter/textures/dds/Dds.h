@@ -28,24 +28,25 @@ struct Header {
 };
 
 // Both readers take `fileSize`, the whole file's size, when `bytes` holds only the file's start
-// (0: the bytes are the whole file). An uncompressed grey header that misstates its pixels, as
-// some writers' do, is read the one way that fits the whole file's size exactly, if one does.
+// (0 means `bytes` is the whole file). When an uncompressed grey header misstates its pixels, as
+// some writers' headers do, the pixels are read the one way that fits the whole file's size
+// exactly, if just one way does.
 
-// Reads the header (and DX10 extension) only: for checks before reading or decoding a file.
-// False with `problem` when the header is damaged or names a format we cannot decode.
+// Reads only the header (and DX10 extension), for checks before reading or decoding a file.
+// Returns false with `problem` when the header is damaged or names a format we cannot decode.
 bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem, uint64_t fileSize = 0);
 
-// Decodes the top level (the first face of a cube map) of a .dds file's bytes. False with
-// `problem` in our own words when it cannot, checked before any large allocation; `notes` gets
-// what the user should know of a decode that worked ("a cube map: its first face is used").
+// Decodes the top level (the first face of a cube map) of a .dds file's bytes. Returns false with
+// `problem` when it cannot, found out before any large allocation; `notes` gets what the user
+// should know about a decode that worked ("a cube map: its first face is used").
 bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
             uint64_t maxPixels = uint64_t{1} << 28, uint64_t fileSize = 0);
 
 Alpha ClassifyAlpha(const Image& image);
 
-// PNG through libpng: RGB when withAlpha is false, else RGBA; no time or text chunks, so the
-// same image always gives the same bytes. Throws std::runtime_error on failure (std::bad_alloc
-// passes).
+// Encodes a PNG through libpng: RGB when withAlpha is false, else RGBA. It writes no time or
+// text chunks, so the same image always gives the same bytes. Throws std::runtime_error on
+// failure (std::bad_alloc passes through).
 std::vector<uint8_t> EncodePng(const Image& image, bool withAlpha);
 
 // For tests and tools: reads a PNG back to RGBA (grey, palette and 16-bit images converted).

@@ -210,8 +210,9 @@ uint64_t Add(uint64_t a, uint64_t b)
     return a > UINT64_MAX - b ? UINT64_MAX : a + b;
 }
 
-// Pixels in every level and face the header names: a reading of n bytes a pixel needs n times as
-// many bytes. UINT64_MAX, which fits no file, for more levels than the chain can have.
+// Counts the pixels in every level and face the header names; a reading of n bytes a pixel needs
+// n times as many bytes. Returns UINT64_MAX, which fits no file, for more levels than the mip
+// chain can have.
 uint64_t AllPixels(const uint8_t* header, bool cubeMap)
 {
     const uint32_t height = Load32(header + 8), width = Load32(header + 12);
@@ -233,18 +234,18 @@ bool Same(const Masks& a, const Masks& b)
            a.alpha == b.alpha && a.luminance == b.luminance;
 }
 
-// Some writers' grey textures misstate their pixels: a bit count above what each pixel holds, or
-// masks past the bits counted. When the header's own reading does not fill the whole file, every
-// level and face, exactly, the readings its flags and masks allow are weighed by the exact size
-// each gives the file. Size is the only evidence, so a reading is taken only when it alone fits;
-// then true, with the format and a note. Volume textures are left alone: no writer is known to
-// misstate them, and their slices would make chance fits likelier.
+// Some writers' grey textures misstate their pixels: a bit count above what a pixel holds, or
+// masks past the bits counted. If the header's reading does not fill the file's levels and faces
+// exactly, each reading the flags and masks allow is checked against the file's size.
+// Returns true, with the format and a note, when exactly one fits.
 bool FitLuminance(const uint8_t* header, uint64_t fileSize, Layout& layout)
 {
     const uint8_t* pf = header + 72;
     const uint32_t flags = Load32(pf + 4), bits = Load32(pf + 12);
     const bool withAlpha = (flags & (alphaPixels | alphaOnly)) != 0;
     const uint32_t grey = Load32(pf + 16), alpha = withAlpha ? Load32(pf + 28) : 0;
+    // Volume textures are left alone: no writer is known to misstate them, and their slices
+    // would make chance fits likelier.
     if ((flags & (luminanceFlag | rgbFlag | fourCCFlag)) != luminanceFlag || grey == 0 || bits == 0 || bits > 32 ||
         bits % 8 != 0 || layout.volume || layout.header.width == 0 || layout.header.height == 0)
         return false;
@@ -276,6 +277,7 @@ bool FitLuminance(const uint8_t* header, uint64_t fileSize, Layout& layout)
             fit = &readings[i];
             ++fitting;
         }
+    // Size is the only evidence, so a reading is taken only when it alone fits.
     if (fitting != 1)
         return false;
     layout.format = Format{MaskName(*fit), Codec::Masked, *fit};

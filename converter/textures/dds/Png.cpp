@@ -12,7 +12,7 @@
 namespace dds {
 namespace {
 
-// What the callbacks share with the calling code. Plain data: it is crossed by longjmp.
+// What the callbacks share with the calling code. It is plain data because longjmp jumps across it.
 struct PngContext {
     std::vector<uint8_t>* output = nullptr; // writing
     const uint8_t* input = nullptr;         // reading
@@ -82,7 +82,7 @@ bool WriteRows(png_structp png, png_infop info, const Image& image, bool withAlp
     return true;
 }
 
-// The header, with the transformations that turn any PNG into 8-bit RGBA.
+// Reads the header and sets up the transformations that turn any PNG into 8-bit RGBA.
 bool ReadInfo(png_structp png, png_infop info, uint32_t& width, uint32_t& height)
 {
     if (setjmp(png_jmpbuf(png)))
