@@ -1,8 +1,11 @@
-// glTF 2.0: one node per mesh, one primitive each: its vertices' attributes interleaved in one
-// view, its indices in another, all in one buffer that is streamed to the file. Each texture's
-// image is the PNG made from the .dds, which any viewer reads: inside a .glb, beside a .gltf. On
-// request the .dds itself is offered too, through MSFT_texture_dds, to viewers that take it.
-// A texture that gave no PNG is left out: its material says in its extras what it wanted.
+// glTF 2.0: one node per mesh, with one primitive each. A primitive's vertex attributes are
+// interleaved in one view and its indices are in another, all in one buffer that is streamed to
+// the file.
+
+// Each texture's image is the PNG made from the .dds, which any viewer reads: inside a .glb, or
+// beside a .gltf. On request the .dds itself is offered too, through MSFT_texture_dds, to viewers
+// that support it. A texture that gave no PNG is left out, and its material's extras say what it
+// wanted.
 #include "SharedWork.h"
 #include "TextureLayout.h"
 #include "WritableVertices.h"
@@ -241,7 +244,7 @@ const char* AlphaMode(TextureAlpha alpha)
     }
 }
 
-// Header, JSON chunk and BIN chunk, the buffer streamed from where its bytes lie.
+// Writes the header, JSON chunk and BIN chunk, streaming the buffer from where its bytes lie.
 void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf)
 {
     const size_t binSize = gltf.BinSize();
@@ -270,7 +273,7 @@ void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings)
 {
-    // A .glb's images wait on disk till its buffer is written, not in memory.
+    // A .glb's images wait on disk, not in memory, until its buffer is written.
     SpillFile spill(options.outputPath);
     const std::vector<TextureReference> textures =
         PrepareTextures(scene, options, binary ? &spill : nullptr, files, warnings);
@@ -293,10 +296,10 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         sceneEntry["nodes"] = std::move(sceneNodes);
     gltf.root["scene"] = 0;
 
-    // Images after the geometry, so a .glb's buffer starts as its .gltf's does. A texture without
-    // a PNG gets no entry, even with keepDds: its .dds would need MSFT_texture_dds required,
-    // which makes every reader without it refuse the whole file, for an image we could not
-    // decode ourselves.
+    // Images come after the geometry, so a .glb's buffer starts as its .gltf's does. A texture
+    // without a PNG gets no entry, even with keepDds: its .dds would need MSFT_texture_dds to be
+    // required, and then every reader without it would refuse the whole file, for an image we
+    // could not decode ourselves.
     std::vector<int> textureEntries(textures.size(), -1);
     for (size_t t = 0; t < textures.size(); ++t) {
         const TextureReference& texture = textures[t];
@@ -354,7 +357,7 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         gltf.Push("buffers", std::move(buffer));
     }
 
-    // Names are the game's bytes: any that are not UTF-8 become U+FFFD rather than fail.
+    // Names are the game's raw bytes: bytes that are not valid UTF-8 become U+FFFD instead of failing the dump.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
     if (binary)
         WriteGlb(files.Create(options.outputPath), text, gltf);

@@ -57,7 +57,7 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
         for (size_t m = 0; m < scene.materials.size(); ++m) {
             // The texture is also the opacity map, as in the host's material; readers blend
             // whatever has a map_d, so only a texture with transparent pixels gets one. Only a
-            // PNG is named (few readers take .dds); a texture without one is only a comment.
+            // PNG is named (few readers take .dds); a texture without a PNG appears only in a comment.
             mtl << "\nnewmtl " << materialNames[m] << "\nKd 1 1 1\nd 1\n";
             if (scene.materials[m].texture >= 0) {
                 const TextureReference& texture = textures[size_t(scene.materials[m].texture)];

@@ -124,7 +124,8 @@ std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const Wr
             continue;
         }
         if (options.copyTextures || (embed && options.keepDds)) {
-            // Let go before the decode, so the whole file and the pixels are not held together.
+            // The bytes are released before the decode, so the whole file and the pixels are never
+            // held together.
             const SharedBytes bytes = cache.Bytes(*file, problem);
             if (!bytes) {
                 warn(problem);

@@ -24,12 +24,10 @@ struct TextureReference {
     std::string problem; // why there is no PNG, in words
 };
 
-// One reference per scene texture, in order. With `embed` each PNG (and with keepDds each .dds)
-// is appended to `embed`, to be copied into the output; else PNGs are written in
-// `<stem>_textures/` beside the output. Copies and PNGs are added to `files` as each is made.
-// A texture that is missing or cannot be decoded has no PNG and a warning: the writers leave
-// its materials untextured, since strict readers refuse a whole output that names a file they
-// cannot show.
+// One reference per scene texture, in order. With `embed`, each PNG (and with keepDds each .dds)
+// is appended to the spill file `embed`; else PNGs go in `<stem>_textures/` beside the output.
+// Copies and PNGs join `files` as made. A missing or undecodable texture gets a warning, no PNG
+// and untextured materials: strict readers refuse outputs naming files they cannot show.
 std::vector<TextureReference> PrepareTextures(const ExportScene& scene, const WriteOptions& options, SpillFile* embed,
                                               OutputFiles& files, std::vector<std::string>& warnings);
 

@@ -16,7 +16,7 @@ struct WriteOptions {
     std::string outputPath;           // the main file's final path
     bool copyTextures = false;        // copy each .dds beside the output (a .gltf with keepDds refers to the copy)
     bool keepDds = false;             // glTF: also offer the .dds through MSFT_texture_dds
-    TextureCache* textures = nullptr; // shared by the outputs of a batch; null: one for this output
+    TextureCache* textures = nullptr; // shared by the outputs of a batch; null: a cache for this output alone
 };
 
 // Each writer adds its files to `files` (the main file last) and appends what the user should
@@ -34,12 +34,12 @@ struct OutputFormatInfo {
     const char* extension; // lower case, with its dot
     void (*write)(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
                   std::vector<std::string>& warnings);
-    bool oneFile; // images and all: about as large as the model, so it is made ready ahead
+    bool oneFile; // holds the images too: about as large as the model, so its file is made ready ahead
 };
 extern const OutputFormatInfo outputFormats[3];
 
 const OutputFormatInfo& FormatInfo(OutputFormat format);
-// The format named so (as --format takes it); null when none is.
+// The format with this name (as --format takes it); null when there is none.
 const OutputFormatInfo* FormatNamed(const std::string& name);
 // The format a lower-case extension (".glb") names; null when none does.
 const OutputFormatInfo* FormatOfExtension(const std::string& extension);
