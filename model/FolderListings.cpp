@@ -16,7 +16,6 @@ namespace {
 
 std::atomic<uint64_t> listingsRead{0};
 
-
 // File systems stamp changes with a clock that may tick this coarsely (FAT: 2 s).
 constexpr time_t timestampGrain = 2;
 
@@ -36,7 +35,6 @@ timespec Now(clockid_t clock)
     clock_gettime(clock, &now);
     return now;
 }
-
 
 } // namespace
 
