@@ -1,5 +1,7 @@
-// The stand-in host's triangle mesh: sizing, clean-up, normals and bounding box. Its normals
-// and edge-list flag are kept beside it (MeshState.h).
+// The stand-in host's triangle mesh: sizing, clean-up, normals and bounding box. It imitates
+// the host application's mesh clean-up and normals: the converter builds its meshes here, so a
+// change to their results changes what the converter shows relative to the host. A mesh's
+// normals and edge-list flag are kept beside it (MeshState.h).
 #include "HostApi.h"
 #include "MeshState.h"
 #include "StandInHost.h"

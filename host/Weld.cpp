@@ -1,5 +1,7 @@
 // The stand-in host's vertex weld (MeshDelta::WeldByThreshold and Apply), with the grid of
-// cells it finds neighbours through.
+// cells it finds neighbours through. It imitates the host application's weld: the converter
+// welds its meshes here, so a change to its results changes what the converter shows
+// relative to the host.
 #include "HostApi.h"
 #include "MeshState.h"
 

@@ -65,7 +65,7 @@ TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedAndTheOthersKeepTheirNu
 
 TEST_F(SceneAssemblyTest, ANodeTheHostCannotMakeSkipsItsMeshAndReleasesItsObject)
 {
-    scene.refuseNode = [](int call) { return call == 0; };
+    standin::Factories().refuseNode = [](int call) { return call == 0; };
     EXPECT_EQ(NamesFor({"a", "b"}), (std::vector<std::string>{"object_01"}));
 }
 
