@@ -139,7 +139,7 @@ Bytes PagesOfMeshes()
     return MeshList({big, Triangle("after")});
 }
 
-TEST_F(HostileFileTest, ReaderOfAFileThatShrankReadsZerosAndSaysSo)
+TEST_F(HostileFileTest, ReaderOfAFileThatShrankReadsZerosMarkedAsChanged)
 {
     const Bytes bytes = PagesOfMeshes();
     const std::string path = WriteBytes("shrinking.mesh", bytes);
