@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(PluginEntryDeathTest, StringsAreNullAndLodsOffBeforeTheEntryPointRuns)
+TEST(PluginEntryDeathTest, ModuleStateIsEmptyBeforeTheEntryPointRuns)
 {
     // "threadsafe" runs the check in a new process of this program, whose module state is
     // as the host finds it after loading: whatever earlier tests did here is not there.
