@@ -112,7 +112,7 @@ TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlByte
     EXPECT_EQ(said.find("\nnewmtl"), std::string::npos) << said;
 }
 
-TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsReadAndDecodedOnceAndStoredOnce)
+TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsHandledOnce)
 {
     content.WriteTexture("props/crate", "512", Pixels(64));
     std::vector<MeshSpec> meshes;
@@ -164,7 +164,7 @@ struct DdsClaim {
     const char* problem; // in the warning, or null when a PNG is made
 };
 
-TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelNeeds)
+TEST_F(UntrustedInputTest, ALargeOrLyingDdsIsReadOnlyAsFarAsItsTopLevelNeeds)
 {
     constexpr uint64_t GiB = uint64_t{1} << 30;
     const DdsClaim claims[] = {
@@ -198,7 +198,7 @@ TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelN
     }
 }
 
-TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadButWarnedOf)
+TEST_F(UntrustedInputTest, FilesOutsideTheContentFolderAreReadButWarnedOf)
 {
     const modelwriter::TemporaryFolder elsewhere;
     modelwriter::WriteFile(elsewhere.Path() + "/secret.mesh", MeshList({Triangle("secret")}));
