@@ -51,7 +51,7 @@ void BuildOneTriangle(Mesh& mesh)
     ASSERT_EQ(mesh.numFaces, 1);
 }
 
-TEST(MeshConstruction, ExchangesTheSecondAndThirdAxes)
+TEST(MeshConstruction, ExchangesYWithZ)
 {
     Mesh mesh;
     ASSERT_NO_FATAL_FAILURE(BuildOneTriangle(mesh));
