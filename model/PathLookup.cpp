@@ -104,7 +104,7 @@ struct Stamps {
 
 // One folder's names: the names as on disk one after another, each ended by '\0', and an
 // index of them sorted by the hash of their folded form, then that form, then byte for byte.
-// The names equal to one ignoring case so stand together, in byte order, and a lookup is a
+// So names that are equal ignoring case sit together, in byte order, and a lookup is a
 // binary search over 8-byte entries that compares names only where hashes tie.
 struct Listing {
     struct Entry {
@@ -117,8 +117,8 @@ struct Listing {
     Stamps stamps;
     timespec readAt{};   // monotonic
     uint64_t readBy = 0; // the lookup that read it
-    // Read within the grain of its last change: a change made just after the reading may
-    // carry the same stamps.
+    // True when read within the clock grain of its last change: a change made just after the
+    // reading may carry the same stamps.
     bool racy = false;
 
     explicit Listing(const struct stat& status) : stamps(status) {}
@@ -271,16 +271,18 @@ Cache& TheCache()
     return cache;
 }
 
-// Reads the folder and keeps its listing, with the stamps seen before the reading: a change
-// made during it moves them, so the next lookup reads the folder again (this one makes do
-// with what it read: a lookup never lists a folder twice).
+// Reads the folder and keeps its listing with the stamps seen before the reading. A change made
+// during the reading moves the stamps, so the next lookup reads the folder again; this lookup
+// uses what it read, since a lookup never lists a folder twice.
 //
 // A change just after the reading may carry the same stamps if the file system's clock has not
-// ticked since. So a listing whose change time lies within the grain before the wall clock is
-// racy: on a miss, once the grain has passed by the monotonic clock, it is read once more, and
-// that reading stands until the stamps move. A change time ahead of the wall clock means the
-// clocks disagree (skew, network file systems): no window of ours can tell a same-tick change
-// then, so such a folder is read again only when its stamps move.
+// ticked since. So a listing whose change time lies within one grain of the wall clock is racy:
+// on a miss, once the grain has passed by the monotonic clock, it is read once more, and that
+// reading is kept until the stamps move.
+//
+// A change time ahead of the wall clock means the clocks disagree (skew, network file systems).
+// No window can catch a same-tick change then, so such a folder is read again only when its
+// stamps move.
 std::shared_ptr<const Listing> ReadListing(int folder, uint64_t lookup)
 {
     const timespec wall = Now(CLOCK_REALTIME);
@@ -427,7 +429,7 @@ bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, 
         if (!last)
             next = OpenFolder(walk.folder.Get(), part.c_str());
         if (!next.Valid() && part != "." && part != ".." && !ExistsIn(walk.folder.Get(), part.c_str())) {
-            // Spelt otherwise, or missing.
+            // Spelt differently, or missing.
             std::shared_ptr<const Listing> listing = FolderListing(walk.folder.Get(), lookup);
             if (!listing)
                 return false;
@@ -447,7 +449,7 @@ bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, 
                 next = OpenFolder(walk.folder.Get(), name.c_str());
             afterMatch = true;
         }
-        // A name there as spelt that is no folder ends the walk at the next component.
+        // A name spelt exactly as asked that is not a folder ends the walk at the next component.
         walk.resolved += name;
         if (!last)
             walk.resolved += '/';
