@@ -9,9 +9,9 @@
 
 namespace standin {
 
-// The host's factories (CreateNewTriObject, NewDefaultStdMat, NewDefaultBitmapTex) answer null
+// The host's factories (CreateNewTriObject, NewDefaultStdMat, NewDefaultBitmapTex) return null
 // when `refuse` returns true, given the factory's name and its call's number.
-// Scene::CreateNode answers null when `refuseNode` returns true, given its call's number on
+// Scene::CreateNode returns null when `refuseNode` returns true, given its call's number on
 // that scene.
 struct FactoryHooks {
     std::function<bool(const std::string& factory, int call)> refuse;
@@ -21,7 +21,7 @@ struct FactoryHooks {
 FactoryHooks& Factories();
 
 // Makes the n-th allocation from now fail, for sweeps over every allocation of an import.
-// The host's heap then fails it (plain new throws, the nothrow form answers null), and a test's
+// The host's heap then fails it (plain new throws, the nothrow form returns null), and a test's
 // operator new can ask it too.
 struct HeapFault {
     long failAt = 0; // 1 for the next allocation; 0: none fails
