@@ -366,7 +366,7 @@ TEST_F(UntrustedInputTest, ListingNamesTheLimitThatCutTheReferences)
         const char* what;
         unsigned files;
         uint64_t bytes;
-        std::string problem; // how the loader's words begin
+        std::string problem; // how the loader's message begins
     } limits[] = {
         {"files", 2, uint64_t{1} << 20, "more than 2 referenced files"},
         {"bytes", 4096, 2 * part.size(), "referenced files together would pass "},

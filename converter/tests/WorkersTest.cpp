@@ -48,7 +48,7 @@ TEST_P(WorkersReport, EveryJobInJobOrder)
     const size_t succeeded = RunJobs(
         batch.count, batch.workers,
         [&](size_t job) {
-            // Later jobs finish first, so the order of the report is the batch's doing.
+            // Later jobs finish first, so the report's order comes from the batch.
             if (getpid() == here)
                 std::fprintf(stderr, "job %zu ran in process 0\n  job %zu's second line\n", job, job);
             else {

@@ -63,7 +63,7 @@ struct Glb {
             throw std::runtime_error("an accessor past its view");
         std::vector<float> values(count * width);
         for (size_t i = 0; i < count * width; ++i) {
-            uint32_t word = 0; // little-endian, as the machine
+            uint32_t word = 0; // little-endian, as is the machine
             std::memcpy(&word, bin.data() + offset + stride * (i / width) + size * (i % width), size);
             if (type == 5126)
                 std::memcpy(&values[i], &word, 4);
@@ -448,8 +448,8 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOr
     const std::string firstCopy = copies[0] == secondCopy ? copies[1] : copies[0];
     EXPECT_EQ(ReadText(output.Path() + "/" + firstCopy), ReadText(first)) << "not overwritten by the second";
 
-    // Another worker process, with its own cache, meeting them in another order, names
-    // each alike: batches write the same files on any number of workers.
+    // Another worker process, with its own cache, meets them in another order and names each
+    // the same, so batches write the same files on any number of workers.
     TextureCache otherWorker;
     const modelwriter::TemporaryFolder elsewhere;
     const std::string reversed[] = {second, identical, first};

@@ -123,13 +123,13 @@ TEST_F(ImportTest, IncludeLodsIsKeptForTheNextImport)
     includeLodsSetting = false;
     ASSERT_EQ(Import(model, {tickIncludeLods, letsGo}), 1);
 
-    // The next dialog opens showing the kept choice, and pressing on keeps it.
+    // The next dialog opens showing the kept choice, and importing from it keeps it.
     scene = {};
     ASSERT_EQ(Import(model, {letsGo}), 1);
     EXPECT_TRUE(Dialogs().back().checkboxes.at(IDC_INCLUDE_LODS));
     EXPECT_EQ(scene.Nodes().size(), 3u);
 
-    // Unticking, even in a dialog then closed, is what the flag keeps.
+    // Unticking is kept too, even when the dialog is then closed.
     ASSERT_EQ(Import(model, {tickIncludeLods, closeBox}), 1);
     EXPECT_FALSE(includeLodsSetting);
 }
