@@ -1,8 +1,9 @@
 // brennic-import on many small models, timed beside `assimp export` writing the same geometry
-// from binary PLY files to .glb: a folder of 3,000 models converted by one command (its default:
-// a worker process per processor) against a loop of assimp export, a process a file; and one
-// model a process, with and without its texture, against one assimp export a file. The ratios
-// printed at the end say how many times faster we are.
+// from binary PLY files to .glb: a folder of 3,000 models converted by one command (by default
+// a worker process per processor) against a loop of assimp export, one process per file; and
+// one model per process, with and without its texture, against one assimp export per file.
+//
+// The ratios printed at the end say how many times faster we are.
 //
 // Figures before the batch ran on worker processes: the folder 4.1 times faster (one core), one
 // file a process 1.38 times slower.
@@ -180,11 +181,13 @@ void CountFiles(benchmark::State& state, int files)
         benchmark::Counter(files, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-// Each run writes a folder of its own, as a first conversion does; all go with the temporary
-// folder at the end. Deleting the last run's 3,000 files just before would time the file system
-// instead: ext4 skips inodes deleted in the last 1 to 5 minutes when it allocates new ones, and
-// scanning past thousands of them took half of a run (perf record -a: find_inode_bit,
-// recently_deleted). The peer rewrites its files in place, which allocates none.
+// Each run writes a folder of its own, as a first conversion does; all are removed with the
+// temporary folder at the end. Deleting the last run's 3,000 files just before would time the
+// file system instead.
+//
+// ext4 skips inodes deleted in the last 1 to 5 minutes when it allocates new ones, and scanning
+// past thousands of them took half of a run (perf record -a: find_inode_bit, recently_deleted).
+// The peer rewrites its files in place, which allocates none.
 void BrennicImportFolder(benchmark::State& state)
 {
     static int runs = 0;

@@ -1,9 +1,10 @@
 // brennic-import converting large models to .glb, timed beside `assimp export` writing the
 // same geometry from a binary PLY file to .glb. Both run as whole processes, so both pay their
 // start-up. Models: separate quads (the weld's work) of 256 K to 16 M vertices, and a shared
-// height-field grid of 1 M vertices (as game meshes are stored). Printed last: how many times
-// faster we are than assimp, and how flat our cost per vertex stays as models grow. Set
-// BRENNIC_IMPORT to time another build of brennic-import.
+// height-field grid of 1 M vertices (as game meshes are stored).
+//
+// Printed last: how many times faster we are than assimp, and how flat our cost per vertex stays
+// as models grow. Set BRENNIC_IMPORT to time another build of brennic-import.
 //
 // Ratios and times swing widely on a shared machine: compare the children's CPU seconds
 // (user_s, sys_s) too. The page faults of fresh memory (sys_s) grow to half the cost at 4 M.
@@ -83,10 +84,11 @@ double Seconds(const timeval& time)
 constexpr int notStarted = -2, killed = -1;
 
 // Runs the command as a process of its own, stdin empty and stdout and stderr into the log.
-// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH. The
-// child's peak memory as the kernel reports it is at least this process's own peak (the
-// spawned process starts in this one's memory), which therefore stays small: models are
-// written by a child process, and only the JSON of an output is read back.
+// Returns its exit status, or notStarted or killed. A bare name is looked up in PATH.
+//
+// The child's peak memory as the kernel reports it is at least this process's own peak (the
+// child starts in this one's memory), so this process stays small: models are written by a
+// child process, and only the JSON of an output is read back.
 int Run(const std::vector<std::string>& command)
 {
     rusage usage{};

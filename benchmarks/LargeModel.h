@@ -1,7 +1,9 @@
 #pragma once
 
 // The large models the scene and conversion benchmarks time, and the same geometry as binary
-// PLY files for Assimp. Even meshes are static, odd ones skinned. Two layouts:
+// PLY files for Assimp. Even meshes are static, odd ones skinned.
+//
+// Two layouts:
 // - separate quads: each quad has its own four corners, as in a file that keeps texture seams
 //   between faces: a grid point is a corner of up to four quads, at one position with four
 //   texture coordinates, so the weld merges them;

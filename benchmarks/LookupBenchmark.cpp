@@ -2,8 +2,9 @@
 // references spelt in another case and names spelt exactly, in a folder of 120,000 files
 // against one of 100; references into a folder stamped in the future; and a chain of 1,000
 // folders, its case differing at the top (a walk of every level) or in the file name only.
-// The ratios printed at the end hold a lookup in the large folder within twice one in the
-// small folder.
+//
+// The ratios printed at the end check that a lookup in the large folder takes at most twice as
+// long as one in the small folder.
 
 #include "BenchmarkSupport.h"
 #include "PathLookup.h"

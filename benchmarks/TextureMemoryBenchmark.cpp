@@ -1,12 +1,13 @@
 // Peak memory of brennic-import on large textures, each 4096 x 4096: one model with its own;
-// a folder of 50 models, each with its own; one model naming 50 of them. Each as .glb and as
-// .gltf, run under /usr/bin/time -f %M, whose peak resident size (KiB) is the counter peak_kb.
-// The batch and the many textures must stay within 1.5 times the one model's peak: the
-// texture memory is bounded, not grown with the batch or a model's textures. Set
+// a folder of 50 models, each with its own; one model naming 50 of them. Each runs as .glb and
+// as .gltf under /usr/bin/time -f %M, whose peak resident size (KiB) is the counter peak_kb.
+//
+// The batch and the many textures must stay within 1.5 times the one model's peak, because
+// texture memory is bounded rather than growing with the batch or a model's textures. Set
 // BRENNIC_IMPORT to measure another build of brennic-import.
 //
-// Figures (release, -j 1, these BC1 textures), .glb: before PNGs went to their files or a
-// .glb's spill file as made, with the cache keeping 1 GiB: one model 123 MB, the folder of 50
+// Figures (release, -j 1, these BC1 textures), .glb. Before PNGs were written straight to their
+// files or to a .glb's spill file, with the cache keeping 1 GiB: one model 123 MB, the folder of 50
 // 1.24 GB, one model naming 50 1.50 GB. After: 122 to 123 MB in each case, .glb and .gltf,
 // and the larger of two workers on the folder 122 MB.
 

@@ -61,8 +61,8 @@ void RemoveContent()
     std::filesystem::remove_all(content->folder, ignored);
 }
 
-// Overwrites in place and then sets the length (O_TRUNC makes ext4 flush on close); links to
-// the file so see the new bytes.
+// Overwrites in place and then sets the length, because O_TRUNC makes ext4 flush on close.
+// Links to the file therefore see the new bytes.
 void WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);

@@ -1,7 +1,7 @@
 // The host's heap for objects handed to it: plain new throws when the heap is exhausted, the
-// nothrow form answers null. Both fail when a test's heap fault says so.
+// nothrow form returns null. Both fail when a test's heap fault says so.
 #include "HostApi.h"
-#include "StandInHost.h"
+#include "TestHooks.h"
 
 #include <cstdlib>
 

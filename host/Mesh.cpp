@@ -1,5 +1,7 @@
-// The stand-in host's triangle mesh: sizing, clean-up, normals and bounding box. Its normals
-// and edge-list flag are kept beside it (MeshState.h).
+// The stand-in host's triangle mesh: sizing, clean-up, normals and bounding box. It imitates
+// the host application's mesh clean-up and normals: the converter builds its meshes here, so a
+// change to their results changes what the converter shows relative to the host. A mesh's
+// normals and edge-list flag are kept beside it (MeshState.h).
 #include "HostApi.h"
 #include "MeshState.h"
 #include "StandInHost.h"
@@ -105,9 +107,9 @@ Point3 Unit(const Point3& p)
     return length > 0 ? Point3(p.x / length, p.y / length, p.z / length) : Point3(0, 0, 0);
 }
 
-// The vertex normals when each vertex's faces share one smoothing word other than none; false,
-// having written nothing, when some vertex's do not. A vertex's faces then form one group,
-// whose sum (from zero, in face order, as below) gives both its corners' normal and its own.
+// Builds the vertex normals when the faces around each vertex share one nonzero smoothing word;
+// returns false without writing anything when they do not. Each vertex's faces then form one
+// group, whose sum (from zero, in face order, as below) is the normal of the vertex and its corners.
 bool NormalsOfOneWordVertices(const Mesh& mesh, const std::vector<Point3>& faceNormals, Point3* vertexNormals)
 {
     const size_t faceCount = size_t(mesh.numFaces), vertexCount = size_t(mesh.numVerts);
@@ -364,11 +366,13 @@ BOOL Mesh::RemoveIllegalFaces()
     return numFaces != before;
 }
 
-// Normals per face corner: the area-weighted face normals around the corner's vertex, of the
-// faces whose smoothing word shares a bit with the corner's face. A face without smoothing
-// groups keeps its own normal. When each vertex's faces share one smoothing word (as the
-// plug-in's meshes do), a vertex's normal is the sum of its faces' normals, added in face
-// order and normalised once; otherwise one pass over the corners, grouped by vertex.
+// Normals per face corner: the sum of the area-weighted normals of the faces around the corner's
+// vertex whose smoothing word shares a bit with the corner's face. A face without smoothing
+// groups keeps its own normal.
+//
+// When each vertex's faces share one smoothing word (as the plug-in's meshes do), a vertex's
+// normal is the sum of its faces' normals, added in face order and normalised once. Otherwise
+// one pass goes over the corners, grouped by vertex.
 void Mesh::buildNormals()
 {
     const size_t faceCount = size_t(numFaces), vertexCount = size_t(numVerts);

@@ -1,4 +1,5 @@
 #include "StandInHost.h"
+#include "TestHooks.h"
 
 #include <algorithm>
 
@@ -46,7 +47,8 @@ void Node::SetMtl(Mtl* newMaterial)
 
 ImpNode* Scene::CreateNode()
 {
-    if (refuseNode && refuseNode(createNodeCalls++))
+    const std::function<bool(int)>& refuse = Factories().refuseNode;
+    if (refuse && refuse(createNodeCalls++))
         return nullptr;
     createdNodes.push_back(std::make_unique<Node>());
     return createdNodes.back().get();

@@ -1,13 +1,15 @@
 #pragma once
 
-// The stand-in host: an in-memory scene that keeps what the plug-in hands it, so tests and
-// tools can read it back. Objects made by the host's factories belong to whatever takes them
-// in (a node its object and material, a material its maps); nodes belong to the scene.
+// The stand-in host imitates the host application: its scene here, its mesh clean-up and
+// normals (Mesh.cpp) and its weld (Weld.cpp). The converter shows what the host would show
+// only while these give the host's results, so a change to them changes the converter's output.
+//
+// The scene keeps what the plug-in hands it, so tests and tools can read it back. Objects made
+// by the host's factories belong to whatever takes them in (a node its object and material, a
+// material its maps); nodes belong to the scene. The test hooks are in TestHooks.h.
 
 #include "HostApi.h"
 
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,23 +85,12 @@ public:
     int Redraws() const { return redraws; }
     int NodesCreated() const { return int(createdNodes.size()); }
 
-    // Test hook: answer CreateNode with null when it returns true (given the call's number).
-    std::function<bool(int call)> refuseNode;
-
 private:
     std::vector<std::unique_ptr<Node>> createdNodes;
     std::vector<Node*> sceneNodes;
     int createNodeCalls = 0;
     int redraws = 0;
 };
-
-// The host's factories (CreateNewTriObject, NewDefaultStdMat, NewDefaultBitmapTex) answer
-// null when this returns true, given the factory's name and its call's number.
-struct FactoryHooks {
-    std::function<bool(const std::string& factory, int call)> refuse;
-    std::map<std::string, int> calls;
-};
-FactoryHooks& Factories();
 
 // The normals of a mesh's face corners from its last buildNormals: each its own, or its
 // vertex's where the corners of a vertex share one. Valid while the mesh is not changed.
@@ -122,15 +113,5 @@ private:
     const Point3* perVertex = nullptr;
     const Face* faces = nullptr;
 };
-
-// Makes the n-th allocation from now fail, for sweeps over every allocation of an import:
-// the host's heap fails it (plain new throws, the nothrow form answers null), and a test's
-// operator new can ask it too.
-struct HeapFault {
-    long failAt = 0; // 1 for the next allocation; 0: none fails
-    long count = 0;  // allocations asked since armed
-    bool Fails() { return failAt > 0 && ++count == failAt; }
-};
-HeapFault& TheHeapFault();
 
 } // namespace standin

@@ -1,5 +1,7 @@
 // The stand-in host's vertex weld (MeshDelta::WeldByThreshold and Apply), with the grid of
-// cells it finds neighbours through.
+// cells it finds neighbours through. It imitates the host application's weld: the converter
+// welds its meshes here, so a change to its results changes what the converter shows
+// relative to the host.
 #include "HostApi.h"
 #include "MeshState.h"
 
@@ -45,12 +47,14 @@ struct KeptVertex {
     int next; // -1: the oldest in its chain
 };
 
-// Open addressing from a grid cell's key to the newest kept vertex of that key, whose record
-// chains the others. Cells whose keys agree share a chain: a probe checks the distance of
-// every vertex it walks, so a stranger in the chain costs a comparison and changes nothing.
-// It starts at a quarter of the candidates' count (as if most merged), doubles when half
-// full, and its memory is kept for the next weld. Most cells a weld probes are empty: a bit
-// per key's low bits, eight bits a candidate, answers for those without a visit to the slots.
+// Open addressing from a grid cell's key to the newest kept vertex with that key, whose record
+// chains the others. Cells whose keys collide share a chain; that is harmless, since a probe
+// checks the distance of every vertex it walks.
+//
+// The table starts at a quarter of the candidates' count (as if most merged), doubles when half
+// full, and keeps its memory for the next weld. Most cells a weld probes are empty, so a filter
+// of eight bits per candidate, indexed by a key's low bits, answers for them without a visit to
+// the slots.
 class CellTable {
 public:
     // Empties the table for a weld of `count` vertices, `candidates` of them in cells.
@@ -163,13 +167,14 @@ MeshDelta::~MeshDelta()
     Deltas().Forget(*this);
 }
 
-// Greedy in vertex order: a candidate joins the earliest kept candidate lying closer than the
-// threshold, else it is kept itself. A merged vertex so takes the position of the lowest-
+// Greedy in vertex order: a candidate joins the earliest kept candidate closer than the
+// threshold, or else is kept itself. So a merged vertex takes the position of the lowest-
 // numbered vertex of its group, and a chain of close vertices is not merged end to end: each
-// joins a kept vertex within the threshold of itself. Cells are four thresholds wide: a
-// vertex's neighbours lie within two cells along each axis, and within one half of the time,
-// while a cell holds at most a few dozen kept vertices (they lie a threshold apart):
-// expected linear time.
+// joins a kept vertex within the threshold of itself.
+//
+// Cells are four thresholds wide, so a vertex's neighbours lie within two cells along each axis
+// (within one, half of the time), and a cell holds at most a few dozen kept vertices, since
+// those lie a threshold apart. The expected time is linear.
 BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold)
 {
     WeldState& state = Deltas().Of(*this);
@@ -224,7 +229,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
                 consider(k);
         }
 
-        // Else the earliest kept vertex in the cells of the box the threshold reaches around
+        // Otherwise, the earliest kept vertex in the cells of the box the threshold reaches around
         // the vertex: one or two along each axis. Computed as a kept vertex's own cell is, and
         // rounding keeps order, so the cell of a kept vertex within reach always lies between them.
         if (!exact) {

@@ -241,7 +241,7 @@ void CBrennicModel::ReadMeshList(CChunkReader& chunk)
             ReadMeshChunk(subChunk);
         Owned<ModelMesh> mesh;
         mesh.swap(currentMesh);
-        // A mesh the load ended in the middle of is left out whole.
+        // A mesh that the load ended in the middle of is left out entirely.
         if (Reading() && mesh->vertexCount != 0 && mesh->indexCount != 0 && Store(meshChunk, meshCost))
             KeepMesh(mesh);
     }
@@ -277,7 +277,8 @@ void CBrennicModel::ReadMeshNames(CChunkReader& chunk)
         names[i] = chunk.ReadString();
     if (chunk.Overrun())
         return Warn(chunk, "mesh names end before the third name; ignored");
-    // What the file spells is its own; what a substitution adds to it can repeat.
+    // The names as the file spells them are paid for by its bytes; what a substitution adds can
+    // repeat, so it is charged as growth.
     uint64_t length = 0, growth = 0;
     for (int i = 0; i < 3; ++i) {
         const size_t substituted = Substituted(names[i]).size();

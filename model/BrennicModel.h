@@ -38,10 +38,10 @@ struct ReferenceNote {
     std::string path;
     Outcome outcome;
     unsigned depth;      // 1 for a file named by the main file
-    std::string problem; // for Missing and SkippedOverBudget: why, in words
+    std::string problem; // for Missing and SkippedOverBudget: the reason, as text
 };
 
-// Malformed data the loader left out, with where it stood.
+// Malformed data the loader skipped, and where it was.
 struct LoadWarning {
     std::string file;
     uint32_t offset; // of the offending chunk's head in that file
@@ -69,22 +69,23 @@ public:
         uint64_t bytes; // their bytes together
     };
 
-    // Memory is bounded by what was read. A file's first reading in a load is stored whole: its
-    // pieces cost at most `firstReadingRatio` times its bytes, so only the machine bounds it.
-    // What can repeat is charged: every store from a second or later reading of a file, however
-    // named, and what substitutions add to names. The charges stay within `perByteRead` for
-    // each byte of those later readings plus `base`; a store that would pass that ends the
-    // load, and what was loaded before stands.
+    // Memory grows only with what a load reads. A file's first reading is stored whole, at most
+    // `firstReadingRatio` times its bytes. What can repeat is charged: stores from a second
+    // reading of a file (however it is named) and what substitutions add to names. Charges stay
+    // within `base` plus `perByteRead` per byte of those later readings; a store past that ends
+    // the load, and the meshes loaded so far are kept.
     struct StoreBudget {
         StoreBudget() : perByteRead(8), base(uint64_t(64) << 20) {}
         uint64_t perByteRead;
         uint64_t base;
     };
-    // Costs in bytes: what a stored item takes, here and in what the scene building and the
-    // converter's export make of it (a kept mesh of one triangle peaks at 7 to 8 KB in the
-    // converter), so that the import's peak keeps within the budget too.
-    // These constants have no definition outside the class: Visual C++ makes one of its own, and
-    // a second would clash. Use their values; never bind a reference to them or take an address.
+    // Costs in bytes of a stored item, counting what scene building and the converter's export
+    // later make of it (a one-triangle mesh peaks at 7 to 8 KB in the converter), so that the
+    // whole import stays within the budget.
+    //
+    // These constants are not defined outside the class: Visual C++ defines its own, and a second
+    // definition would clash. Use their values only; never bind a reference to them or take their
+    // address.
     static const uint64_t vertexCost = 128;       // 76 here; host mesh, normals, export copy
     static const uint64_t indexCost = 32;         // 2 here; host face, texture face, weld, export
     static const uint64_t nameByteCost = 8;       // node, material, bitmap and export names
@@ -102,7 +103,7 @@ public:
     // Loads the file and what it refers to; 1 when at least one mesh with vertices and
     // indices was kept, else 0. Called once, on a new model. Allocation failure propagates.
     int Load(const std::string& path, bool includeLods);
-    // Why the main file could not be opened, in words; empty when it was.
+    // Why the main file could not be opened, as text; empty when it opened.
     const std::string& OpenProblem() const { return openProblem; }
 
     // A tool that drives the import through the plug-in sees each finished load here, to
@@ -113,14 +114,14 @@ public:
     int GetMeshCount() const { return static_cast<int>(meshes.size()); }
     ModelMesh* GetMesh(int index) const { return meshes[static_cast<size_t>(index)]; }
 
-    // What the load followed, in the order met, and what it had to leave out.
+    // The references the load met, in order, and what it had to leave out.
     const std::vector<ReferenceNote>& References() const { return referenceNotes; }
     size_t ReferenceCount() const { return referenceCount; }
     // References past the listed ones that were not loaded for a reason other than being LODs.
     size_t UnlistedSkippedReferences() const { return unlistedSkippedReferences; }
     const std::vector<LoadWarning>& Warnings() const { return warnings; }
     size_t WarningCount() const { return warningCount; }
-    // Top-level chunks of a kind the format has (mesh lists, references, substitutions) met.
+    // How many top-level chunks of a known kind (mesh lists, references, substitutions) the load met.
     size_t KnownChunkCount() const { return knownChunkCount; }
     // The bytes of the files read, those of their first readings, the cost of what was stored
     // from them and the part of it charged against the budget (StoreBudget).
@@ -131,12 +132,12 @@ public:
     // Every file read, by identity, with the path it was first read by (a reference's path as
     // the model spells it, though the file may have been found ignoring case).
     const std::map<FileIdentity, std::string>& FilesRead() const { return filesRead; }
-    // Why the model is not all its files hold, in words (the first reason met); empty when whole:
-    // a budget or a reference limit cut it, or a file changed while it was read.
+    // Why the model lacks part of what its files hold (the first reason met), or empty when it is
+    // complete. A budget or reference limit cut the load, or a file changed while it was read.
     const std::string& Shortfall() const { return shortfall; }
 
     // Reads one opened file: its chunks in order, all of it unless the load ends. A file that
-    // changed while it was read leaves nothing it held (nor the files it named) in the model.
+    // changed while it was read leaves none of its meshes, nor those of the files it named.
     void ReadFile(CChunkReader& root, const std::string& path);
     // Chunk handlers, each given the child reader that covers its chunk.
     void ReadTopLevelChunk(CChunkReader& chunk);

@@ -14,11 +14,12 @@ typedef uint32_t ChunkId;
 // its parent's NextChunk, is a window on one chunk's payload inside the parent's view and must
 // not outlive the root.
 //
-// No read leaves the reader's range. A read that would run past it consumes what is left,
-// yields zeros for the missing part (a string: the bytes up to the end), and marks the reader
-// overrun, so a handler can tell that the payload was shorter than its counts and drop it.
+// No read leaves the reader's range. A read that runs past it takes what is left, returns zeros
+// for the rest (a string stops at the end) and marks the reader overrun, so a handler can see
+// that the payload was shorter than its counts and drop it.
+//
 // A chunk whose declared size runs past its parent's range is clamped to the bytes that remain
-// (and marked truncated); it is then the last chunk of that range.
+// and marked truncated; it is then the last chunk of that range.
 class CChunkReader {
 public:
     CChunkReader();
@@ -48,7 +49,7 @@ public:
     const uint8_t* Begin() const { return data; }
     uint32_t Size() const { return size; }
     const FileIdentity& Identity() const { return file.identity; } // of a root reader's file
-    // A root reader's file shrank while it was read: what was read from it is not to be kept.
+    // A root reader's file shrank while it was read, so nothing read from it may be kept.
     bool Changed() const { return MappingChanged(file); }
 
 private:

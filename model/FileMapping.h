@@ -21,7 +21,7 @@ struct FileIdentity {
 // The platform seam of the chunk reader: one read-only view of a whole file.
 // `file` and `mapping` are the native handles the view needs kept open (Win32); the POSIX
 // implementation keeps none, since a mapping outlives its descriptor, but keeps `watch`, its
-// place in the table of mappings whose shrinking is caught.
+// entry in the table of mappings watched for shrinking.
 struct FileMapping {
     FileMapping() : file(NULL), mapping(NULL), view(NULL), size(0), watch(-1) {}
     void* file;
@@ -32,14 +32,15 @@ struct FileMapping {
     int watch;
 };
 
-// What MapFileReadOnly has to tell beside its result.
+// What MapFileReadOnly reports besides its result.
 struct MapReport {
-    std::string problem;   // why the file could not be mapped, in words ("is a FIFO (named pipe), not a file")
+    std::string problem;   // why the file could not be mapped ("is a FIFO (named pipe), not a file")
     std::string ambiguity; // a name found ignoring case matched several names; which one was read
 };
 
 // Maps the file at `path` (a Windows path; on POSIX every '\' is taken as '/', and a path that
 // does not exist as spelt is looked up ignoring case). Opening never blocks.
+//
 // All or nothing: on failure everything obtained so far is released and `mapping` is untouched.
 // Fails for a missing or unreadable file, anything that is not a regular file, an empty file
 // (the platform cannot map zero bytes) and a file of 4 GiB or more (the format's offsets are 32-bit).

@@ -49,9 +49,9 @@ void OnBusError(int signal, siginfo_t* info, void* context)
         }
         break;
     }
-    // Not a mapping of ours: the handler that was there before takes it; without one, the
-    // signal's own disposition comes back, a fault recurring as the instruction runs again
-    // and a signal that was sent being sent again.
+    // Not one of our mappings: pass the signal to the handler that was there before. Without
+    // one, restore the signal's own action; a fault then recurs when the instruction runs
+    // again, and a signal that was sent is sent again.
     errno = savedErrno;
     if ((previousBusAction.sa_flags & SA_SIGINFO) && previousBusAction.sa_sigaction)
         return previousBusAction.sa_sigaction(signal, info, context);

@@ -171,16 +171,18 @@ Cache& TheCache()
     return cache;
 }
 
-// Reads the folder and keeps its listing, with the stamps seen before the reading: a change
-// made during it moves them, so the next lookup reads the folder again (this one makes do
-// with what it read: a lookup never lists a folder twice).
+// Reads the folder and keeps its listing with the stamps seen before the reading. A change made
+// during the reading moves the stamps, so the next lookup reads the folder again; this lookup
+// uses what it read, since a lookup never lists a folder twice.
 //
 // A change just after the reading may carry the same stamps if the file system's clock has not
-// ticked since. So a listing whose change time lies within the grain before the wall clock is
-// racy: on a miss, once the grain has passed by the monotonic clock, it is read once more, and
-// that reading stands until the stamps move. A change time ahead of the wall clock means the
-// clocks disagree (skew, network file systems): no window of ours can tell a same-tick change
-// then, so such a folder is read again only when its stamps move.
+// ticked since. So a listing whose change time lies within one grain of the wall clock is racy:
+// on a miss, once the grain has passed by the monotonic clock, it is read once more, and that
+// reading is kept until the stamps move.
+//
+// A change time ahead of the wall clock means the clocks disagree (skew, network file systems).
+// No window can catch a same-tick change then, so such a folder is read again only when its
+// stamps move.
 std::shared_ptr<const Listing> ReadListing(int folder, uint64_t lookup)
 {
     const timespec wall = Now(CLOCK_REALTIME);

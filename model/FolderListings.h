@@ -38,7 +38,7 @@ struct Stamps {
 
 // One folder's names: the names as on disk one after another, each ended by '\0', and an
 // index of them sorted by the hash of their folded form, then that form, then byte for byte.
-// The names equal to one ignoring case so stand together, in byte order, and a lookup is a
+// So names that are equal ignoring case sit together, in byte order, and a lookup is a
 // binary search over 8-byte entries that compares names only where hashes tie.
 struct Listing {
     struct Entry {
@@ -51,8 +51,8 @@ struct Listing {
     Stamps stamps;
     timespec readAt{};   // monotonic
     uint64_t readBy = 0; // the lookup that read it
-    // Read within the grain of its last change: a change made just after the reading may
-    // carry the same stamps.
+    // True when read within the clock grain of its last change: a change made just after the
+    // reading may carry the same stamps.
     bool racy = false;
 
     explicit Listing(const struct stat& status) : stamps(status) {}

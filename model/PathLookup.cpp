@@ -157,7 +157,7 @@ bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, 
         if (!last)
             next = OpenFolder(walk.folder.Get(), part.c_str());
         if (!next.Valid() && part != "." && part != ".." && !ExistsIn(walk.folder.Get(), part.c_str())) {
-            // Spelt otherwise, or missing.
+            // Spelt differently, or missing.
             std::shared_ptr<const Listing> listing = FolderListing(walk.folder.Get(), lookup);
             if (!listing)
                 return false;
@@ -177,7 +177,7 @@ bool Walk(const std::vector<std::string>& parts, Walked& walk, uint64_t lookup, 
                 next = OpenFolder(walk.folder.Get(), name.c_str());
             afterMatch = true;
         }
-        // A name there as spelt that is no folder ends the walk at the next component.
+        // A name spelt exactly as asked that is not a folder ends the walk at the next component.
         walk.resolved += name;
         if (!last)
             walk.resolved += '/';

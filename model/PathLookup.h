@@ -8,6 +8,7 @@
 
 // The path itself when it exists as spelt; else the path with each missing component
 // replaced by the name in its folder that equals it ignoring ASCII case; else the path itself.
+//
 // When a component matches several names, the first in byte order is taken and `ambiguity`
 // (if given) says which names and which one was taken. Folder listings are cached for the
 // process (bounded in size, re-read when a folder's stamps move), so a batch of files lists

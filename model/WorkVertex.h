@@ -17,5 +17,5 @@ struct WorkVertex {
     float texCoord[2];
 };
 
-// Nineteen 32-bit fields: the build stops here (an array of negative size) should padding creep in.
+// Nineteen 32-bit fields: the build fails here (an array of negative size) if padding appears.
 typedef char WorkVertexIsNineteenWords[sizeof(WorkVertex) == 19 * 4 ? 1 : -1];

@@ -33,7 +33,7 @@ typedef int TimeValue;
 typedef char MCHAR;
 
 // Objects handed to the host are allocated from the host's heap. Plain `new` throws when the
-// heap is exhausted; `new (std::nothrow)` answers null instead. The nothrow form promises not to
+// heap is exhausted; `new (std::nothrow)` returns null instead. The nothrow form promises not to
 // throw, so that every compiler tests its result before constructing (MSVC always does).
 class MaxHeapOperators {
 public:

@@ -17,7 +17,7 @@ namespace {
 const char summaryFormat[] = "Imported OK!\nImported objects : %02d\nTotal polygons count : %d\n"
                              "===============================\n"
                              "Brennic Mesh Import, with thanks to everyone who tried it and said what broke";
-// A model cut short says so, and why (the loader's reasons are short, fixed texts).
+// A model that was cut short says so, with the reason (the loader's reasons are short, fixed texts).
 const char partSummaryFormat[] = "Imported only in part!\nImported objects : %02d\nTotal polygons count : %d\n"
                                  "Not imported whole: %s.\n"
                                  "===============================\n"
@@ -59,17 +59,17 @@ INT_PTR CALLBACK ImportSettingsDlgProc(HWND dialog, UINT message, WPARAM wParam,
 
 int MeshImport::DoImport(const MCHAR* name, ImpInterface* ii, Interface*, BOOL)
 {
-    // Nothing may pass into the host: an allocation that cannot be met fails the import, and
-    // the holder with its model goes with the stack.
+    // No exception may reach the host: a failed allocation fails the import, and the holder
+    // releases the model as the stack unwinds.
     try {
-        // The dialog and the summary show whatever the host asks about prompts.
+        // The dialog and the summary are shown even when the host asks for no prompts.
         const INT_PTR choice =
             DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(IDD_IMPORT_SETTINGS), GetActiveWindow(),
                             ImportSettingsDlgProc, reinterpret_cast<LPARAM>(this));
         if (choice == 0)
             return 1; // closed: nothing to do, and nothing went wrong
         if (choice != 1 || !name || !ii)
-            return 0; // a dialog that could not be shown imports nothing without the user's word
+            return 0; // the dialog could not be shown, so the user did not choose to import
 
         ModelHolder holder;
         if (!holder.Load(std::string(name), includeLodsSetting))

@@ -21,7 +21,7 @@ public:
     // Only after a successful Load.
     int GetMeshCount() const;
     uint32_t GetFaceCount(int index) const;
-    // Why the model is not all its files hold; empty when it is.
+    // Why the model lacks part of what its files hold; empty when it is complete.
     const std::string& Shortfall() const;
 
     // Scene building: one node per mesh, with its triangle object and its own material.

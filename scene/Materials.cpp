@@ -17,7 +17,7 @@ std::string ModelHolder::ResolveTexturePath(const std::string& textureName) cons
         if (PathFileExistsA(candidate.c_str()))
             return candidate;
     }
-    return base + ".512.dds"; // the smallest is used untested, present or not
+    return base + ".512.dds"; // none is present: the smallest, unchecked
 }
 
 int ModelHolder::ApplyMaterial(const ModelMesh& source, ImpNode* node)

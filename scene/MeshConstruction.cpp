@@ -59,7 +59,7 @@ int ModelHolder::BuildMesh(const ModelMesh& source, Mesh& mesh, int meshIndex)
         mesh.tvFace[t].setTVerts(corners[0], corners[1], corners[2]);
         face.setVerts(corners[0], corners[1], corners[2]);
     }
-    // The vertices whole faces use, each once however many corners share it.
+    // The vertices that the kept faces use, each written once however many corners share it.
     for (uint32_t v = 0; v < vertexCount; ++v) {
         if (!used[v])
             continue;

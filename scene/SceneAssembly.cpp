@@ -25,7 +25,7 @@ int ModelHolder::BuildScene(ImpInterface* scene)
 
         ImpNode* node = scene->CreateNode();
         if (!node)
-            continue; // likewise; the object goes with its guard
+            continue; // this mesh only; its guard releases the object
         Matrix3 identity;
         identity.IdentityMatrix();
         node->Reference(object.release());

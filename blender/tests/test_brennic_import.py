@@ -1,7 +1,8 @@
 # The add-on in Blender, run by run-blender-tests.sh:
 #   blender -b --factory-startup --python test_brennic_import.py -- ZIP FIXTURES CONVERTER_FOLDER
 # ZIP is the packaged add-on, installed as Blender's Install... button does; FIXTURES holds the
-# models brennic-blender-fixtures wrote; CONVERTER_FOLDER the brennic-import to put on PATH. Every check is counted; any failure ends Blender with status 1.
+# models brennic-blender-fixtures wrote; CONVERTER_FOLDER the brennic-import to put on PATH.
+# Every check is counted; any failure ends Blender with status 1.
 
 import contextlib
 import ctypes

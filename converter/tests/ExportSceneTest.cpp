@@ -101,7 +101,7 @@ TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
     EXPECT_EQ(work.corners, corners) << "both threads' work counted";
 }
 
-TEST(CollectScene, CornersSharingVertexTextureVertexAndNormalShareAnOutputVertex)
+TEST(CollectScene, CornersAlikeInEveryAttributeShareAnOutputVertex)
 {
     standin::Scene scene;
     AddFan(scene, 2);

@@ -53,7 +53,7 @@ protected:
     modelwriter::TemporaryFolder folder;
 };
 
-TEST_P(OutputFilesTest, CommitPutsEveryFileInPlaceWithTheUsualModeAndNothingElse)
+TEST_P(OutputFilesTest, CommitLeavesExactlyTheFilesAskedForWithTheUsualMode)
 {
     const mode_t previousMask = umask(027);
     {
@@ -188,7 +188,7 @@ TEST_P(OutputFilesTest, ALowDescriptorLimitStillTakesAHundredFilesTwice)
     EXPECT_EQ(ReadText(Path("out.obj")), "again");
 }
 
-TEST(OutputFiles, KillNineLeavesNoTemporaryNamesAndNeverTheFileAskedFor)
+TEST(OutputFiles, KillNineLeavesNeitherTemporariesNorTheOutput)
 {
     const modelwriter::TemporaryFolder folder;
     EXPECT_EXIT(
@@ -266,7 +266,7 @@ TEST(OutputFiles, ErrorsNameTheFileTheUserAskedFor)
     EXPECT_EQ(Contents(folder.Path()), std::set<std::string>{"blocker"});
 }
 
-TEST(OutputFiles, FilesystemErrorsSayThePathAndWhy)
+TEST(OutputFiles, FilesystemErrorsNameThePathWithTheReason)
 {
     const fs::filesystem_error error("status", "some/path", std::make_error_code(std::errc::filename_too_long));
     EXPECT_EQ(Describe(error), "some/path: the name is too long for the file system");

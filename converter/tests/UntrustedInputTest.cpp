@@ -114,7 +114,7 @@ TEST_F(UntrustedInputTest, TextureNamesCannotAddLinesToTheMtlNorPrintControlByte
     EXPECT_EQ(said.find("\nnewmtl"), std::string::npos) << said;
 }
 
-TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsReadAndDecodedOnceAndStoredOnce)
+TEST_F(UntrustedInputTest, OneTextureUnderTwentySpellingsIsHandledOnce)
 {
     content.WriteTexture("props/crate", "512", Pixels(64));
     std::vector<MeshSpec> meshes;
@@ -166,7 +166,7 @@ struct DdsClaim {
     const char* problem; // in the warning, or null when a PNG is made
 };
 
-TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelNeeds)
+TEST_F(UntrustedInputTest, ALargeOrLyingDdsIsReadOnlyAsFarAsItsTopLevelNeeds)
 {
     constexpr uint64_t GiB = uint64_t{1} << 30;
     const DdsClaim claims[] = {
@@ -200,7 +200,7 @@ TEST_F(UntrustedInputTest, ALargeOrLyingDdsCostsItsHeaderAndTheBytesItsTopLevelN
     }
 }
 
-TEST_F(UntrustedInputTest, ReferencesAndTexturesOutsideTheContentFolderAreReadButWarnedOf)
+TEST_F(UntrustedInputTest, FilesOutsideTheContentFolderAreReadButWarnedOf)
 {
     const modelwriter::TemporaryFolder elsewhere;
     modelwriter::WriteFile(elsewhere.Path() + "/secret.mesh", MeshList({Triangle("secret")}));
@@ -368,7 +368,7 @@ TEST_F(UntrustedInputTest, ListingNamesTheLimitThatCutTheReferences)
         const char* what;
         unsigned files;
         uint64_t bytes;
-        std::string problem; // how the loader's words begin
+        std::string problem; // how the loader's message begins
     } limits[] = {
         {"files", 2, uint64_t{1} << 20, "more than 2 referenced files"},
         {"bytes", 4096, 2 * part.size(), "referenced files together would pass "},

@@ -48,7 +48,7 @@ TEST_P(WorkersReport, EveryJobInJobOrder)
     const size_t succeeded = RunJobs(
         batch.count, batch.workers,
         [&](size_t job) {
-            // Later jobs finish first, so the order of the report is the batch's doing.
+            // Later jobs finish first, so the report's order comes from the batch.
             if (getpid() == here)
                 std::fprintf(stderr, "job %zu ran in process 0\n  job %zu's second line\n", job, job);
             else {
@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Batches, WorkersReport,
                          testing::Values(Batch{0, 2, false}, Batch{1, 4, false}, Batch{7, 1, false}, Batch{7, 2, true},
                                          Batch{20, 3, true}, Batch{3, 8, true}));
 
-TEST(Workers, AWorkerThatDiesFailsItsJobAloneAndANewOneTakesTheRest)
+TEST(Workers, AWorkerThatDiesCostsOnlyItsJob)
 {
     const pid_t here = getpid();
     std::vector<std::pair<size_t, std::string>> lostJobs;
@@ -104,7 +104,7 @@ size_t OpenDescriptors()
     return count;
 }
 
-TEST(Workers, LeaveNoProcessNoDescriptorAndTheSignalHandlersAsTheyWere)
+TEST(Workers, LeaveNothingOfThemselvesBehind)
 {
     struct sigaction before {};
     sigaction(SIGTERM, nullptr, &before);
@@ -127,7 +127,7 @@ TEST(Workers, LeaveNoProcessNoDescriptorAndTheSignalHandlersAsTheyWere)
     EXPECT_EQ(after.sa_handler, before.sa_handler);
 }
 
-TEST(Workers, CutAJobsMessagesPastAMebibyteAndSaySo)
+TEST(Workers, CutAJobsMessagesPastAMebibyteWithANote)
 {
     testing::internal::CaptureStderr();
     RunJobs(
@@ -169,7 +169,7 @@ void StoppedBatch(int signal, const std::string& pidFile, bool oneStopped = fals
 
 class WorkersStop : public testing::TestWithParam<int> {};
 
-TEST_P(WorkersStop, PassTheSignalOnWaitAndEndByIt)
+TEST_P(WorkersStop, PassTheSignalOnBeforeEndingByIt)
 {
     const std::string pidFile = testing::TempDir() + "workers-stop-" + std::to_string(getpid());
     std::remove(pidFile.c_str());

@@ -63,7 +63,7 @@ struct Glb {
             throw std::runtime_error("an accessor past its view");
         std::vector<float> values(count * width);
         for (size_t i = 0; i < count * width; ++i) {
-            uint32_t word = 0; // little-endian, as the machine
+            uint32_t word = 0; // little-endian, as is the machine
             std::memcpy(&word, bin.data() + offset + stride * (i / width) + size * (i % width), size);
             if (type == 5126)
                 std::memcpy(&values[i], &word, 4);
@@ -383,7 +383,7 @@ TEST_F(TextureTest, KeepDdsEmbedsTheDdsInAGlbAndAGltfRefersToItsCopy)
     EXPECT_EQ(glb.root.at("extensionsUsed"), json::array({"MSFT_texture_dds"}));
 }
 
-TEST_F(TextureTest, ThreeJsLoadsADefaultGlbWithItsTexturesAndOneWithAMissingTexture)
+TEST_F(TextureTest, ThreeJsLoadsDefaultGlbsWhetherOrNotATextureIsMissing)
 {
     ExportScene lost = BuildAlphaCases({Triangle("props\\bare", "props\\absent")});
     const std::string lostGlb = Write(lost, OutputFormat::Glb, "lost.glb");
@@ -413,7 +413,7 @@ TEST_F(TextureTest, ThreeJsLoadsADefaultGlbWithItsTexturesAndOneWithAMissingText
     }
 }
 
-TEST_F(WriterTest, ATextureIsReadAndDecodedOnceForEveryOutputAndSpellingOfItsPath)
+TEST_F(WriterTest, ATextureIsLoadedOnceHoweverManyOutputsOrPathSpellingsAskForIt)
 {
     const std::string path = content.WriteTexture(
         "shared", "512", modelwriter::Dds(2, 2, [](uint32_t x, uint32_t y) { return Pixel(x, y, 255); }));
@@ -448,8 +448,8 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOr
     const std::string firstCopy = copies[0] == secondCopy ? copies[1] : copies[0];
     EXPECT_EQ(ReadText(output.Path() + "/" + firstCopy), ReadText(first)) << "not overwritten by the second";
 
-    // Another worker process, with its own cache, meeting them in another order, names
-    // each alike: batches write the same files on any number of workers.
+    // Another worker process, with its own cache, meets them in another order and names each
+    // the same, so batches write the same files on any number of workers.
     TextureCache otherWorker;
     const modelwriter::TemporaryFolder elsewhere;
     const std::string reversed[] = {second, identical, first};
@@ -522,7 +522,7 @@ TEST_F(WriterTest, PngsAreNotHeldPastTheirWritingSoMemoryDoesNotGrowWithTheTextu
     }
 }
 
-TEST_F(WriterTest, ATextureTooLargeForTheMemoryIsAWarningAndTheModelIsWrittenWithoutIt)
+TEST_F(WriterTest, ATextureTooLargeForTheMemoryIsLeftOutWithAWarning)
 {
     content.WriteTexture("props\\huge", "512", NoiseDds(64, 1));
     content.WriteTexture("props\\fine", "512", NoiseDds(2, 2));
@@ -626,7 +626,7 @@ TEST(UniqueNamesTest, SameNamesCostAProbeOrTwoEachAndNeverMeetANameTakenAsItIs)
     EXPECT_LE(many.Probes(), 2 * count);
 }
 
-TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGets32BitIndicesAndValidates)
+TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGetsValid32BitIndices)
 {
     ExportScene large = TexturedTriangle("none.dds");
     large.textures.clear();
@@ -648,7 +648,7 @@ TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGets32BitIndicesAndValid
     EXPECT_TRUE(std::equal(values.begin(), values.end(), mesh.indices.begin(), mesh.indices.end()));
 }
 
-TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsKeepTheirVerticesBoundsAndWarningsInOrder)
+TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsComeOutInOrder)
 {
     // Meshes of different sizes, enough vertices for a second checking thread, each with one
     // vertex that is not a finite number.
@@ -684,7 +684,7 @@ TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsKeepTheirVerticesBoundsA
     }
 }
 
-TEST_F(WriterTest, ASplitCubeKeepsFlatSidesWithTheGameNormalsAndTheHostsSmoothNormalsByDefault)
+TEST_F(WriterTest, ASplitCubeHasTheHostsSmoothNormalsUnlessTheGamesAreAsked)
 {
     const std::string model = content.WriteModel("props\\cube", modelwriter::MeshListChunk(std::vector<MeshSpec>{
                                                                     modelwriter::SplitCube("props\\cube", "cube")}));
@@ -724,7 +724,7 @@ TEST_F(WriterTest, ASplitCubeKeepsFlatSidesWithTheGameNormalsAndTheHostsSmoothNo
     }
 }
 
-TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTextures)
+TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNames)
 {
     // Two meshes of the same name with spaces: their materials must not merge.
     MeshSpec first = Triangle("props\\lid #1 top", "first"), second = Triangle("props\\lid #1 top", "second");
@@ -750,7 +750,7 @@ TEST_F(WriterTest, ObjMaterialsStayApartWhateverTheirNamesAndPointAtTheirTexture
               std::string::npos);
 }
 
-TEST_F(WriterTest, AMissingOrUndecodableTextureLeavesItsMaterialUntexturedAndRecordsWhatItWanted)
+TEST_F(WriterTest, AnUnusableTextureLeavesItsMaterialUntexturedWithARecordOfIt)
 {
     content.WriteTexture("props\\garbled", "512", modelwriter::DdsHeader(64, 64)); // no pixels after the header
     content.WriteTexture("props\\fine", "512",

@@ -181,7 +181,7 @@ check "file size limit: says so" grep -q "cannot write limited/deeper/out.glb: .
 check "file size limit: nothing left" test ! -e limited
 check "no temporary left by any of these" sh -c "! find '$work' -name '.*.part-*' | grep -q ."
 
-# -- Inputs that cannot be read say why in the loader's words, naming the file asked for
+# -- Inputs that cannot be read say why in the loader's message, naming the file asked for
 mkdir -p odd && mkfifo odd/pipe.model && cp "$sample" 'odd/back\slash.model' && truncate -s 5G odd/huge.model
 long=odd/$(printf 'n%.0s' {1..250}).model
 refusals=(

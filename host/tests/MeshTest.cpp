@@ -120,7 +120,7 @@ TEST(Weld, AVertexNearTwoKeptOnesJoinsTheEarlierNotTheNearer)
             }
 }
 
-TEST(Weld, RenumbersFacesAndLeavesTextureFacesAlone)
+TEST(Weld, RenumbersFacesButNotTextureFaces)
 {
     Mesh mesh;
     // Two triangles sharing an edge, written with separate corners as a file with UV seams has them.
@@ -132,12 +132,10 @@ TEST(Weld, RenumbersFacesAndLeavesTextureFacesAlone)
     EXPECT_EQ(mesh.tvFace[1].t[0], 3u);
 }
 
-TEST(Weld, SkipsVerticesOutsideTheSetAndThoseWithoutAPlace)
+TEST(Weld, SkipsVerticesOutsideTheSet)
 {
-    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
     Mesh mesh;
-    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {nan, 0, 0}, {nan, 0, 0}, {inf, 0, 0}, {inf, 0, 0}, {3e38f, 0, 0}, {3e38f, 0, 0}},
-         {{0, 1, 2}});
+    Fill(mesh, {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}}, {{0, 1, 2}});
     MeshDelta delta(mesh);
     BitArray set;
     set.SetSize(mesh.numVerts);
@@ -145,7 +143,16 @@ TEST(Weld, SkipsVerticesOutsideTheSetAndThoseWithoutAPlace)
     set.Clear(1);
     delta.WeldByThreshold(mesh, set, 0.001f);
     delta.Apply(mesh);
-    EXPECT_EQ(mesh.numVerts, 8) << "vertex 1 is not a candidate; NaN, infinite and huge positions are not welded";
+    EXPECT_EQ(mesh.numVerts, 3) << "vertex 1 is not a candidate";
+}
+
+TEST(Weld, SkipsVerticesWithoutAPlace)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    Mesh mesh;
+    Fill(mesh, {{nan, 0, 0}, {nan, 0, 0}, {inf, 0, 0}, {inf, 0, 0}, {3e38f, 0, 0}, {3e38f, 0, 0}}, {{0, 1, 2}});
+    WeldAll(mesh);
+    EXPECT_EQ(mesh.numVerts, 6) << "NaN, infinite and huge positions are not welded";
 }
 
 TEST(Weld, CornersPastTheVerticesStayIllegal)
@@ -231,44 +238,67 @@ TEST(Weld, AgreesWithTheRuleAppliedPairByPair)
     EXPECT_EQ(FaceVerts(mesh), expected);
 }
 
-TEST(CleanUp, DropsDegenerateAndIllegalFacesWithTheirTextureFaces)
+TEST(CleanUp, DropsDegenerateFaces)
 {
     Mesh mesh;
     Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 0, 1}, {2, 1, 2}, {0, 1, 3}, {1, 2, 0}});
-    mesh.tvFace[4].setTVerts(1, 2, 9); // a texture corner past the texture vertices
     EXPECT_TRUE(mesh.RemoveDegenerateFaces());
     EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2, 0, 1, 3, 1, 2, 0}));
+    EXPECT_FALSE(mesh.RemoveDegenerateFaces()) << "none is left to drop";
+}
+
+TEST(CleanUp, DropsIllegalFacesWithTheirTextureFaces)
+{
+    Mesh mesh;
+    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 1, 3}, {1, 2, 0}});
+    mesh.tvFace[2].setTVerts(1, 2, 9); // a texture corner past the texture vertices
     EXPECT_TRUE(mesh.RemoveIllegalFaces());
     EXPECT_EQ(FaceVerts(mesh), (std::vector<DWORD>{0, 1, 2}));
     EXPECT_EQ(mesh.tvFace[0].t[2], 2u);
     EXPECT_FALSE(mesh.RemoveDegenerateFaces());
 }
 
-TEST(Normals, SmoothWithinASmoothingGroupAndSharpAcrossGroups)
+// Two faces meeting at a right angle along the edge of vertices 0 and 1, in one smoothing
+// group unless told otherwise.
+void FillRightAngle(Mesh& mesh, DWORD smGroup = 1)
 {
-    // Two faces meeting at a right angle along the edge of vertices 0 and 1.
-    const std::vector<Point3> vertices{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    const std::vector<std::array<DWORD, 3>> faces{{0, 1, 2}, {1, 0, 3}}; // normals +z and +y
-    const float s = std::sqrt(0.5f);
+    Fill(mesh, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, {{0, 1, 2}, {1, 0, 3}}, smGroup); // normals +z and +y
+}
 
+TEST(Normals, SmoothWithinASmoothingGroup)
+{
+    const float s = std::sqrt(0.5f);
     Mesh smooth;
-    Fill(smooth, vertices, faces, 1);
+    FillRightAngle(smooth);
     smooth.buildNormals();
     EXPECT_NEAR(standin::CornerNormals(smooth)(0, 0).y, s, 1e-6);
     EXPECT_NEAR(standin::CornerNormals(smooth)(0, 0).z, s, 1e-6);
     EXPECT_NEAR(standin::CornerNormals(smooth)(0, 2).z, 1, 1e-6) << "vertex 2 lies on the first face only";
+}
 
+TEST(Normals, SharpAcrossSmoothingGroups)
+{
     Mesh sharp;
-    Fill(sharp, vertices, faces, 1);
+    FillRightAngle(sharp);
     sharp.faces[1].setSmGroup(2);
     sharp.buildNormals();
     EXPECT_EQ(standin::CornerNormals(sharp)(0, 0), Point3(0, 0, 1));
     EXPECT_EQ(standin::CornerNormals(sharp)(1, 1), Point3(0, 1, 0));
+}
 
+TEST(Normals, FaceWithoutASmoothingGroupKeepsItsOwn)
+{
     Mesh none;
-    Fill(none, vertices, faces, 0);
+    FillRightAngle(none, 0);
     none.buildNormals();
     EXPECT_EQ(standin::CornerNormals(none)(0, 1), Point3(0, 0, 1)) << "no smoothing group: the face's own normal";
+}
+
+TEST(Normals, ChangingTheFacesDiscardsThem)
+{
+    Mesh none;
+    FillRightAngle(none, 0);
+    none.buildNormals();
     none.setNumFaces(1, TRUE);
     EXPECT_FALSE(standin::CornerNormals(none).Built()) << "normals of faces since changed";
 }

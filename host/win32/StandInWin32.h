@@ -50,7 +50,7 @@ struct MessageBoxRecord {
 
 struct Desktop {
     std::vector<DialogAction> dialogScript; // what the user does in the next dialog
-    bool dialogCannotShow = false;          // the next dialogs answer -1, as without a window
+    bool dialogCannotShow = false;          // the next dialogs return -1, as without a window
     std::function<void(const MessageBoxRecord&)> messageBoxSink;
 
     std::vector<DialogRecord> dialogs; // shown, in order

@@ -24,9 +24,15 @@ protected:
             ids.push_back(id);
         return ids;
     }
+
+    // Chunks 7, 0 and 42 back to back, then `tail`.
+    static Bytes ThreeChunksThen(const Bytes& tail)
+    {
+        return Concat({Chunk(7, {1, 2, 3}), Chunk(0, {}), Chunk(42, {9}), tail});
+    }
 };
 
-TEST_F(ChunkReaderTest, OpenFailsForMissingEmptyAndFolderPaths)
+TEST_F(ChunkReaderTest, OpenFailsUnlessThePathIsAFileWithBytes)
 {
     CChunkReader missing, empty, directory;
     EXPECT_EQ(missing.Open(HostPath(folder.Path() + "/nothing.model")), 0);
@@ -35,11 +41,19 @@ TEST_F(ChunkReaderTest, OpenFailsForMissingEmptyAndFolderPaths)
     EXPECT_EQ(missing.NextChunk(nullptr), -1); // a failed open leaves a reader with nothing to walk
 }
 
-TEST_F(ChunkReaderTest, WalksChunksBackToBackAndIgnoresAShortTail)
+TEST_F(ChunkReaderTest, WalksChunksBackToBack)
 {
-    for (size_t tail = 0; tail < 8; ++tail) {
+    CChunkReader reader;
+    Open(reader, ThreeChunksThen(Bytes()));
+    EXPECT_EQ(WalkIds(reader), (std::vector<int>{7, 0, 42}));
+    EXPECT_EQ(reader.NextChunk(nullptr), -1) << "the end stays the end";
+}
+
+TEST_F(ChunkReaderTest, IgnoresATailShorterThanAChunkHead)
+{
+    for (size_t tail = 1; tail < 8; ++tail) {
         CChunkReader reader;
-        Open(reader, Concat({Chunk(7, {1, 2, 3}), Chunk(0, {}), Chunk(42, {9}), Bytes(tail, 0xAB)}));
+        Open(reader, ThreeChunksThen(Bytes(tail, 0xAB)));
         EXPECT_EQ(WalkIds(reader), (std::vector<int>{7, 0, 42})) << "tail " << tail;
         EXPECT_EQ(reader.NextChunk(nullptr), -1) << "the end stays the end";
     }
@@ -54,7 +68,7 @@ TEST_F(ChunkReaderTest, RangeShorterThanAChunkHeadYieldsNoChunk)
     }
 }
 
-TEST_F(ChunkReaderTest, EmptyPayloadGivesAnEmptyChildAndTheWalkGoesOn)
+TEST_F(ChunkReaderTest, EmptyPayloadGivesAnEmptyChildWithoutEndingTheWalk)
 {
     CChunkReader reader, child, grandchild;
     Open(reader, Concat({Chunk(5, {}), Chunk(6, {0xEE})}));
@@ -78,7 +92,7 @@ TEST_F(ChunkReaderTest, NextChunkLandsOnTheNextChunkHoweverMuchWasRead)
     }
 }
 
-TEST_F(ChunkReaderTest, ParentAndChildReadThePayloadIndependently)
+TEST_F(ChunkReaderTest, ReadsOfAChildDoNotMoveItsParent)
 {
     CChunkReader reader, child;
     Open(reader, Chunk(3, ByteWriter().U32(0xDEADBEEF).U8(0x7F).Take()));
@@ -87,7 +101,10 @@ TEST_F(ChunkReaderTest, ParentAndChildReadThePayloadIndependently)
     EXPECT_EQ(child.ReadU32(), 0xDEADBEEFu);
     EXPECT_EQ(reader.ReadU32(), 0xDEADBEEFu) << "the child's reads do not move the parent";
     EXPECT_EQ(child.ReadU8(), 0x7F);
+}
 
+TEST_F(ChunkReaderTest, WalkWithoutAChildLeavesThePayloadToTheParent)
+{
     CChunkReader noChild;
     Open(noChild, Chunk(3, ByteWriter().U32(0xDEADBEEF).Take()));
     ASSERT_EQ(noChild.NextChunk(nullptr), 3);
@@ -114,7 +131,7 @@ TEST_F(ChunkReaderTest, ReadsValuesLittleEndianAtAnyOffset)
     EXPECT_FALSE(child.Overrun());
 }
 
-TEST_F(ChunkReaderTest, ReadsPastTheRangeYieldZerosAndStopAtTheEnd)
+TEST_F(ChunkReaderTest, ReadsPastTheRangeYieldZerosWithoutLeavingIt)
 {
     CChunkReader reader, child;
     Open(reader, Concat({Chunk(1, {0xAA, 0xBB}), Chunk(2, {0x55, 0x55, 0x55, 0x55})}));
@@ -138,7 +155,7 @@ TEST_F(ChunkReaderTest, UnterminatedStringStopsAtTheRangeEnd)
     EXPECT_EQ(child.ReadString(), "");
 }
 
-TEST_F(ChunkReaderTest, ChunkClaimingMoreThanItsParentHoldsIsClampedAndEndsTheWalk)
+TEST_F(ChunkReaderTest, ChunkClaimingMoreThanTheFileHoldsIsClampedToItsEnd)
 {
     CChunkReader reader, child;
     Open(reader, Concat({Chunk(1, {}), ChunkDeclaring(2, 1000, {1, 2, 3}), Bytes(5, 0)}));
@@ -148,8 +165,11 @@ TEST_F(ChunkReaderTest, ChunkClaimingMoreThanItsParentHoldsIsClampedAndEndsTheWa
     EXPECT_TRUE(child.Truncated());
     EXPECT_EQ(child.Remaining(), 8u) << "clamped to the bytes left in the file";
     EXPECT_EQ(reader.NextChunk(&child), -1);
+}
 
-    // Nested: an inner chunk cannot reach past its parent's payload into the next chunk.
+TEST_F(ChunkReaderTest, ChunkClaimingMoreThanItsParentHoldsIsClampedToTheParent)
+{
+    // The inner chunk cannot reach past its parent's payload into the next chunk.
     CChunkReader outer, inner, innermost;
     Open(outer, Concat({Chunk(9, ChunkDeclaring(4, 100, {7})), Chunk(10, Bytes(200, 0xCC))}));
     ASSERT_EQ(outer.NextChunk(&inner), 9);

@@ -1,5 +1,5 @@
-// Inputs that are not files, or stop being the file they were: each is refused or dropped in
-// words, without blocking and without a crash. Cases that would hang or kill the process
+// Inputs that are not files, or stop being the file they were: each is refused or dropped with
+// a message, without blocking and without a crash. Cases that would hang or kill the process
 // run in a child (a death test), so they fail instead of stopping the suite.
 
 #include "BrennicModel.h"
@@ -139,7 +139,7 @@ Bytes PagesOfMeshes()
     return MeshList({big, Triangle("after")});
 }
 
-TEST_F(HostileFileTest, ReaderOfAFileThatShrankReadsZerosAndSaysSo)
+TEST_F(HostileFileTest, ReaderOfAFileThatShrankReadsZerosMarkedAsChanged)
 {
     const Bytes bytes = PagesOfMeshes();
     const std::string path = WriteBytes("shrinking.mesh", bytes);
@@ -187,7 +187,7 @@ TEST_F(HostileFileTest, FileThatShrinksWhileReadLeavesNothingOfIt)
 TEST_F(HostileFileTest, BusErrorElsewhereStillEndsTheProcess)
 {
     // A mapping of ours makes the handler live; a fault in a mapping it does not know of is
-    // left to the handler before it: the default's SIGBUS, or a sanitizer's report and end.
+    // left to the handler installed before it: the default SIGBUS, or a sanitizer's report and exit.
     const std::string ours = content.WriteMesh("ours", MeshList({Triangle("m")}));
     const std::string theirs = WriteBytes("theirs.bin", Bytes(8192, 1));
     EXPECT_EXIT(

@@ -93,7 +93,7 @@ TEST_F(LoadBudgetTest, FilesThatAmplifyAreCutEarlyWithAWarning)
     }
 }
 
-TEST_F(LoadBudgetTest, WarningSaysWhichBudgetAndWhere)
+TEST_F(LoadBudgetTest, WarningNamesTheSpentBudgetAtTheChunkThatDidNotFit)
 {
     // The first reading is kept whole; the second is charged, and its budget holds the mesh's
     // names and arrays but not the mesh.
@@ -110,7 +110,7 @@ TEST_F(LoadBudgetTest, WarningSaysWhichBudgetAndWhere)
         << warning.message;
 }
 
-TEST_F(LoadBudgetTest, MeshesBeforeTheCutStandAndTheMeshInProgressIsLeftOut)
+TEST_F(LoadBudgetTest, CutFallsBetweenWholeMeshes)
 {
     // Budget for the second reading's first mesh whole and a little of its second.
     CBrennicModel::StoreBudget budget;

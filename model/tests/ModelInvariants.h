@@ -15,7 +15,7 @@ struct ReadableFiles {
     uint64_t total = 0;
 };
 
-// The first invariant `model` breaks, in words, or empty when it keeps them all. `result` is
+// The first invariant `model` breaks, as a message, or empty when it keeps them all. `result` is
 // what its Load returned. Reads every byte the model holds, so that the sanitizer sees any
 // array shorter than its count.
 inline std::string BrokenModelInvariant(const CBrennicModel& model, int result, const ReadableFiles& files)
@@ -49,8 +49,8 @@ inline std::string BrokenModelInvariant(const CBrennicModel& model, int result, 
             kept += name.size() * CBrennicModel::nameByteCost;
         }
     }
-    // What the model keeps is what it counted: its first readings' bounded by their bytes, the
-    // rest within the budget its reading allowed.
+    // The model keeps what it counted: its first readings bounded by their bytes, the rest
+    // within the budget its reading allowed.
     const uint64_t allowance =
         model.budget.base + model.budget.perByteRead * (model.BytesRead() - model.FirstReadingBytes());
     if (kept > model.StoredCost() || model.ChargedCost() > allowance ||

@@ -82,17 +82,29 @@ TEST_F(ModelLoaderTest, MeshWithoutVerticesOrIndicesIsDropped)
     EXPECT_EQ(model->GetMeshCount(), 0);
 }
 
-TEST_F(ModelLoaderTest, LaterSubChunksReplaceEarlierOnesAndUnknownOnesAreSkipped)
+TEST_F(ModelLoaderTest, LaterSubChunksReplaceEarlierOnes)
 {
     const MeshSpec mesh = Triangle("first");
-    const Bytes chunk = Chunk(77, Concat({NamesChunk("t", "first", ""), Chunk(0, {1, 2, 3}), Chunk(6, {4}),
-                                          StaticVertexChunk(mesh.staticVertices), IndexChunk({2, 1, 0, 0}),
-                                          IndexChunk({0, 1, 2}), NamesChunk("t", "second", "")}));
-    const auto model = LoadMain(Concat({Chunk(3, {}), Chunk(1000, Bytes(10, 9)), MeshListChunk({chunk})}));
+    const Bytes chunk =
+        Chunk(0, Concat({NamesChunk("t", "first", ""), StaticVertexChunk(mesh.staticVertices), IndexChunk({2, 1, 0, 0}),
+                         IndexChunk({0, 1, 2}), NamesChunk("t", "second", "")}));
+    const auto model = LoadMain(MeshListChunk({chunk}));
     ASSERT_EQ(model->GetMeshCount(), 1);
     EXPECT_EQ(model->GetMesh(0)->names[1], "second");
     EXPECT_EQ(model->GetMesh(0)->indexCount, 3u);
     EXPECT_EQ(model->GetMesh(0)->indices[0], 0);
+}
+
+TEST_F(ModelLoaderTest, UnknownChunksAreSkipped)
+{
+    // Unknown ids at the top, as a mesh in the list, and among a mesh's sub-chunks.
+    const MeshSpec mesh = Triangle("kept");
+    const Bytes chunk = Chunk(77, Concat({NamesChunk("t", "kept", ""), Chunk(0, {1, 2, 3}), Chunk(6, {4}),
+                                          StaticVertexChunk(mesh.staticVertices), IndexChunk({0, 1, 2})}));
+    const auto model = LoadMain(Concat({Chunk(3, {}), Chunk(1000, Bytes(10, 9)), MeshListChunk({chunk})}));
+    ASSERT_EQ(model->GetMeshCount(), 1);
+    EXPECT_EQ(model->GetMesh(0)->names[1], "kept");
+    EXPECT_EQ(model->GetMesh(0)->indexCount, 3u);
 }
 
 TEST_F(ModelLoaderTest, ReferencedMeshesStandWhereTheirChunkStandsDepthFirst)
@@ -322,7 +334,7 @@ TEST_F(ModelLoaderTest, CountsBeyondTheirPayloadDropOnlyThatChunk)
     }
 }
 
-TEST_F(ModelLoaderTest, BrokenReferenceAndSubstitutionChunksKeepWhatCameBefore)
+TEST_F(ModelLoaderTest, BrokenTopLevelChunksKeepWhatCameBefore)
 {
     content.WriteMesh("ab", MeshList({Triangle("ab")}));
     const Bytes references = Chunk(16, ByteWriter().U32(1000000).String("ab").Take());

@@ -18,6 +18,13 @@ namespace {
 class PathLookupTest : public ContentTest {
 protected:
     std::string Make(const std::string& relative) { return WriteBytes(relative, {1}); }
+
+    // m/barrel.MESH, m/Barrel.mesh and m/bArrel.mesh.
+    void MakeThreeBarrels()
+    {
+        for (const char* name : {"m/barrel.MESH", "m/Barrel.mesh", "m/bArrel.mesh"})
+            Make(name);
+    }
 };
 
 // An empty file, made without the writer's checks: for folders of many thousands.
@@ -85,22 +92,24 @@ TEST_F(PathLookupTest, EachMissingComponentTakesTheNameThatDiffersOnlyInCase)
     }
 }
 
-TEST_F(PathLookupTest, SeveralMatchesTakeTheFirstInByteOrderAndSaySo)
+TEST_F(PathLookupTest, SeveralMatchesTakeTheFirstInByteOrderWithANote)
 {
-    Make("m/barrel.MESH");
-    Make("m/Barrel.mesh");
-    Make("m/bArrel.mesh");
+    MakeThreeBarrels();
     std::string ambiguity;
     EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/BARREL.mesh", &ambiguity), folder.Path() + "/m/Barrel.mesh");
     EXPECT_NE(ambiguity.find("'Barrel.mesh' 'bArrel.mesh' 'barrel.MESH'; took 'Barrel.mesh'"), std::string::npos)
         << ambiguity;
+}
 
-    ambiguity.clear();
+TEST_F(PathLookupTest, NameAsSpeltWinsOverOtherMatches)
+{
+    MakeThreeBarrels();
+    std::string ambiguity;
     EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/m/barrel.MESH", &ambiguity), folder.Path() + "/m/barrel.MESH");
     EXPECT_EQ(ambiguity, "") << "the name as spelt exists: nothing to choose";
 }
 
-TEST_F(PathLookupTest, ABatchListsAFolderOnceAndSeesItChange)
+TEST_F(PathLookupTest, ABatchListsAFolderOnce)
 {
     for (int i = 0; i < 500; ++i)
         Make("many/File" + std::to_string(i) + ".mesh");
@@ -109,7 +118,12 @@ TEST_F(PathLookupTest, ABatchListsAFolderOnceAndSeesItChange)
         ASSERT_EQ(ResolvePathIgnoringCase(folder.Path() + "/many/file" + std::to_string(i) + ".MESH"),
                   folder.Path() + "/many/File" + std::to_string(i) + ".mesh");
     EXPECT_EQ(FolderListingsRead() - before, 1u);
+}
 
+TEST_F(PathLookupTest, ABatchSeesAListedFolderChange)
+{
+    Make("many/File0.mesh");
+    ASSERT_EQ(ResolvePathIgnoringCase(folder.Path() + "/many/file0.MESH"), folder.Path() + "/many/File0.mesh");
     Make("many/Later.mesh");
     EXPECT_EQ(ResolvePathIgnoringCase(folder.Path() + "/many/later.mesh"), folder.Path() + "/many/Later.mesh");
 }
@@ -194,19 +208,26 @@ TEST_F(PathLookupTest, BackslashInANameIsTold)
     EXPECT_FALSE(PathNeedsBackslashInName(folder.Path() + "/dir/a\\b.model")) << "it exists";
 }
 
-TEST_F(PathLookupTest, LoaderFindsFilesWhateverTheirCaseAndWarnsWhenTwoMatch)
+TEST_F(PathLookupTest, LoaderFindsFilesWhateverTheirCase)
 {
     content.WriteMesh("Props/Barrel", MeshList({Triangle("barrel")}));
+    const auto model = Load(content.WriteModel("main", ReferenceChunk({"props\\barrel"})));
+    EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"barrel"}));
+    EXPECT_TRUE(model->Warnings().empty());
+
+    const auto main = Load(folder.Path() + "/content/MESHES/MAIN.MODEL");
+    EXPECT_EQ(main->GetMeshCount(), 1);
+}
+
+TEST_F(PathLookupTest, LoaderWarnsWhenTwoFilesMatch)
+{
     content.WriteMesh("crate", MeshList({Triangle("crate one")}));
     content.WriteMesh("CRATE", MeshList({Triangle("crate two")}));
-    const auto model = Load(content.WriteModel("main", ReferenceChunk({"props\\barrel,Crate"})));
-    EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"barrel", "crate two"}));
+    const auto model = Load(content.WriteModel("main", ReferenceChunk({"Crate"})));
+    EXPECT_EQ(MeshNames(*model), (std::vector<std::string>{"crate two"}));
     ASSERT_EQ(model->Warnings().size(), 1u);
     EXPECT_NE(model->Warnings()[0].message.find("took 'CRATE.mesh'"), std::string::npos)
         << model->Warnings()[0].message;
-
-    const auto main = Load(folder.Path() + "/content/MESHES/MAIN.MODEL");
-    EXPECT_EQ(main->GetMeshCount(), 2);
 }
 
 } // namespace

@@ -60,7 +60,7 @@ protected:
     std::unique_ptr<CBrennicModel> model;
 };
 
-TEST_F(VertexDecodingTest, StaticVertexKeepsItsBitsAndDecodesItsDirectionsInRecordOrder)
+TEST_F(VertexDecodingTest, StaticVertexDecodesEachFieldInRecordOrder)
 {
     StaticVertex v;
     v.position[0] = FromBits(0x7FC12345); // a NaN payload survives

@@ -1,7 +1,8 @@
 // A whole import of the sample with its n-th allocation failing, for every n up to the clean
-// run's count and ten more: the import fails with 0 (no summary) or completes, and nothing
-// passes into the host. The host's heap throws when it fails, as the SDK declares it. The
-// sanitizer build checks that nothing leaks on any of these paths.
+// run's count and ten more: the import fails with 0 (no summary) or completes, and no exception
+// reaches the host. The host's heap throws when it fails, as the SDK declares it.
+//
+// The sanitizer build checks that nothing leaks on any of these paths.
 #include "PluginHost.h"
 
 #include <climits>

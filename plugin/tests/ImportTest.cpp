@@ -29,7 +29,7 @@ protected:
     }
 };
 
-TEST_F(ImportTest, SummaryCountsObjectsAndPolygons)
+TEST_F(ImportTest, SummaryReportsTheImportInOneBox)
 {
     // 36 / 3 + 6 / 3 + 10 / 3 = 12 + 2 + 3: the tenth index is left over.
     EXPECT_EQ(Import(WriteMeshes({36, 6, 10}), {letsGo}), 1);
@@ -79,7 +79,7 @@ TEST_F(ImportTest, SummaryCountsAMeshTheHostCouldNotTake)
     EXPECT_NE(Boxes()[0].text.find("objects : 02\nTotal polygons count : 14\n"), std::string::npos);
 }
 
-TEST_F(ImportTest, ClosingTheDialogImportsNothingAndSucceeds)
+TEST_F(ImportTest, ClosingTheDialogIsASuccessfulImportOfNothing)
 {
     EXPECT_EQ(Import(folder.Path() + "/content/meshes/none.model", {closeBox}), 1);
     EXPECT_TRUE(Boxes().empty());
@@ -104,7 +104,7 @@ TEST_F(ImportTest, DialogIsTheSettingsDialogCentredOverTheHostWindow)
     EXPECT_EQ(dialog.result, 1) << "the keyboard's OK and Cancel leave the dialog open";
 }
 
-TEST_F(ImportTest, IncludeLodsFollowsTheCheckboxAndIsKeptForTheNextImport)
+TEST_F(ImportTest, IncludeLodsFollowsTheCheckbox)
 {
     const std::string model = WriteModelWithLod();
     includeLodsSetting = false;
@@ -115,14 +115,21 @@ TEST_F(ImportTest, IncludeLodsFollowsTheCheckboxAndIsKeptForTheNextImport)
     ASSERT_EQ(Import(model, {tickIncludeLods, letsGo}), 1);
     EXPECT_TRUE(includeLodsSetting);
     EXPECT_EQ(scene.Nodes().size(), 3u);
+}
 
-    // The next dialog opens showing the kept choice, and pressing on keeps it.
+TEST_F(ImportTest, IncludeLodsIsKeptForTheNextImport)
+{
+    const std::string model = WriteModelWithLod();
+    includeLodsSetting = false;
+    ASSERT_EQ(Import(model, {tickIncludeLods, letsGo}), 1);
+
+    // The next dialog opens showing the kept choice, and importing from it keeps it.
     scene = {};
     ASSERT_EQ(Import(model, {letsGo}), 1);
     EXPECT_TRUE(Dialogs().back().checkboxes.at(IDC_INCLUDE_LODS));
     EXPECT_EQ(scene.Nodes().size(), 3u);
 
-    // Unticking, even in a dialog then closed, is what the flag keeps.
+    // Unticking is kept too, even when the dialog is then closed.
     ASSERT_EQ(Import(model, {tickIncludeLods, closeBox}), 1);
     EXPECT_FALSE(includeLodsSetting);
 }

@@ -1,4 +1,4 @@
-// The module's entry point and class descriptor as behaviour: what the module answers before
+// The module's entry point and class descriptor as behaviour: what the module returns before
 // the entry point runs, the one shared string buffer, and importers made from the host's heap.
 // The exports' and descriptions' fixed values are read from the built module under Wine.
 #include "PluginHost.h"
@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(PluginEntryDeathTest, StringsAreNullAndLodsOffBeforeTheEntryPointRuns)
+TEST(PluginEntryDeathTest, ModuleStateIsEmptyBeforeTheEntryPointRuns)
 {
     // "threadsafe" runs the check in a new process of this program, whose module state is
     // as the host finds it after loading: whatever earlier tests did here is not there.

@@ -2,7 +2,7 @@
 
 // DialogBoxParamA in its isolation-aware form, which mingw-w64's headers lack: the dialog is
 // shown inside the module's own activation context, made from its manifest (resource 2), and
-// a context that cannot be made or activated answers -1 without showing anything. Included
+// a context that cannot be made or activated returns -1 without showing anything. Included
 // ahead of every source of the Windows module, as ISOLATION_AWARE_ENABLED does with the
 // platform SDK's headers.
 

@@ -22,6 +22,15 @@ protected:
         EXPECT_EQ(holder.ApplyMaterial(mesh, &node), 1);
         return node;
     }
+
+    // Names `mesh` for a texture that is present, with the model's content folder known.
+    void MakeBrickMesh(ModelMesh& mesh)
+    {
+        holder.contentRoot = HostContentRoot();
+        WriteTexture("1024");
+        mesh.names[0] = "walls\\brick";
+        mesh.names[1] = "materials\\metal\\iron";
+    }
 };
 
 TEST_F(MaterialsTest, TextureLookupTakesTheLargestSizePresent)
@@ -51,14 +60,10 @@ TEST_F(MaterialsTest, AFolderNamedLikeATextureCountsAsPresent)
     EXPECT_EQ(holder.ResolveTexturePath("walls\\brick"), HostTexture("2048"));
 }
 
-TEST_F(MaterialsTest, EachNodeGetsItsOwnMaterialWithOneBitmapInDiffuseAndOpacity)
+TEST_F(MaterialsTest, AMaterialShowsItsOneBitmapAsColourWithOpacity)
 {
-    holder.contentRoot = HostContentRoot();
-    WriteTexture("1024");
     ModelMesh mesh;
-    mesh.names[0] = "walls\\brick";
-    mesh.names[1] = "materials\\metal\\iron";
-
+    MakeBrickMesh(mesh);
     standin::Node& first = DressedNode(mesh);
     auto* material = dynamic_cast<standin::StandardMaterial*>(first.GetMtl());
     ASSERT_NE(material, nullptr);
@@ -76,13 +81,22 @@ TEST_F(MaterialsTest, EachNodeGetsItsOwnMaterialWithOneBitmapInDiffuseAndOpacity
             EXPECT_EQ(material->GetSubTexmap(channel), nullptr) << channel;
         }
     }
+}
 
+TEST_F(MaterialsTest, EachNodeGetsItsOwnMaterial)
+{
+    ModelMesh mesh;
+    MakeBrickMesh(mesh);
+    Mtl* material = DressedNode(mesh).GetMtl();
+    ASSERT_NE(material, nullptr);
+    Texmap* bitmap = material->GetSubTexmap(ID_DI);
+    ASSERT_NE(bitmap, nullptr);
     standin::Node& second = DressedNode(mesh);
     EXPECT_NE(second.GetMtl(), material) << "no material is shared";
     EXPECT_NE(second.GetMtl()->GetSubTexmap(ID_DI), bitmap) << "nor a bitmap";
 }
 
-TEST_F(MaterialsTest, HostObjectsTheHostCannotMakeLeaveTheNodeBareAndNothingBehind)
+TEST_F(MaterialsTest, HostObjectsTheHostCannotMakeLeaveTheNodeBareWithoutALeak)
 {
     ModelMesh mesh;
     for (const char* refused : {"NewDefaultBitmapTex", "NewDefaultStdMat"}) {

@@ -40,20 +40,45 @@ std::vector<DWORD> FaceVerts(const Mesh& mesh, int face)
     return {mesh.faces[face].v[0], mesh.faces[face].v[1], mesh.faces[face].v[2]};
 }
 
-TEST(MeshConstruction, ExchangesAxesReversesWindingAndFlipsV)
+// Builds one triangle at (1, 2, 3), (4, 5, 6) and (7, 8, 9), its first corner at (0.25, 0.25)
+// in the texture.
+void BuildOneTriangle(Mesh& mesh)
 {
     const std::unique_ptr<ModelMesh> source = MakeMesh({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}, {0, 1, 2});
     source->vertices[0].texCoord[0] = 0.25f;
     source->vertices[0].texCoord[1] = 0.25f;
-    Mesh mesh;
     Build(*source, mesh);
     ASSERT_EQ(mesh.numFaces, 1);
+}
+
+TEST(MeshConstruction, ExchangesYWithZ)
+{
+    Mesh mesh;
+    ASSERT_NO_FATAL_FAILURE(BuildOneTriangle(mesh));
+    EXPECT_EQ(mesh.verts[0], Point3(1, 3, 2));
+    EXPECT_EQ(mesh.verts[2], Point3(7, 9, 8));
+}
+
+TEST(MeshConstruction, ReversesTheWinding)
+{
+    Mesh mesh;
+    ASSERT_NO_FATAL_FAILURE(BuildOneTriangle(mesh));
     EXPECT_EQ(FaceVerts(mesh, 0), (std::vector<DWORD>{2, 1, 0}));
     EXPECT_EQ(mesh.tvFace[0].t[0], 2u);
     EXPECT_EQ(mesh.tvFace[0].t[2], 0u);
-    EXPECT_EQ(mesh.verts[0], Point3(1, 3, 2));
-    EXPECT_EQ(mesh.verts[2], Point3(7, 9, 8));
+}
+
+TEST(MeshConstruction, FlipsV)
+{
+    Mesh mesh;
+    ASSERT_NO_FATAL_FAILURE(BuildOneTriangle(mesh));
     EXPECT_EQ(mesh.tVerts[0], Point3(0.25f, 0.75f, 0));
+}
+
+TEST(MeshConstruction, ShowsEveryEdge)
+{
+    Mesh mesh;
+    ASSERT_NO_FATAL_FAILURE(BuildOneTriangle(mesh));
     EXPECT_EQ(mesh.faces[0].flags & EDGE_ALL, EDGE_ALL);
 }
 
@@ -104,7 +129,7 @@ TEST(MeshConstruction, LeftoverIndicesAreIgnored)
     EXPECT_EQ(two.numFaces, 2);
 }
 
-TEST(MeshConstruction, WeldMergesCloseVerticesAndDropsFacesItCollapses)
+TEST(MeshConstruction, WeldMergesCloseVerticesCollapsingTheFacesBetweenThem)
 {
     // Vertex 3 lies 0.0005 from vertex 1, vertex 4 0.0015 from vertex 2: the weld's reach is 0.001.
     const std::unique_ptr<ModelMesh> source =

@@ -35,7 +35,7 @@ TEST_F(SceneAssemblyTest, DefaultNamesHaveAtLeastTwoDigits)
     EXPECT_EQ(names[100], "object_100");
 }
 
-TEST_F(SceneAssemblyTest, EveryNodeHasItsMeshItsMaterialAndTheIdentity)
+TEST_F(SceneAssemblyTest, EveryNodeIsCompleteAtTheIdentity)
 {
     MeshSpec second = Triangle("props\\second", "tex2");
     second.staticVertices[0].position[0] = 5.0f;
@@ -54,7 +54,7 @@ TEST_F(SceneAssemblyTest, EveryNodeHasItsMeshItsMaterialAndTheIdentity)
     EXPECT_EQ(scene.Redraws(), 0) << "redrawing is the caller's";
 }
 
-TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedAndTheOthersKeepTheirNumbers)
+TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedWithoutRenumberingTheOthers)
 {
     standin::Factories().refuse = [](const std::string& factory, int call) {
         return factory == "CreateNewTriObject" && call == 1;
@@ -63,9 +63,9 @@ TEST_F(SceneAssemblyTest, AMeshTheHostCannotTakeIsSkippedAndTheOthersKeepTheirNu
     EXPECT_EQ(scene.Nodes()[1]->GetTriObject()->GetMesh().faces[0].smGroup, 3u);
 }
 
-TEST_F(SceneAssemblyTest, ANodeTheHostCannotMakeSkipsItsMeshAndReleasesItsObject)
+TEST_F(SceneAssemblyTest, ANodeTheHostCannotMakeSkipsItsMeshWithoutALeak)
 {
-    scene.refuseNode = [](int call) { return call == 0; };
+    standin::Factories().refuseNode = [](int call) { return call == 0; };
     EXPECT_EQ(NamesFor({"a", "b"}), (std::vector<std::string>{"object_01"}));
 }
 

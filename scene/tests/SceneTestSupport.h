@@ -2,6 +2,7 @@
 
 #include "ModelHolder.h"
 #include "StandInHost.h"
+#include "TestHooks.h"
 #include "TestSupport.h"
 
 // Scene tests load writer-built files through a holder and build them into a stand-in scene.

@@ -48,7 +48,7 @@ struct DdsSpec {
     bool cubeMap = false;
     // A legacy uncompressed header that misstates its pixels, as some writers' grey ones do: the
     // bit count to write when not 0, and the masks (red, green, blue, alpha) when any is not 0.
-    // The pixels are written in the encoding all the same.
+    // The pixels are still written in the real encoding.
     uint32_t headerBits = 0;
     std::array<uint32_t, 4> headerMasks{};
 };

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the 64-bit build of the module under Wine in a real X display, as the host would: the
 # test host loads it, checks its exports and imports the sample while xdotool plays the user.
+#
 # First run: tick "Include lods", press "Lets GO !", dismiss the summary; the scene must hold
 # the sample's four meshes with their textures. Second run: close the dialog with its close
 # box; the import must succeed with nothing imported and no summary.

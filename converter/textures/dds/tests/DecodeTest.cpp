@@ -438,7 +438,7 @@ TEST(DecodeMasks, WideFieldsRoundToTheNearestLevel)
     EXPECT_EQ(image.rgba, expected);
 }
 
-TEST(ClassifyAlpha, TellsOpaqueCutoutAndBlended)
+TEST(ClassifyAlpha, TellsTheThreeKindsOfAlpha)
 {
     const dds::Image opaque{2, 1, {1, 2, 3, 255, 4, 5, 6, 255}};
     const dds::Image cutout{2, 1, {1, 2, 3, 0, 4, 5, 6, 255}};

@@ -1,8 +1,10 @@
 // Our decoder against OpenImageIO's, run as `oiiotool` on the same files: pictures of every
-// encoding, and random blocks of BC1 to BC5 and of each BC7 mode. oiiotool reads BC4, L8 and A8
-// as one grey channel Y and BC5 as R and G; each case names how its output maps to RGBA. It reads
-// no DX10 header but those of BC4 to BC7 UNORM, so DX10 BC1, sRGB BC7 and the DX10 uncompressed
-// formats go to it as the same bytes under the legacy (or UNORM) header of the same layout.
+// encoding, and random blocks of BC1 to BC5 and of each BC7 mode.
+//
+// oiiotool reads BC4, L8 and A8 as one grey channel Y and BC5 as R and G; each case names how its
+// output maps to RGBA. It reads no DX10 header but those of BC4 to BC7 UNORM, so DX10 BC1, sRGB
+// BC7 and the DX10 uncompressed formats go to it as the same bytes under the legacy (or UNORM)
+// header of the same layout.
 //
 // Rounding: BC1 to BC3 compare within one unit a channel, since oiiotool widens 5:6:5 endpoints
 // by rounding (3 of 31 is 25) where we repeat the bits (24, as its R5G6B5 and most decoders do),

@@ -32,7 +32,7 @@ TEST(Png, KeepsEveryPixelWithAlpha)
     EXPECT_EQ(ddstest::Difference(back.rgba, image.rgba, 37), "");
 }
 
-TEST(Png, WithoutAlphaKeepsColourAndReadsBackOpaque)
+TEST(Png, WithoutAlphaReadsBackOpaqueInItsColours)
 {
     dds::Image image = Sample(5, 9);
     const std::vector<uint8_t> png = dds::EncodePng(image, false);
