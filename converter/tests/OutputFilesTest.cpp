@@ -286,7 +286,7 @@ protected:
     modelwriter::TemporaryFolder folder;
 };
 
-TEST_P(SignalTest, RemovesTheNamedTemporariesAndTheFoldersMadeThenEndsAsTheSignalWould)
+TEST_P(SignalTest, RemovesWhatTheRunMadeBeforeTheSignalEndsIt)
 {
     const std::string made = folder.Path() + "/made/deeper";
     EXPECT_EXIT(
