@@ -107,8 +107,8 @@ void Measure(benchmark::State& state, const std::string& key, const std::string&
     for (auto _ : state) {
         const char* const other = std::getenv("BRENNIC_IMPORT");
         const std::string tool = other && *other ? other : BRENNIC_IMPORT_PATH;
-        const int status = bench::Spawn({"/usr/bin/time", "-f", "%M", "-o", peakFile, tool, "-q", "-j",
-                                         jobs, "--format", format, "-o", output, input},
+        const int status = bench::Spawn({"/usr/bin/time", "-f", "%M", "-o", peakFile, tool, "-q", "-j", jobs,
+                                         "--format", format, "-o", output, input},
                                         logPath);
         std::ifstream in(peakFile);
         double kib = 0;
@@ -171,8 +171,8 @@ void Report()
                 std::printf("%s/%s over one model: not measured\n", kind.c_str(), format);
                 continue;
             }
-            std::printf("%s/%s peak over one model's: %.2f (target <= %g): %s\n", kind.c_str(), format, peak / one, peakTarget,
-                        peak / one <= peakTarget ? "met" : "NOT met");
+            std::printf("%s/%s peak over one model's: %.2f (target <= %g): %s\n", kind.c_str(), format, peak / one,
+                        peakTarget, peak / one <= peakTarget ? "met" : "NOT met");
         }
     }
 }
