@@ -26,157 +26,146 @@ bool IsFile(const std::string& path)
     return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-// Where a corner's key (vertex, texture vertex, normal bits) starts its probe.
-size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
+// A vertex's value as 32 bytes, the table's key: position, normal, texture coordinate.
+static_assert(sizeof(ExportVertex) == 32, "an output vertex is eight floats without padding");
+
+uint32_t Hash(const ExportVertex& v)
 {
-    uint32_t normalBits[3];
-    std::memcpy(normalBits, normal, sizeof normalBits);
-    uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
-    hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
-    hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
-    return size_t(hash ^ (hash >> 32));
+    uint64_t words[4];
+    std::memcpy(words, &v, sizeof words);
+    uint64_t hash = words[0] * 0x9E3779B97F4A7C15ull ^ words[1];
+    hash = (hash ^ (hash >> 31)) * 0xBF58476D1CE4E5B9ull ^ words[2];
+    hash = (hash ^ (hash >> 29)) * 0x94D049BB133111EBull ^ words[3];
+    hash = (hash ^ (hash >> 32)) * 0x9E3779B97F4A7C15ull;
+    return uint32_t(hash >> 32);
 }
 
-// The output vertices of the host vertices that have many, found by key (vertex, texture
-// vertex, normal bits): open addressing, at most half full.
-class KeyTable {
+// The output vertices by value: open addressing, at most half full, each slot with its
+// vertex's hash so that a probe reads a vertex only when the hashes agree.
+class VertexTable {
 public:
     static constexpr uint32_t none = UINT32_MAX;
 
-    // The output vertex with the key, or none; `isKey` tells whether an output vertex has it.
-    template <typename IsKey>
-    uint32_t Find(size_t hash, IsKey isKey) const
+    // Room for `expected` vertices before the first growth.
+    explicit VertexTable(size_t expected)
     {
-        if (slots.empty())
-            return none;
-        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1))
-            if (slots[slot] == none || isKey(slots[slot]))
-                return slots[slot];
+        size_t capacity = 16;
+        while (capacity < 2 * expected)
+            capacity *= 2;
+        slots.assign(capacity, Slot{0, none});
     }
 
-    // Adds an output vertex whose key is not in the table yet; `hashOf` gives any tabled
-    // output vertex's hash, for growing.
-    template <typename HashOf>
-    void Add(uint32_t made, size_t hash, HashOf hashOf)
+    // The output vertex of this value, or none; `comparisons` counts the vertices read.
+    uint32_t Find(const ExportVertex& v, uint32_t hash, const std::vector<ExportVertex>& made,
+                  size_t& comparisons) const
+    {
+        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1)) {
+            const Slot& s = slots[slot];
+            if (s.made == none)
+                return none;
+            if (s.hash == hash) {
+                ++comparisons;
+                if (std::memcmp(&made[s.made], &v, sizeof v) == 0)
+                    return s.made;
+            }
+        }
+    }
+
+    // Adds an output vertex whose value is not in the table yet.
+    void Add(uint32_t made, uint32_t hash)
     {
         if (2 * (count + 1) > slots.size()) {
-            std::vector<uint32_t> old(std::max<size_t>(16, 2 * slots.size()), none);
+            std::vector<Slot> old(2 * slots.size(), Slot{0, none});
             old.swap(slots);
-            for (uint32_t kept : old)
-                if (kept != none)
-                    Place(kept, hashOf(kept));
+            for (const Slot& s : old)
+                if (s.made != none)
+                    Place(s);
         }
-        Place(made, hash);
+        Place({hash, made});
         ++count;
     }
 
 private:
-    void Place(uint32_t made, size_t hash)
+    struct Slot {
+        uint32_t hash;
+        uint32_t made; // none: empty
+    };
+
+    void Place(const Slot& s)
     {
-        size_t slot = hash & (slots.size() - 1);
-        while (slots[slot] != none)
+        size_t slot = s.hash & (slots.size() - 1);
+        while (slots[slot].made != none)
             slot = (slot + 1) & (slots.size() - 1);
-        slots[slot] = made;
+        slots[slot] = s;
     }
 
-    std::vector<uint32_t> slots;
+    std::vector<Slot> slots;
     size_t count = 0;
 };
 
-// One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
-// the order corners first use them. The output vertices are chained by an anchor: the corner's
-// texture vertex when the mesh has them, else its vertex. A texture vertex rarely goes with more
-// than one vertex and normal (never in the plug-in's meshes, whose texture vertices are the
-// file's vertices before the weld), and a vertex's chain is rarely longer than the seams
-// through it, so a corner finds its output vertex in a step or two. A weld can put thousands on
-// one position, though: once an anchor has `longChain` output vertices, they and any it gets
-// later go into a table by key, where its corners look instead, so no corner takes more than
-// that many steps and a probe. With game normals, a corner's texture vertex (its file vertex)
-// gives its normal.
+// One output vertex per distinct value a corner has (position, normal and texture coordinate,
+// bit for bit), numbered in the order corners first use them: corners that a file keeps apart
+// under different vertices but with equal values are one vertex, as every other converter
+// writes them. With game normals each corner takes its file vertex's (its texture vertex's)
+// normal, so authored hard edges stay apart by value. Corners of one texture vertex (or vertex)
+// nearly always have one value: each first tries the output vertex its anchor's last corner
+// went to, and looks in the table by value only when that differs, so the table sees about one
+// corner an anchor. It starts with room for a vertex an anchor, about what it needs.
 void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, const std::vector<Point3>* gameNormals,
                  ExportMesh& out, CollectWork& work)
 {
-    constexpr uint32_t none = KeyTable::none;
-    constexpr uint8_t longChain = 8;
+    constexpr uint32_t none = VertexTable::none;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    // The key settles the normal: through the vertex, or through the texture vertex.
-    const bool normalByKey = gameNormals || cornerNormals.ByVertex();
+    const size_t corners = 3 * size_t(mesh.numFaces);
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
-    const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
-    std::vector<uint32_t> firstMade(anchors, none);
-    std::vector<uint8_t> madeCount(anchors, 0);  // counts up to longChain
-    std::vector<uint32_t> nextMade;              // per output vertex: the next made with the same anchor
-    std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
-    nextMade.reserve(expected);
-    vertexOf.reserve(expected);
-    texVertexOf.reserve(expected);
+    const size_t expected = std::min(anchors, corners);
+    std::vector<uint32_t> lastMade(anchors, none);
     out.vertices.reserve(expected);
-    out.indices.reserve(size_t(mesh.numFaces) * 3);
-    KeyTable table;
+    out.indices.reserve(corners);
+    VertexTable table(expected);
     size_t comparisons = 0;
-    auto hashOf = [&](uint32_t made) { return Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal); };
 
     for (int f = 0; f < mesh.numFaces; ++f) {
         const Face& face = mesh.faces[size_t(f)];
+        Point3 faceNormal(0, 0, 0);
+        if (!gameNormals && !cornerNormals.Built())
+            faceNormal =
+                CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                    .Normalize();
         for (int k = 0; k < 3; ++k) {
             const DWORD vertex = face.v[k];
             const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const DWORD anchor = textured ? texVertex : vertex;
-            float yUpNormal[3];
-            bool normalTaken = false;
-            const auto takeNormal = [&] {
-                if (normalTaken)
-                    return;
-                const Point3 normal = gameNormals             ? (*gameNormals)[texVertex]
-                                      : cornerNormals.Built() ? cornerNormals(size_t(f), k)
-                                                              : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
-                                                                          mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
-                                                                    .Normalize();
-                ToYUp(normal, yUpNormal);
-                normalTaken = true;
-            };
-            if (!normalByKey)
-                takeNormal();
-            auto isKey = [&](uint32_t made) {
+            ExportVertex v{};
+            ToYUp(mesh.verts[vertex], v.position);
+            ToYUp(gameNormals             ? (*gameNormals)[texVertex]
+                  : cornerNormals.Built() ? cornerNormals(size_t(f), k)
+                                          : faceNormal,
+                  v.normal);
+            if (textured) {
+                v.texCoord[0] = mesh.tVerts[texVertex].x;
+                v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
+            }
+            uint32_t& last = lastMade[textured ? texVertex : vertex];
+            uint32_t made = last;
+            if (made != none) {
                 ++comparisons;
-                return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                       (normalByKey || std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0);
-            };
-            const bool tabled = madeCount[anchor] == longChain;
-            uint32_t made = none;
-            if (tabled) {
-                takeNormal();
-                made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
-            } else {
-                for (made = firstMade[anchor]; made != none && !isKey(made);)
-                    made = nextMade[made];
+                if (std::memcmp(&out.vertices[made], &v, sizeof v) != 0)
+                    made = none;
             }
             if (made == none) {
-                takeNormal();
-                made = uint32_t(out.vertices.size());
-                ExportVertex v{};
-                ToYUp(mesh.verts[vertex], v.position);
-                std::memcpy(v.normal, yUpNormal, sizeof v.normal);
-                if (textured) {
-                    v.texCoord[0] = mesh.tVerts[texVertex].x;
-                    v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
+                const uint32_t hash = Hash(v);
+                made = table.Find(v, hash, out.vertices, comparisons);
+                if (made == none) {
+                    made = uint32_t(out.vertices.size());
+                    out.vertices.push_back(v);
+                    table.Add(made, hash);
                 }
-                out.vertices.push_back(v);
-                vertexOf.push_back(vertex);
-                texVertexOf.push_back(texVertex);
-                nextMade.push_back(firstMade[anchor]);
-                firstMade[anchor] = made;
-                if (tabled) {
-                    table.Add(made, hashOf(made), hashOf);
-                } else if (++madeCount[anchor] == longChain) {
-                    for (uint32_t chained = made; chained != none; chained = nextMade[chained])
-                        table.Add(chained, hashOf(chained), hashOf);
-                }
+                last = made;
             }
             out.indices.push_back(made);
         }
     }
-    work.corners += 3 * size_t(mesh.numFaces);
+    work.corners += corners;
     work.comparisons += comparisons;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 // The imported scene as the file writers take it: one mesh, node and material per host node,
-// vertices split wherever a corner's texture vertex or normal differs, in glTF's axes.
+// one vertex per distinct position, normal and texture coordinate, in glTF's axes.
 
 #include "StandInHost.h"
 
@@ -55,7 +55,7 @@ GameNormals TakeGameNormals(const CBrennicModel& model);
 
 // Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths. With
 // `gameNormals`, each corner takes its file vertex's normal (the plug-in's texture vertices are
-// the file's vertices before the weld) instead of the host's, so vertices the file keeps apart
-// stay apart; throws when they do not fit the scene's meshes.
+// the file's vertices before the weld) instead of the host's, so corners whose normals the
+// file keeps apart stay apart; throws when they do not fit the scene's meshes.
 ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr,
                          const GameNormals* gameNormals = nullptr);
