@@ -5,6 +5,7 @@
 #include "SharedWork.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -55,34 +56,29 @@ public:
         slots.assign(capacity, Slot{0, none});
     }
 
-    // The output vertex of this value, or none; `comparisons` counts the vertices read.
-    uint32_t Find(const ExportVertex& v, uint32_t hash, const std::vector<ExportVertex>& made,
-                  size_t& comparisons) const
+    // Asks for a hash's first slot ahead of its lookup.
+    void Prefetch(uint32_t hash) const { __builtin_prefetch(&slots[hash & (slots.size() - 1)]); }
+
+    // The output vertex of this value; when there is none yet, `made` is added as its vertex
+    // (it comes next in `vertices`). `comparisons` counts the vertices read.
+    uint32_t FindOrAdd(const ExportVertex& v, uint32_t hash, uint32_t made, const std::vector<ExportVertex>& vertices,
+                       size_t& comparisons)
     {
+        if (2 * (count + 1) > slots.size())
+            Grow();
         for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1)) {
-            const Slot& s = slots[slot];
-            if (s.made == none)
-                return none;
+            Slot& s = slots[slot];
+            if (s.made == none) {
+                s = {hash, made};
+                ++count;
+                return made;
+            }
             if (s.hash == hash) {
                 ++comparisons;
-                if (std::memcmp(&made[s.made], &v, sizeof v) == 0)
+                if (std::memcmp(&vertices[s.made], &v, sizeof v) == 0)
                     return s.made;
             }
         }
-    }
-
-    // Adds an output vertex whose value is not in the table yet.
-    void Add(uint32_t made, uint32_t hash)
-    {
-        if (2 * (count + 1) > slots.size()) {
-            std::vector<Slot> old(2 * slots.size(), Slot{0, none});
-            old.swap(slots);
-            for (const Slot& s : old)
-                if (s.made != none)
-                    Place(s);
-        }
-        Place({hash, made});
-        ++count;
     }
 
 private:
@@ -91,12 +87,18 @@ private:
         uint32_t made; // none: empty
     };
 
-    void Place(const Slot& s)
+    // Twice the slots, each vertex placed again.
+    void Grow()
     {
-        size_t slot = s.hash & (slots.size() - 1);
-        while (slots[slot].made != none)
-            slot = (slot + 1) & (slots.size() - 1);
-        slots[slot] = s;
+        std::vector<Slot> old(2 * slots.size(), Slot{0, none});
+        old.swap(slots);
+        for (const Slot& s : old)
+            if (s.made != none) {
+                size_t slot = s.hash & (slots.size() - 1);
+                while (slots[slot].made != none)
+                    slot = (slot + 1) & (slots.size() - 1);
+                slots[slot] = s;
+            }
     }
 
     std::vector<Slot> slots;
@@ -107,63 +109,105 @@ private:
 // bit for bit), numbered in the order corners first use them: corners that a file keeps apart
 // under different vertices but with equal values are one vertex, as every other converter
 // writes them. With game normals each corner takes its file vertex's (its texture vertex's)
-// normal, so authored hard edges stay apart by value. Corners of one texture vertex (or vertex)
-// nearly always have one value: each first tries the output vertex its anchor's last corner
-// went to, and looks in the table by value only when that differs, so the table sees about one
-// corner an anchor. It starts with room for a vertex an anchor, about what it needs.
+// normal, so authored hard edges stay apart by value.
+//
+// Corners of one anchor (texture vertex, else vertex) nearly always have one value: each first
+// tries the output vertex its anchor's last corner went to. When the vertex too is that
+// corner's and the normal follows from them (game normals, or one normal a vertex), the value
+// is the same without being read; otherwise it is compared, and looked up in the table only
+// when it differs. So the table sees about one corner an anchor, and starts with room for a
+// vertex an anchor. Values that will need the table are read a few corners ahead, so that
+// their slot is on its way by then.
 void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, const std::vector<Point3>* gameNormals,
                  ExportMesh& out, CollectWork& work)
 {
     constexpr uint32_t none = VertexTable::none;
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
+    const bool normalByKey = gameNormals || cornerNormals.ByVertex();
     const size_t corners = 3 * size_t(mesh.numFaces);
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
     const size_t expected = std::min(anchors, corners);
-    std::vector<uint32_t> lastMade(anchors, none);
+    std::vector<uint32_t> lastMade(anchors, none), lastVertex(anchors);
     out.vertices.reserve(expected);
     out.indices.reserve(corners);
     VertexTable table(expected);
     size_t comparisons = 0;
 
-    for (int f = 0; f < mesh.numFaces; ++f) {
-        const Face& face = mesh.faces[size_t(f)];
-        Point3 faceNormal(0, 0, 0);
-        if (!gameNormals && !cornerNormals.Built())
+    const auto anchorOf = [&](size_t corner) {
+        return textured ? mesh.tvFace[corner / 3].t[corner % 3] : mesh.faces[corner / 3].v[corner % 3];
+    };
+    // True when the corner's value is that of its anchor's last corner, unread.
+    const auto sameAsLast = [&](size_t corner, DWORD anchor) {
+        return normalByKey && lastMade[anchor] != none && lastVertex[anchor] == mesh.faces[corner / 3].v[corner % 3];
+    };
+
+    struct Pending {
+        ExportVertex value;
+        uint32_t hash;
+        bool read; // `value` and `hash` hold the corner's
+    };
+    size_t normalFace = SIZE_MAX; // the face whose normal `faceNormal` is
+    Point3 faceNormal(0, 0, 0);
+    const auto read = [&](size_t corner, Pending& p) {
+        const size_t f = corner / 3;
+        const int k = int(corner % 3);
+        const Face& face = mesh.faces[f];
+        const DWORD texVertex = textured ? mesh.tvFace[f].t[k] : 0;
+        if (!gameNormals && !cornerNormals.Built() && normalFace != f) {
             faceNormal =
                 CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
                     .Normalize();
-        for (int k = 0; k < 3; ++k) {
-            const DWORD vertex = face.v[k];
-            const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            ExportVertex v{};
-            ToYUp(mesh.verts[vertex], v.position);
-            ToYUp(gameNormals             ? (*gameNormals)[texVertex]
-                  : cornerNormals.Built() ? cornerNormals(size_t(f), k)
-                                          : faceNormal,
-                  v.normal);
-            if (textured) {
-                v.texCoord[0] = mesh.tVerts[texVertex].x;
-                v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
-            }
-            uint32_t& last = lastMade[textured ? texVertex : vertex];
-            uint32_t made = last;
+            normalFace = f;
+        }
+        ExportVertex& v = p.value;
+        v = ExportVertex{};
+        ToYUp(mesh.verts[face.v[k]], v.position);
+        ToYUp(gameNormals             ? (*gameNormals)[texVertex]
+              : cornerNormals.Built() ? cornerNormals(f, k)
+                                      : faceNormal,
+              v.normal);
+        if (textured) {
+            v.texCoord[0] = mesh.tVerts[texVertex].x;
+            v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
+        }
+        p.hash = Hash(v);
+        p.read = true;
+        table.Prefetch(p.hash);
+    };
+
+    constexpr size_t ahead = 16;
+    Pending pending[ahead];
+    const auto lookAhead = [&](size_t corner) {
+        Pending& p = pending[corner % ahead];
+        p.read = false;
+        if (corner < corners && !sameAsLast(corner, anchorOf(corner)))
+            read(corner, p);
+    };
+    for (size_t corner = 0; corner < ahead; ++corner)
+        lookAhead(corner);
+    for (size_t corner = 0; corner < corners; ++corner) {
+        Pending& p = pending[corner % ahead];
+        const DWORD anchor = anchorOf(corner);
+        uint32_t made = lastMade[anchor];
+        if (!sameAsLast(corner, anchor)) {
+            if (!p.read)
+                read(corner, p);
             if (made != none) {
                 ++comparisons;
-                if (std::memcmp(&out.vertices[made], &v, sizeof v) != 0)
+                if (std::memcmp(&out.vertices[made], &p.value, sizeof p.value) != 0)
                     made = none;
             }
             if (made == none) {
-                const uint32_t hash = Hash(v);
-                made = table.Find(v, hash, out.vertices, comparisons);
-                if (made == none) {
-                    made = uint32_t(out.vertices.size());
-                    out.vertices.push_back(v);
-                    table.Add(made, hash);
-                }
-                last = made;
+                const auto next = uint32_t(out.vertices.size());
+                made = table.FindOrAdd(p.value, p.hash, next, out.vertices, comparisons);
+                if (made == next)
+                    out.vertices.push_back(p.value);
             }
-            out.indices.push_back(made);
+            lastMade[anchor] = made;
+            lastVertex[anchor] = mesh.faces[corner / 3].v[corner % 3];
         }
+        out.indices.push_back(made);
+        lookAhead(corner + ahead);
     }
     work.corners += corners;
     work.comparisons += comparisons;
