@@ -55,7 +55,7 @@ struct KeptVertex {
 // and by the key of their grid cell, which heads a chain of the cell's kept vertices. Cells
 // whose keys agree share a chain: a probe checks the distance of every vertex it walks, so a
 // stranger in the chain costs a comparison and changes nothing. Most cells a weld probes are
-// empty: a bit per key's low bits, eight bits a candidate, answers for those without a visit
+// empty: a bit per key's low bits, sixteen bits a candidate, answers for those without a visit
 // to the slots. Memory is kept for the next weld.
 class KeptTable {
 public:
@@ -69,7 +69,7 @@ public:
         positions.assign(capacity, Slot{0, -1});
         mask = capacity - 1;
         size_t filterBits = 64;
-        while (filterBits < 8 * candidates)
+        while (filterBits < 16 * candidates)
             filterBits *= 2;
         filter.assign(filterBits / 64, 0);
         filterMask = filterBits - 1;
@@ -81,6 +81,9 @@ public:
 
     // Asks for the slot of a position hash ahead of its lookup.
     void PrefetchPosition(uint32_t hash) const { __builtin_prefetch(&positions[hash & mask]); }
+
+    // Asks for the first slot of a cell key ahead of its use.
+    void PrefetchCell(uint32_t key) const { __builtin_prefetch(&cells[key & mask]); }
 
     // The kept vertex at exactly these position bits, or -1.
     int FindPosition(uint32_t hash, const uint32_t bits[3]) const
@@ -255,6 +258,11 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
             continue;
         }
 
+        // The vertex is kept into its own cell unless the box holds a match, which is rare.
+        const uint32_t ownKey = CellKey(uint64_t(own[0]) * axisFactors[0], uint64_t(own[1]) * axisFactors[1],
+                                        uint64_t(own[2]) * axisFactors[2]);
+        table.PrefetchCell(ownKey);
+
         // The earliest kept vertex in the box.
         int match = -1;
         for (int64_t x = low[0]; x <= high[0]; ++x) {
@@ -279,10 +287,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
         }
         vertexMap[v] = DWORD(kept);
         state.keptVertices.push_back(int(v));
-        table.Add(kept, hash,
-                  CellKey(uint64_t(own[0]) * axisFactors[0], uint64_t(own[1]) * axisFactors[1],
-                          uint64_t(own[2]) * axisFactors[2]),
-                  p);
+        table.Add(kept, hash, ownKey, p);
     }
     return merged ? TRUE : FALSE;
 }
