@@ -30,13 +30,22 @@ bool IsFile(const std::string& path)
 // A vertex's value as 32 bytes, the table's key: position, normal, texture coordinate.
 static_assert(sizeof(ExportVertex) == 32, "an output vertex is eight floats without padding");
 
+uint64_t PairBits(float low, float high)
+{
+    uint32_t bits[2];
+    std::memcpy(&bits[0], &low, sizeof low);
+    std::memcpy(&bits[1], &high, sizeof high);
+    return uint64_t(bits[1]) << 32 | bits[0];
+}
+
+// Taken float by float rather than as the stored bytes: the vertex has just been written
+// four bytes at a time, and wider reads of it would wait for those writes to land.
 uint32_t Hash(const ExportVertex& v)
 {
-    uint64_t words[4];
-    std::memcpy(words, &v, sizeof words);
-    uint64_t hash = words[0] * 0x9E3779B97F4A7C15ull ^ words[1];
-    hash = (hash ^ (hash >> 31)) * 0xBF58476D1CE4E5B9ull ^ words[2];
-    hash = (hash ^ (hash >> 29)) * 0x94D049BB133111EBull ^ words[3];
+    uint64_t hash =
+        PairBits(v.position[0], v.position[1]) * 0x9E3779B97F4A7C15ull ^ PairBits(v.position[2], v.normal[0]);
+    hash = (hash ^ (hash >> 31)) * 0xBF58476D1CE4E5B9ull ^ PairBits(v.normal[1], v.normal[2]);
+    hash = (hash ^ (hash >> 29)) * 0x94D049BB133111EBull ^ PairBits(v.texCoord[0], v.texCoord[1]);
     hash = (hash ^ (hash >> 32)) * 0x9E3779B97F4A7C15ull;
     return uint32_t(hash >> 32);
 }
@@ -122,6 +131,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
                  ExportMesh& out, CollectWork& work)
 {
     constexpr uint32_t none = VertexTable::none;
+    constexpr uint32_t claimed = none - 1; // a corner read ahead will set the anchor's last vertex
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
     const bool normalByKey = gameNormals || cornerNormals.ByVertex();
     const size_t corners = 3 * size_t(mesh.numFaces);
@@ -138,7 +148,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     };
     // True when the corner's value is that of its anchor's last corner, unread.
     const auto sameAsLast = [&](size_t corner, DWORD anchor) {
-        return normalByKey && lastMade[anchor] != none && lastVertex[anchor] == mesh.faces[corner / 3].v[corner % 3];
+        return normalByKey && lastMade[anchor] < claimed && lastVertex[anchor] == mesh.faces[corner / 3].v[corner % 3];
     };
 
     struct Pending {
@@ -177,18 +187,26 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
 
     constexpr size_t ahead = 16;
     Pending pending[ahead];
+    // Reads a corner ahead unless an earlier corner of its anchor, read ahead too, will
+    // likely make its vertex: the anchor's first corner claims it.
     const auto lookAhead = [&](size_t corner) {
         Pending& p = pending[corner % ahead];
         p.read = false;
-        if (corner < corners && !sameAsLast(corner, anchorOf(corner)))
-            read(corner, p);
+        if (corner >= corners)
+            return;
+        const DWORD anchor = anchorOf(corner);
+        if (lastMade[anchor] == claimed || sameAsLast(corner, anchor))
+            return;
+        if (lastMade[anchor] == none)
+            lastMade[anchor] = claimed;
+        read(corner, p);
     };
     for (size_t corner = 0; corner < ahead; ++corner)
         lookAhead(corner);
     for (size_t corner = 0; corner < corners; ++corner) {
         Pending& p = pending[corner % ahead];
         const DWORD anchor = anchorOf(corner);
-        uint32_t made = lastMade[anchor];
+        uint32_t made = lastMade[anchor] == claimed ? none : lastMade[anchor];
         if (!sameAsLast(corner, anchor)) {
             if (!p.read)
                 read(corner, p);
