@@ -1,10 +1,12 @@
 // brennic-import converting large models to .glb, timed beside `assimp export` writing the
 // same geometry from a binary PLY file to .glb. Both run as whole processes, so both pay their
-// start-up. Models: separate quads (the weld's work) of 256 K to 16 M vertices, and a shared
-// height-field grid of 1 M vertices (as game meshes are stored).
+// start-up. Models: separate quads (the weld's work) of 256 K to 16 M vertices, a shared
+// height-field grid of 1 M vertices (as game meshes are stored), and 1 M vertices of quads
+// whose corners are equal to their neighbours' in every value (welded, then merged by value).
 //
-// Printed last: how many times faster we are than assimp, and how flat our cost per vertex stays
-// as models grow. Set BRENNIC_IMPORT to time another build of brennic-import.
+// Printed last: how many times faster we are than assimp, how flat our cost per vertex stays
+// as models grow, and how our .glb's size compares with assimp's. Set BRENNIC_IMPORT to time
+// another build of brennic-import.
 //
 // Ratios and times swing widely on a shared machine: compare the children's CPU seconds
 // (user_s, sys_s) too. The page faults of fresh memory (sys_s) grow to half the cost at 4 M.
@@ -44,6 +46,7 @@ constexpr double quadsTarget = 10;  // times faster than assimp export, separate
 constexpr double gridTarget = 6;    // and on the shared grid
 constexpr double flatTarget = 1.15; // cost per vertex at 16 M over that at 256 K
 constexpr double peakTarget = 140;  // bytes per vertex at peak
+constexpr double sizeTarget = 1.1;  // our .glb's bytes over assimp's, at most
 constexpr int textureCount = 4;     // so the conversion also decodes textures and writes their PNGs
 
 // A model timed, whether assimp converts it too, and whether its peak memory is held to the
@@ -57,9 +60,12 @@ struct Case {
 };
 
 const Case cases[] = {
-    {"quads256K", {Layout::SeparateQuads, 16}, false, false}, {"quads1M", {Layout::SeparateQuads, 64}, true, true},
-    {"quads4M", {Layout::SeparateQuads, 256}, true, true},    {"quads16M", {Layout::SeparateQuads, 1024}, false, true},
+    {"quads256K", {Layout::SeparateQuads, 16}, false, false},
+    {"quads1M", {Layout::SeparateQuads, 64}, true, true},
+    {"quads4M", {Layout::SeparateQuads, 256}, true, true},
+    {"quads16M", {Layout::SeparateQuads, 1024}, false, true},
     {"grid1M", {Layout::SharedGrid, 16}, true, false},
+    {"cornerQuads1M", {Layout::QuadsSharingCorners, 64}, true, true},
 };
 
 // Set by main before any benchmark runs.
@@ -75,6 +81,9 @@ double childPeakBytes = 0;
 
 // Peak bytes per vertex of each of our benchmarks, the most any run took.
 std::map<std::string, double> peakPerVertex;
+
+// The sizes of our .glb and assimp's, by model, as first written.
+std::map<std::string, std::pair<double, double>> glbBytes;
 
 double Seconds(const timeval& time)
 {
@@ -211,6 +220,8 @@ void CheckOutputs(const Case& timed, const Prepared& prepared)
             throw std::runtime_error(output + " does not hold every triangle");
         if (output == prepared.brennicOutput && contents.pngImages != size_t{textureCount})
             throw std::runtime_error(output + " lacks its textures' PNGs");
+        const auto bytes = static_cast<double>(std::ifstream(output, std::ios::binary | std::ios::ate).tellg());
+        (output == prepared.brennicOutput ? glbBytes[timed.name].first : glbBytes[timed.name].second) = bytes;
     }
 }
 
@@ -287,8 +298,9 @@ std::string Name(const char* program, const Case& timed)
     return std::string(program) + "/" + timed.name;
 }
 
-// The most memory each of our conversions took, per vertex.
-void ReportPeaks()
+// The most memory each of our conversions took, per vertex, and our .glb's size beside
+// assimp's (which holds no textures; ours holds their PNGs).
+void Report()
 {
     for (const Case& timed : cases) {
         const auto found = peakPerVertex.find(timed.name);
@@ -298,6 +310,15 @@ void ReportPeaks()
         if (timed.peakChecked)
             std::printf(" (target <= %g): %s", peakTarget, found->second <= peakTarget ? "met" : "NOT met");
         std::printf("\n");
+    }
+    for (const Case& timed : cases) {
+        const auto found = glbBytes.find(timed.name);
+        if (!timed.withPeer || found == glbBytes.end() || found->second.second <= 0)
+            continue;
+        const auto [ours, theirs] = found->second;
+        std::printf("%s .glb: brennic-import %.1f MB, assimp %.1f MB, ratio %.2f (target <= %g): %s\n", timed.name,
+                    ours / 1e6, theirs / 1e6, ours / theirs, sizeTarget,
+                    ours <= sizeTarget * theirs ? "met" : "NOT met");
     }
 }
 
@@ -329,6 +350,8 @@ int main(int argc, char** argv)
          bench::Ratio::AtLeast, quadsTarget},
         {"AssimpExportGlb/grid1M", "BrennicImportToGlb/grid1M", "assimp/brennic-import, 1 M shared grid",
          bench::Ratio::AtLeast, gridTarget},
+        {"AssimpExportGlb/cornerQuads1M", "BrennicImportToGlb/cornerQuads1M",
+         "assimp/brennic-import, 1 M quads sharing corners", bench::Ratio::AtLeast, quadsTarget},
         {"BrennicImportToGlb/quads16M", "BrennicImportToGlb/quads256K", "brennic-import time per vertex, 16 M/256 K",
          bench::Ratio::Within, flatTarget, vertices("quads16M"), vertices("quads256K")},
     };
@@ -339,5 +362,5 @@ int main(int argc, char** argv)
             logPath = folder.Path() + "/command.log";
             std::printf("brennic-import: %s\n", brennicPath.c_str());
         },
-        ReportPeaks);
+        Report);
 }

@@ -16,7 +16,7 @@ constexpr int boneCount = 4;
 constexpr uint32_t textureSide = 128; // small: the conversion's geometry, not texture decoding, is timed
 
 // The skinned form's position step, by which the loader scales its quantised positions. Its
-// texture coordinates need none here: 0 and 1 are exact in both forms.
+// texture coordinates need none here: multiples of 1/64 are exact in both forms.
 constexpr float skinnedPositionStep = 12.0f / 32768;
 
 const uint32_t packedNormal = modelwriter::PackUnitRange(0.5f, 1.0f, 0.5f);
@@ -49,8 +49,8 @@ void Quantise(int meshIndex, float position[3])
 }
 
 // Corner k of quad (column, row): k = 0..3 counter-clockwise from the quad's low corner, with
-// the quad's own texture square.
-Corner QuadCorner(int meshIndex, int column, int row, int k)
+// the quad's own texture square, or with the mesh's texture coordinates when corners are shared.
+Corner QuadCorner(const Shape& shape, int meshIndex, int column, int row, int k)
 {
     const int right = k == 1 || k == 2 ? 1 : 0;
     const int up = k >= 2 ? 1 : 0;
@@ -58,8 +58,9 @@ Corner QuadCorner(int meshIndex, int column, int row, int k)
     SurfacePoint(meshIndex, static_cast<float>(column + right) / quadsPerSide,
                  static_cast<float>(row + up) / quadsPerSide, corner.position);
     Quantise(meshIndex, corner.position);
-    corner.texCoord[0] = static_cast<float>(right);
-    corner.texCoord[1] = static_cast<float>(up);
+    const bool shared = shape.layout == Layout::QuadsSharingCorners;
+    corner.texCoord[0] = shared ? static_cast<float>(column + right) / quadsPerSide : static_cast<float>(right);
+    corner.texCoord[1] = shared ? static_cast<float>(row + up) / quadsPerSide : static_cast<float>(up);
     corner.normal = packedNormal;
     return corner;
 }
@@ -95,7 +96,7 @@ std::vector<Corner> MeshVertices(const Shape& shape, int meshIndex)
     for (int row = 0; row < quadsPerSide; ++row)
         for (int column = 0; column < quadsPerSide; ++column)
             for (int k = 0; k < cornersPerQuad; ++k)
-                vertices.push_back(QuadCorner(meshIndex, column, row, k));
+                vertices.push_back(QuadCorner(shape, meshIndex, column, row, k));
     return vertices;
 }
 

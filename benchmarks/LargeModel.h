@@ -9,6 +9,9 @@
 //   texture coordinates, so the weld merges them;
 // - shared grid: a height field whose vertices the triangles share, as game meshes are mostly
 //   stored: nothing to weld, six corners a vertex.
+// - quads sharing corners: separate quads again, but with the mesh's texture coordinates, so a
+//   grid point's four corners are equal in every value under different vertices: one vertex
+//   once welded and merged by value, as peers merge identical vertices.
 
 #include "ModelWriter.h"
 
@@ -32,7 +35,7 @@ static_assert(totalVertices >= 1048576, "the model must be large enough to time 
 static_assert(verticesPerMesh <= 65536 && gridSide * gridSide <= 65536,
               "a mesh's vertices must be reachable by u16 indices");
 
-enum class Layout { SeparateQuads, SharedGrid };
+enum class Layout { SeparateQuads, SharedGrid, QuadsSharingCorners };
 
 struct Shape {
     Layout layout = Layout::SeparateQuads;

@@ -1,7 +1,7 @@
 #pragma once
 
 // The imported scene in the form the file writers take: one mesh, node and material per host
-// node, with vertices split wherever a corner's texture vertex or normal differs, in glTF's axes.
+// node, one vertex per distinct position, normal and texture coordinate, in glTF's axes.
 // The drive/ room builds it and the write/ room reads it.
 
 #include <cstdint>

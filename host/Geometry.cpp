@@ -1,5 +1,6 @@
 // The stand-in host's vectors, box, matrix and bit set.
 #include "HostApi.h"
+#include "MeshState.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +14,7 @@ float Point3::Length() const
 Point3 Point3::Normalize() const
 {
     const float length = Length();
-    return length > 0 ? Point3(x / length, y / length, z / length) : Point3(0, 0, 0);
+    return length > 0 ? standin::Divided(*this, length) : Point3(0, 0, 0);
 }
 
 Point3 CrossProd(const Point3& a, const Point3& b)

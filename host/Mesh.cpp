@@ -85,8 +85,11 @@ template <typename Remove>
 void RemoveFacesWhere(Mesh& mesh, Remove remove)
 {
     const bool withTextureFaces = mesh.numTVFaces == mesh.numFaces;
+    // Faces before the first removed one stay where they are, unwritten.
     int kept = 0;
-    for (int f = 0; f < mesh.numFaces; ++f) {
+    while (kept < mesh.numFaces && !remove(kept))
+        ++kept;
+    for (int f = kept; f < mesh.numFaces; ++f) {
         if (remove(f))
             continue;
         mesh.faces[size_t(kept)] = mesh.faces[size_t(f)];
@@ -104,7 +107,7 @@ void RemoveFacesWhere(Mesh& mesh, Remove remove)
 Point3 Unit(const Point3& p)
 {
     const float length = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z);
-    return length > 0 ? Point3(p.x / length, p.y / length, p.z / length) : Point3(0, 0, 0);
+    return length > 0 ? standin::Divided(p, length) : Point3(0, 0, 0);
 }
 
 // Builds the vertex normals when the faces around each vertex share one nonzero smoothing word;
@@ -378,11 +381,10 @@ void Mesh::buildNormals()
     const size_t faceCount = size_t(numFaces), vertexCount = size_t(numVerts);
     standin::MeshState& state = StateOf(*this);
     auto legal = [&](const DWORD* v) { return v[0] < vertexCount && v[1] < vertexCount && v[2] < vertexCount; };
-    std::vector<Point3> faceNormals(faceCount, Point3(0, 0, 0));
+    std::vector<Point3> faceNormals(faceCount); // Point3 leaves them unset: each is written here
     for (size_t f = 0; f < faceCount; ++f) {
         const DWORD* v = faces[f].v;
-        if (legal(v))
-            faceNormals[f] = CrossProd(verts[v[1]] - verts[v[0]], verts[v[2]] - verts[v[1]]);
+        faceNormals[f] = legal(v) ? CrossProd(verts[v[1]] - verts[v[0]], verts[v[2]] - verts[v[1]]) : Point3(0, 0, 0);
     }
     ForgetNormals(state);
     if (!NormalsOfOneWordVertices(*this, faceNormals, state.vertexNormals.get())) {

@@ -8,6 +8,9 @@
 
 #include <memory>
 #include <unordered_map>
+#ifdef __SSE__
+#include <xmmintrin.h>
+#endif
 
 namespace standin {
 
@@ -50,5 +53,18 @@ struct MeshState {
 };
 
 MeshState& StateOf(const Mesh& mesh);
+
+// p over `length`, each component rounded as its own division would be: one packed division
+// where the target has one, since normals divide a vertex at a time.
+inline Point3 Divided(const Point3& p, float length)
+{
+#ifdef __SSE__
+    alignas(16) float quotient[4];
+    _mm_store_ps(quotient, _mm_div_ps(_mm_set_ps(1.0f, p.z, p.y, p.x), _mm_set1_ps(length)));
+    return Point3(quotient[0], quotient[1], quotient[2]);
+#else
+    return Point3(p.x / length, p.y / length, p.z / length);
+#endif
+}
 
 } // namespace standin

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace {
 
 // A weld's outcome, kept beside its MeshDelta until applied.
 struct WeldState {
-    std::vector<DWORD> vertexMap;  // old vertex -> new vertex
+    std::unique_ptr<DWORD[]> vertexMap; // old vertex -> new vertex, `count` of them
+    size_t count = 0;
     std::vector<int> keptVertices; // new vertex -> the old vertex whose place it takes
     bool welded = false;
 };
@@ -26,126 +28,139 @@ standin::SideRecords<MeshDelta, WeldState>& Deltas()
     return *deltas;
 }
 
-struct Cell {
-    int64_t x, y, z;
-};
-
-// 32 bits of a cell's hash: the cell table's key.
-uint32_t KeyOf(const Cell& c)
+uint64_t Mix(uint64_t h)
 {
-    uint64_t h = uint64_t(c.x) * 0x9E3779B97F4A7C15ull ^ uint64_t(c.y) * 0xC2B2AE3D27D4EB4Full ^
-                 uint64_t(c.z) * 0x165667B19E3779F9ull;
     h ^= h >> 29;
     h *= 0xBF58476D1CE4E5B9ull;
-    return uint32_t(h >> 32);
+    return h ^ (h >> 32);
+}
+
+// A cell coordinate's share of its cell's key, one multiplier per axis: a vertex's probes
+// combine the shares of its two cells along each axis instead of hashing eight cells whole.
+const uint64_t axisFactors[3] = {0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull};
+
+// 32 bits of a cell's key from its axes' shares.
+uint32_t CellKey(uint64_t xShare, uint64_t yShare, uint64_t zShare)
+{
+    return uint32_t(Mix(xShare ^ yShare ^ zShare));
 }
 
 // What the weld keeps of a kept vertex: its position and the next older kept vertex in its
-// chain.
+// cell's chain.
 struct KeptVertex {
     float x, y, z;
     int next; // -1: the oldest in its chain
 };
 
-// Open addressing from a grid cell's key to the newest kept vertex with that key, whose record
-// chains the others. Cells whose keys collide share a chain; that is harmless, since a probe
-// checks the distance of every vertex it walks.
-//
-// The table starts at a quarter of the candidates' count (as if most merged), doubles when half
-// full, and keeps its memory for the next weld. Most cells a weld probes are empty, so a filter
-// of eight bits per candidate, indexed by a key's low bits, answers for them without a visit to
-// the slots.
-class CellTable {
+// The kept vertices of one weld, found by the bits of their position or by their grid cell's
+// key, which heads a chain of the cell's kept vertices. Slots are twice the candidates, so at
+// most half full. Colliding cells share a chain, harmlessly: a probe checks every distance. A
+// filter of sixteen bits a candidate answers for empty cells without a visit to the slots.
+class KeptTable {
 public:
     // Empties the table for a weld of `count` vertices, `candidates` of them in cells.
     void Reset(size_t count, size_t candidates)
     {
         size_t capacity = 16;
-        while (capacity < candidates / 2)
+        while (capacity < 2 * candidates)
             capacity *= 2;
-        slots.assign(capacity, Slot{0, -1});
+        cells.assign(capacity, Slot{0, -1});
+        positions.assign(capacity, Slot{0, -1});
         mask = capacity - 1;
-        used = 0;
         size_t filterBits = 64;
-        while (filterBits < 8 * candidates)
+        while (filterBits < 16 * candidates)
             filterBits *= 2;
         filter.assign(filterBits / 64, 0);
         filterMask = filterBits - 1;
         if (keptCapacity < count) {
             kept.reset(new KeptVertex[count]); // written as vertices are kept; only those are read
-            keys.reset(new uint32_t[count]);
             keptCapacity = count;
         }
     }
 
+    // Asks for the slot of a position hash ahead of its lookup.
+    void PrefetchPosition(uint32_t hash) const { __builtin_prefetch(&positions[hash & mask]); }
+
+    // Asks for the first slot of a cell key ahead of its use.
+    void PrefetchCell(uint32_t key) const { __builtin_prefetch(&cells[key & mask]); }
+
+    // The kept vertex at exactly these position bits, or -1.
+    int FindPosition(uint32_t hash, const uint32_t bits[3]) const
+    {
+        for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+            const Slot& s = positions[slot];
+            if (s.head < 0)
+                return -1;
+            if (s.key == hash && SameBits(kept[size_t(s.head)], bits))
+                return s.head;
+        }
+    }
+
     // The newest kept vertex in the chain of the key, or -1.
-    int Find(uint32_t key) const
+    int FindCell(uint32_t key) const
     {
         const size_t bit = key & filterMask;
-        return filter[bit / 64] >> (bit % 64) & 1 ? slots[SlotOf(key)].head : -1;
+        return filter[bit / 64] >> (bit % 64) & 1 ? cells[CellSlotOf(key)].head : -1;
     }
 
     const KeptVertex& operator[](int number) const { return kept[size_t(number)]; }
 
     // Adds the vertex kept with new number `number` (the next, or one past a vertex kept
-    // without a cell) to the chain of its cell's key.
-    void Add(int number, uint32_t key, const Point3& p)
+    // without a cell), with the hash of its position bits and its cell's key. The slots are
+    // never more than half full: each candidate fills one at most.
+    void Add(int number, uint32_t hash, uint32_t key, const Point3& p)
     {
-        size_t slot = SlotOf(key);
-        if (slots[slot].head < 0) {
-            if (2 * (used + 1) > slots.size()) {
-                Grow();
-                slot = SlotOf(key);
-            }
-            ++used;
-        }
-        kept[size_t(number)] = {p.x, p.y, p.z, slots[slot].head};
-        keys[size_t(number)] = key;
-        slots[slot] = {key, number};
+        size_t slot = CellSlotOf(key);
+        kept[size_t(number)] = {p.x, p.y, p.z, cells[slot].head};
+        cells[slot] = {key, number};
         const size_t bit = key & filterMask;
         filter[bit / 64] |= uint64_t(1) << (bit % 64);
+        for (slot = hash & mask; positions[slot].head >= 0;)
+            slot = (slot + 1) & mask;
+        positions[slot] = {hash, number};
     }
 
 private:
     struct Slot {
-        uint32_t key;
-        int head; // -1: empty
+        uint32_t key; // a cell's key, or a position's hash
+        int head;     // -1: empty
     };
 
-    // The key's slot, or the empty slot where it would go.
-    size_t SlotOf(uint32_t key) const
+    static bool SameBits(const KeptVertex& q, const uint32_t bits[3])
+    {
+        uint32_t own[3];
+        std::memcpy(own, &q.x, sizeof own);
+        return own[0] == bits[0] && own[1] == bits[1] && own[2] == bits[2];
+    }
+
+    // The key's cell slot, or the empty slot where it would go.
+    size_t CellSlotOf(uint32_t key) const
     {
         for (size_t slot = key & mask;; slot = (slot + 1) & mask)
-            if (slots[slot].head < 0 || slots[slot].key == key)
+            if (cells[slot].head < 0 || cells[slot].key == key)
                 return slot;
     }
 
-    // Twice the slots, each chain moved whole.
-    void Grow()
-    {
-        std::vector<Slot> old(2 * slots.size(), Slot{0, -1});
-        old.swap(slots);
-        mask = slots.size() - 1;
-        for (const Slot& s : old)
-            if (s.head >= 0)
-                slots[SlotOf(keys[size_t(s.head)])] = s;
-    }
-
-    std::vector<Slot> slots;
+    std::vector<Slot> cells;     // by cell key: the newest kept vertex of its chain
+    std::vector<Slot> positions; // by position hash: a kept vertex
     size_t mask = 0;
-    size_t used = 0;              // slots holding a chain
     std::vector<uint64_t> filter; // bit (key & filterMask): some chain may have the key
     size_t filterMask = 0;
     // By new number; only those of kept candidates are read.
     std::unique_ptr<KeptVertex[]> kept;
-    std::unique_ptr<uint32_t[]> keys;
     size_t keptCapacity = 0;
 };
 
-CellTable& TheCellTable()
+KeptTable& TheKeptTable()
 {
-    static auto* const table = new CellTable; // may outlive main's end
+    static auto* const table = new KeptTable; // may outlive main's end
     return *table;
+}
+
+// 32 bits of a position's hash, from its bits.
+uint32_t PositionHash(const uint32_t bits[3])
+{
+    return uint32_t(Mix((uint64_t(bits[0]) << 32 | bits[1]) * 0x9E3779B97F4A7C15ull ^ bits[2]));
 }
 
 // floor(t) for |t| < 2^62, without a library call.
@@ -179,80 +194,100 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
 {
     WeldState& state = Deltas().Of(*this);
     const size_t count = std::min(size_t(vnum), size_t(std::max(mesh.numVerts, 0)));
-    state.vertexMap.assign(count, 0);
+    state.vertexMap.reset(new DWORD[count]); // each written below
+    state.count = count;
     state.keptVertices.clear();
+    state.keptVertices.reserve(count);
     state.welded = true;
     const bool usable = threshold > 0 && std::isfinite(threshold);
     const double cellsPerUnit = 1.0 / (4.0 * double(threshold)), reach = double(threshold),
                  reachSquared = reach * reach;
     constexpr double gridLimit = 1e15; // cell coordinates stay far inside int64
 
-    CellTable& cells = TheCellTable();
-    cells.Reset(count, usable ? size_t(vertexSet.NumberSet()) : 0);
+    KeptTable& table = TheKeptTable();
+    table.Reset(count, usable ? size_t(vertexSet.NumberSet()) : 0);
     const Point3* verts = mesh.verts;
+    DWORD* const vertexMap = state.vertexMap.get();
     bool merged = false;
+    constexpr size_t ahead = 8; // the slot a lookup needs is asked for this many vertices before
     for (size_t v = 0; v < count; ++v) {
         const Point3& p = verts[v];
         const int kept = int(state.keptVertices.size());
-        const double position[3] = {p.x, p.y, p.z};
-        double scaled[3];
-        bool candidate = usable && vertexSet[int(v)];
-        for (int axis = 0; axis < 3; ++axis) {
-            scaled[axis] = position[axis] * cellsPerUnit;
-            candidate = candidate && std::fabs(scaled[axis]) < gridLimit; // false for NaN and infinity
+        if (v + ahead < count) {
+            uint32_t next[3];
+            std::memcpy(next, &verts[v + ahead].x, sizeof next);
+            table.PrefetchPosition(PositionHash(next));
         }
-        if (!candidate) {
-            state.vertexMap[v] = DWORD(kept);
+        if (!usable || !vertexSet[int(v)]) {
+            vertexMap[v] = DWORD(kept);
             state.keptVertices.push_back(int(v));
             continue;
         }
 
         // A kept vertex at the very same position is the one to join: any earlier kept vertex
         // within reach of this one was within reach of it too, and it would have joined that.
-        // Most merges are such exact seams, found in the vertex's own cell alone.
-        const Cell own{Floor(scaled[0]), Floor(scaled[1]), Floor(scaled[2])};
-        const uint32_t ownKey = KeyOf(own);
-        int match = -1;
-        bool exact = false;
-        const auto consider = [&](int k) {
-            const KeptVertex& q = cells[k];
-            const double dx = double(q.x) - position[0], dy = double(q.y) - position[1], dz = double(q.z) - position[2];
-            if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || k < match))
-                match = k;
-        };
-        for (int k = cells.Find(ownKey); k >= 0 && !exact; k = cells[k].next) {
-            const KeptVertex& q = cells[k];
-            exact = q.x == p.x && q.y == p.y && q.z == p.z;
-            if (exact)
-                match = k;
-            else
-                consider(k);
-        }
-
-        // Otherwise, the earliest kept vertex in the cells of the box the threshold reaches around
-        // the vertex: one or two along each axis. Computed as a kept vertex's own cell is, and
-        // rounding keeps order, so the cell of a kept vertex within reach always lies between them.
-        if (!exact) {
-            const Cell low{Floor((position[0] - reach) * cellsPerUnit), Floor((position[1] - reach) * cellsPerUnit),
-                           Floor((position[2] - reach) * cellsPerUnit)};
-            const Cell high{Floor((position[0] + reach) * cellsPerUnit), Floor((position[1] + reach) * cellsPerUnit),
-                            Floor((position[2] + reach) * cellsPerUnit)};
-            Cell probe;
-            for (probe.x = low.x; probe.x <= high.x; ++probe.x)
-                for (probe.y = low.y; probe.y <= high.y; ++probe.y)
-                    for (probe.z = low.z; probe.z <= high.z; ++probe.z)
-                        if (probe.x != own.x || probe.y != own.y || probe.z != own.z)
-                            for (int k = cells.Find(KeyOf(probe)); k >= 0; k = cells[k].next)
-                                consider(k);
-        }
-        if (match >= 0) {
-            state.vertexMap[v] = DWORD(match);
+        // Most merges are such exact seams. A kept vertex was a candidate, so this one is too.
+        uint32_t bits[3];
+        std::memcpy(bits, &p.x, sizeof bits);
+        const uint32_t hash = PositionHash(bits);
+        const int same = table.FindPosition(hash, bits);
+        if (same >= 0) {
+            vertexMap[v] = DWORD(same);
             merged = true;
             continue;
         }
-        state.vertexMap[v] = DWORD(kept);
+
+        const double position[3] = {p.x, p.y, p.z};
+        bool candidate = true;
+        int64_t own[3], low[3], high[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const double scaled = position[axis] * cellsPerUnit;
+            candidate = candidate && std::fabs(scaled) < gridLimit; // false for NaN and infinity
+            if (!candidate)
+                break;
+            // The box the threshold reaches around the vertex: one or two cells along each
+            // axis. Computed as a kept vertex's own cell is, and rounding keeps order, so the
+            // cell of a kept vertex within reach always lies between them.
+            own[axis] = Floor(scaled);
+            low[axis] = Floor((position[axis] - reach) * cellsPerUnit);
+            high[axis] = Floor((position[axis] + reach) * cellsPerUnit);
+        }
+        if (!candidate) {
+            vertexMap[v] = DWORD(kept);
+            state.keptVertices.push_back(int(v));
+            continue;
+        }
+
+        // The vertex is kept into its own cell unless the box holds a match, which is rare.
+        const uint32_t ownKey = CellKey(uint64_t(own[0]) * axisFactors[0], uint64_t(own[1]) * axisFactors[1],
+                                        uint64_t(own[2]) * axisFactors[2]);
+        table.PrefetchCell(ownKey);
+
+        // The earliest kept vertex in the box.
+        int match = -1;
+        for (int64_t x = low[0]; x <= high[0]; ++x) {
+            const uint64_t xShare = uint64_t(x) * axisFactors[0];
+            for (int64_t y = low[1]; y <= high[1]; ++y) {
+                const uint64_t xyShare = xShare ^ uint64_t(y) * axisFactors[1];
+                for (int64_t z = low[2]; z <= high[2]; ++z)
+                    for (int q = table.FindCell(CellKey(xyShare, uint64_t(z) * axisFactors[2], 0)); q >= 0;
+                         q = table[q].next) {
+                        const KeptVertex& other = table[q];
+                        const double dx = double(other.x) - position[0], dy = double(other.y) - position[1],
+                                     dz = double(other.z) - position[2];
+                        if (dx * dx + dy * dy + dz * dz < reachSquared && (match < 0 || q < match))
+                            match = q;
+                    }
+            }
+        }
+        if (match >= 0) {
+            vertexMap[v] = DWORD(match);
+            merged = true;
+            continue;
+        }
+        vertexMap[v] = DWORD(kept);
         state.keptVertices.push_back(int(v));
-        cells.Add(kept, ownKey, p);
+        table.Add(kept, hash, ownKey, p);
     }
     return merged ? TRUE : FALSE;
 }
@@ -262,7 +297,7 @@ BOOL MeshDelta::WeldByThreshold(Mesh& mesh, BitArray& vertexSet, float threshold
 void MeshDelta::Apply(Mesh& mesh)
 {
     WeldState& state = Deltas().Of(*this);
-    if (!state.welded || mesh.numVerts != int(state.vertexMap.size()))
+    if (!state.welded || mesh.numVerts != int(state.count))
         return;
     standin::MeshState& meshState = standin::StateOf(mesh);
     const std::vector<int>& keptVertices = state.keptVertices;

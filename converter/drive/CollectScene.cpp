@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -22,172 +23,207 @@ void ToYUp(const Point3& p, float out[3])
     out[2] = -p.y;
 }
 
-} // namespace
+// A vertex's value as 32 bytes, the table's key: position, normal, texture coordinate.
+static_assert(sizeof(ExportVertex) == 32, "an output vertex is eight floats without padding");
 
-ExportTexture LookUpTexture(const std::string& path)
+uint64_t PairBits(float low, float high)
 {
-    ExportTexture texture;
-    texture.path = path;
-    texture.file = ResolvePathIgnoringCase(path, &texture.spelling);
-    struct stat status {};
-    texture.backslashInName = stat(texture.file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR) &&
-                              PathNeedsBackslashInName(path);
-    return texture;
+    uint32_t bits[2];
+    std::memcpy(&bits[0], &low, sizeof low);
+    std::memcpy(&bits[1], &high, sizeof high);
+    return uint64_t(bits[1]) << 32 | bits[0];
 }
 
-namespace {
-
-// Where a corner's key (vertex, texture vertex, normal bits) starts its probe.
-size_t Hash(DWORD vertex, DWORD texVertex, const float normal[3])
+// Taken float by float rather than as the stored bytes: the vertex has just been written
+// four bytes at a time, and wider reads of it would wait for those writes to land.
+uint32_t Hash(const ExportVertex& v)
 {
-    uint32_t normalBits[3];
-    std::memcpy(normalBits, normal, sizeof normalBits);
-    uint64_t hash = (uint64_t(vertex) << 32 | texVertex) * 0x9E3779B97F4A7C15ull;
-    hash = (hash ^ (hash >> 31) ^ normalBits[0]) * 0xBF58476D1CE4E5B9ull;
-    hash = (hash ^ (hash >> 29) ^ (uint64_t(normalBits[1]) << 32 | normalBits[2])) * 0x94D049BB133111EBull;
-    return size_t(hash ^ (hash >> 32));
+    uint64_t hash =
+        PairBits(v.position[0], v.position[1]) * 0x9E3779B97F4A7C15ull ^ PairBits(v.position[2], v.normal[0]);
+    hash = (hash ^ (hash >> 31)) * 0xBF58476D1CE4E5B9ull ^ PairBits(v.normal[1], v.normal[2]);
+    hash = (hash ^ (hash >> 29)) * 0x94D049BB133111EBull ^ PairBits(v.texCoord[0], v.texCoord[1]);
+    hash = (hash ^ (hash >> 32)) * 0x9E3779B97F4A7C15ull;
+    return uint32_t(hash >> 32);
 }
 
-// The output vertices of the host vertices that have many, found by key (vertex, texture
-// vertex, normal bits): open addressing, at most half full.
-class KeyTable {
+// The output vertices by value: open addressing, at most half full, each slot with its
+// vertex's hash so that a probe reads a vertex only when the hashes agree.
+class VertexTable {
 public:
     static constexpr uint32_t none = UINT32_MAX;
 
-    // The output vertex with the key, or none; `isKey` tells whether an output vertex has it.
-    template <typename IsKey>
-    uint32_t Find(size_t hash, IsKey isKey) const
+    // Room for `expected` vertices before the first growth.
+    explicit VertexTable(size_t expected)
     {
-        if (slots.empty())
-            return none;
-        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1))
-            if (slots[slot] == none || isKey(slots[slot]))
-                return slots[slot];
+        size_t capacity = 16;
+        while (capacity < 2 * expected)
+            capacity *= 2;
+        slots.assign(capacity, Slot{0, none});
     }
 
-    // Adds an output vertex whose key is not in the table yet; `hashOf` gives any tabled
-    // output vertex's hash, for growing.
-    template <typename HashOf>
-    void Add(uint32_t made, size_t hash, HashOf hashOf)
+    // Asks for a hash's first slot ahead of its lookup.
+    void Prefetch(uint32_t hash) const { __builtin_prefetch(&slots[hash & (slots.size() - 1)]); }
+
+    // The output vertex of this value; when there is none yet, `made` is added as its vertex
+    // (it comes next in `vertices`). `comparisons` counts the vertices read.
+    uint32_t FindOrAdd(const ExportVertex& v, uint32_t hash, uint32_t made, const std::vector<ExportVertex>& vertices,
+                       size_t& comparisons)
     {
-        if (2 * (count + 1) > slots.size()) {
-            std::vector<uint32_t> old(std::max<size_t>(16, 2 * slots.size()), none);
-            old.swap(slots);
-            for (uint32_t kept : old)
-                if (kept != none)
-                    Place(kept, hashOf(kept));
+        if (2 * (count + 1) > slots.size())
+            Grow();
+        for (size_t slot = hash & (slots.size() - 1);; slot = (slot + 1) & (slots.size() - 1)) {
+            Slot& s = slots[slot];
+            if (s.made == none) {
+                s = {hash, made};
+                ++count;
+                return made;
+            }
+            if (s.hash == hash) {
+                ++comparisons;
+                if (std::memcmp(&vertices[s.made], &v, sizeof v) == 0)
+                    return s.made;
+            }
         }
-        Place(made, hash);
-        ++count;
     }
 
 private:
-    void Place(uint32_t made, size_t hash)
+    struct Slot {
+        uint32_t hash;
+        uint32_t made; // none: empty
+    };
+
+    // Twice the slots, each vertex placed again.
+    void Grow()
     {
-        size_t slot = hash & (slots.size() - 1);
-        while (slots[slot] != none)
-            slot = (slot + 1) & (slots.size() - 1);
-        slots[slot] = made;
+        std::vector<Slot> old(2 * slots.size(), Slot{0, none});
+        old.swap(slots);
+        for (const Slot& s : old)
+            if (s.made != none) {
+                size_t slot = s.hash & (slots.size() - 1);
+                while (slots[slot].made != none)
+                    slot = (slot + 1) & (slots.size() - 1);
+                slots[slot] = s;
+            }
     }
 
-    std::vector<uint32_t> slots;
+    std::vector<Slot> slots;
     size_t count = 0;
 };
 
-// One output vertex per distinct (vertex, texture vertex, normal) a corner uses, numbered in
-// the order corners first use them. The output vertices are chained by an anchor: the corner's
-// texture vertex when the mesh has them, else its vertex. A texture vertex rarely goes with more
-// than one vertex and normal (never in the plug-in's meshes, whose texture vertices are the
-// file's vertices before the weld), and a vertex's chain is rarely longer than the seams
-// through it, so a corner finds its output vertex in a step or two. A weld can put thousands on
-// one position, though: once an anchor has `longChain` output vertices, they and any it gets
-// later go into a table by key, where its corners look instead, so no corner takes more than
-// that many steps and a probe. With game normals, a corner's texture vertex (its file vertex)
-// gives its normal.
+// One output vertex per distinct value a corner has (position, normal and texture coordinate,
+// bit for bit), numbered in the order corners first use them: corners that a file keeps apart
+// under different vertices but with equal values are one vertex, as every other converter
+// writes them. With game normals each corner takes its file vertex's (its texture vertex's)
+// normal, so authored hard edges stay apart by value.
+//
+// Corners of one anchor (texture vertex, else vertex) nearly always have one value: each first
+// tries the output vertex its anchor's last corner went to. When the vertex too is that
+// corner's and the normal follows from them (game normals, or one normal a vertex), the value
+// is the same without being read; otherwise it is compared, and looked up in the table only
+// when it differs. So the table sees about one corner an anchor, and starts with room for a
+// vertex an anchor. Values that will need the table are read a few corners ahead, so that
+// their slot is on its way by then.
 void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, const std::vector<Point3>* gameNormals,
                  ExportMesh& out, CollectWork& work)
 {
-    constexpr uint32_t none = KeyTable::none;
-    constexpr uint8_t longChain = 8;
+    constexpr uint32_t none = VertexTable::none;
+    constexpr uint32_t claimed = none - 1; // a corner read ahead will set the anchor's last vertex
     const bool textured = mesh.numTVFaces == mesh.numFaces && mesh.numTVerts > 0;
-    // The key settles the normal: through the vertex, or through the texture vertex.
     const bool normalByKey = gameNormals || cornerNormals.ByVertex();
+    const size_t corners = 3 * size_t(mesh.numFaces);
     const size_t anchors = size_t(textured ? mesh.numTVerts : mesh.numVerts);
-    const size_t expected = std::min(anchors, 3 * size_t(mesh.numFaces));
-    std::vector<uint32_t> firstMade(anchors, none);
-    std::vector<uint8_t> madeCount(anchors, 0);  // counts up to longChain
-    std::vector<uint32_t> nextMade;              // per output vertex: the next made with the same anchor
-    std::vector<uint32_t> vertexOf, texVertexOf; // per output vertex, with its normal: its key
-    nextMade.reserve(expected);
-    vertexOf.reserve(expected);
-    texVertexOf.reserve(expected);
+    const size_t expected = std::min(anchors, corners);
+    std::vector<uint32_t> lastMade(anchors, none), lastVertex(anchors);
     out.vertices.reserve(expected);
-    out.indices.reserve(size_t(mesh.numFaces) * 3);
-    KeyTable table;
+    out.indices.reserve(corners);
+    VertexTable table(expected);
     size_t comparisons = 0;
-    auto hashOf = [&](uint32_t made) { return Hash(vertexOf[made], texVertexOf[made], out.vertices[made].normal); };
 
-    for (int f = 0; f < mesh.numFaces; ++f) {
-        const Face& face = mesh.faces[size_t(f)];
-        for (int k = 0; k < 3; ++k) {
-            const DWORD vertex = face.v[k];
-            const DWORD texVertex = textured ? mesh.tvFace[size_t(f)].t[k] : 0;
-            const DWORD anchor = textured ? texVertex : vertex;
-            float yUpNormal[3];
-            bool normalTaken = false;
-            const auto takeNormal = [&] {
-                if (normalTaken)
-                    return;
-                const Point3 normal = gameNormals             ? (*gameNormals)[texVertex]
-                                      : cornerNormals.Built() ? cornerNormals(size_t(f), k)
-                                                              : CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]],
-                                                                          mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
-                                                                    .Normalize();
-                ToYUp(normal, yUpNormal);
-                normalTaken = true;
-            };
-            if (!normalByKey)
-                takeNormal();
-            auto isKey = [&](uint32_t made) {
+    const auto anchorOf = [&](size_t corner) {
+        return textured ? mesh.tvFace[corner / 3].t[corner % 3] : mesh.faces[corner / 3].v[corner % 3];
+    };
+    // True when the corner's value is that of its anchor's last corner, unread.
+    const auto sameAsLast = [&](size_t corner, DWORD anchor) {
+        return normalByKey && lastMade[anchor] < claimed && lastVertex[anchor] == mesh.faces[corner / 3].v[corner % 3];
+    };
+
+    struct Pending {
+        ExportVertex value;
+        uint32_t hash;
+        bool read; // `value` and `hash` hold the corner's
+    };
+    size_t normalFace = SIZE_MAX; // the face whose normal `faceNormal` is
+    Point3 faceNormal(0, 0, 0);
+    const auto read = [&](size_t corner, Pending& p) {
+        const size_t f = corner / 3;
+        const int k = int(corner % 3);
+        const Face& face = mesh.faces[f];
+        const DWORD texVertex = textured ? mesh.tvFace[f].t[k] : 0;
+        if (!gameNormals && !cornerNormals.Built() && normalFace != f) {
+            faceNormal =
+                CrossProd(mesh.verts[face.v[1]] - mesh.verts[face.v[0]], mesh.verts[face.v[2]] - mesh.verts[face.v[1]])
+                    .Normalize();
+            normalFace = f;
+        }
+        ExportVertex& v = p.value;
+        v = ExportVertex{};
+        ToYUp(mesh.verts[face.v[k]], v.position);
+        ToYUp(gameNormals             ? (*gameNormals)[texVertex]
+              : cornerNormals.Built() ? cornerNormals(f, k)
+                                      : faceNormal,
+              v.normal);
+        if (textured) {
+            v.texCoord[0] = mesh.tVerts[texVertex].x;
+            v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
+        }
+        p.hash = Hash(v);
+        p.read = true;
+        table.Prefetch(p.hash);
+    };
+
+    constexpr size_t ahead = 16;
+    Pending pending[ahead];
+    // Reads a corner ahead unless an earlier corner of its anchor, read ahead too, will
+    // likely make its vertex: the anchor's first corner claims it.
+    const auto lookAhead = [&](size_t corner) {
+        Pending& p = pending[corner % ahead];
+        p.read = false;
+        if (corner >= corners)
+            return;
+        const DWORD anchor = anchorOf(corner);
+        if (lastMade[anchor] == claimed || sameAsLast(corner, anchor))
+            return;
+        if (lastMade[anchor] == none)
+            lastMade[anchor] = claimed;
+        read(corner, p);
+    };
+    for (size_t corner = 0; corner < ahead; ++corner)
+        lookAhead(corner);
+    for (size_t corner = 0; corner < corners; ++corner) {
+        Pending& p = pending[corner % ahead];
+        const DWORD anchor = anchorOf(corner);
+        uint32_t made = lastMade[anchor] == claimed ? none : lastMade[anchor];
+        if (!sameAsLast(corner, anchor)) {
+            if (!p.read)
+                read(corner, p);
+            if (made != none) {
                 ++comparisons;
-                return vertexOf[made] == vertex && texVertexOf[made] == texVertex &&
-                       (normalByKey || std::memcmp(out.vertices[made].normal, yUpNormal, sizeof yUpNormal) == 0);
-            };
-            const bool tabled = madeCount[anchor] == longChain;
-            uint32_t made = none;
-            if (tabled) {
-                takeNormal();
-                made = table.Find(Hash(vertex, texVertex, yUpNormal), isKey);
-            } else {
-                for (made = firstMade[anchor]; made != none && !isKey(made);)
-                    made = nextMade[made];
+                if (std::memcmp(&out.vertices[made], &p.value, sizeof p.value) != 0)
+                    made = none;
             }
             if (made == none) {
-                takeNormal();
-                made = uint32_t(out.vertices.size());
-                ExportVertex v{};
-                ToYUp(mesh.verts[vertex], v.position);
-                std::memcpy(v.normal, yUpNormal, sizeof v.normal);
-                if (textured) {
-                    v.texCoord[0] = mesh.tVerts[texVertex].x;
-                    v.texCoord[1] = 1.0f - mesh.tVerts[texVertex].y; // the host's origin is bottom left
-                }
-                out.vertices.push_back(v);
-                vertexOf.push_back(vertex);
-                texVertexOf.push_back(texVertex);
-                nextMade.push_back(firstMade[anchor]);
-                firstMade[anchor] = made;
-                if (tabled) {
-                    table.Add(made, hashOf(made), hashOf);
-                } else if (++madeCount[anchor] == longChain) {
-                    for (uint32_t chained = made; chained != none; chained = nextMade[chained])
-                        table.Add(chained, hashOf(chained), hashOf);
-                }
+                const auto next = uint32_t(out.vertices.size());
+                made = table.FindOrAdd(p.value, p.hash, next, out.vertices, comparisons);
+                if (made == next)
+                    out.vertices.push_back(p.value);
             }
-            out.indices.push_back(made);
+            lastMade[anchor] = made;
+            lastVertex[anchor] = mesh.faces[corner / 3].v[corner % 3];
         }
+        out.indices.push_back(made);
+        lookAhead(corner + ahead);
     }
-    work.corners += 3 * size_t(mesh.numFaces);
+    work.corners += corners;
     work.comparisons += comparisons;
 }
 
@@ -217,6 +253,17 @@ void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMes
 }
 
 } // namespace
+
+ExportTexture LookUpTexture(const std::string& path)
+{
+    ExportTexture texture;
+    texture.path = path;
+    texture.file = ResolvePathIgnoringCase(path, &texture.spelling);
+    struct stat status {};
+    texture.backslashInName = stat(texture.file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR) &&
+                              PathNeedsBackslashInName(path);
+    return texture;
+}
 
 GameNormals TakeGameNormals(const CBrennicModel& model)
 {

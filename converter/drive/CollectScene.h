@@ -27,8 +27,8 @@ GameNormals TakeGameNormals(const CBrennicModel& model);
 // Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths, and each
 // texture is looked up ignoring case, once. With
 // `gameNormals`, each corner takes its file vertex's normal (the plug-in's texture vertices are
-// the file's vertices before the weld) instead of the host's, so vertices the file keeps apart
-// stay apart; throws when they do not fit the scene's meshes.
+// the file's vertices before the weld) instead of the host's, so corners whose normals the
+// file keeps apart stay apart; throws when they do not fit the scene's meshes.
 ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr,
                          const GameNormals* gameNormals = nullptr);
 

@@ -60,6 +60,40 @@ void AddCone(standin::Scene& scene, int faceCount)
     scene.AddNodeToScene(node);
 }
 
+// A scene node whose mesh is a bumpy grid of `side` x `side` quads on shared vertices, as a weld
+// leaves it, each quad with four texture vertices of its own at the grid's coordinates: a grid
+// point's texture vertices are equal in value under different numbers.
+void AddQuadGrid(standin::Scene& scene, int side)
+{
+    TriObject* object = CreateNewTriObject();
+    Mesh& mesh = object->GetMesh();
+    const int points = side + 1, quads = side * side;
+    mesh.setNumVerts(points * points);
+    mesh.setNumFaces(2 * quads);
+    mesh.setNumTVerts(4 * quads);
+    mesh.setNumTVFaces(2 * quads);
+    for (int v = 0; v < points * points; ++v)
+        mesh.verts[v] = {float(v % points), float(v / points), std::sin(float(v))};
+    for (int q = 0; q < quads; ++q) {
+        const int column = q % side, row = q / side;
+        const DWORD low = DWORD(row * points + column), corners[4] = {low, low + 1, low + points + 1, low + points};
+        for (int k = 0; k < 4; ++k)
+            mesh.tVerts[4 * q + k] = {float(corners[k] % points) / side, float(corners[k] / points) / side, 0};
+        const DWORD t = DWORD(4 * q);
+        mesh.faces[2 * q].setVerts(corners[0], corners[1], corners[2]);
+        mesh.faces[2 * q + 1].setVerts(corners[0], corners[2], corners[3]);
+        mesh.tvFace[2 * q].setTVerts(t, t + 1, t + 2);
+        mesh.tvFace[2 * q + 1].setTVerts(t, t + 2, t + 3);
+        mesh.faces[2 * q].setSmGroup(1);
+        mesh.faces[2 * q + 1].setSmGroup(1);
+    }
+    mesh.buildNormals();
+    ImpNode* node = scene.CreateNode();
+    node->Reference(object);
+    node->SetName("grid");
+    scene.AddNodeToScene(node);
+}
+
 TEST(CollectScene, ThousandsOfVerticesOnOnePositionCostAStepOrTwoACorner)
 {
     standin::Scene scene;
@@ -110,6 +144,32 @@ TEST(CollectScene, CornersAlikeInEveryAttributeShareAnOutputVertex)
     const ExportMesh collected = CollectScene(scene).meshes.at(0);
     EXPECT_EQ(collected.indices, (std::vector<uint32_t>{0, 1, 2, 0, 1, 3}));
     EXPECT_EQ(collected.vertices[3].texCoord[0], 1.0f) << "the texture vertex of face 1, corner 2";
+}
+
+TEST(CollectScene, CornersEqualInValueShareAnOutputVertexWhateverTheirNumbers)
+{
+    constexpr int side = 16, points = side + 1;
+    standin::Scene scene;
+    AddQuadGrid(scene, side);
+    const Mesh& mesh = scene.Nodes()[0]->GetTriObject()->GetMesh();
+    const ExportMesh shared = CollectScene(scene).meshes.at(0);
+    EXPECT_EQ(shared.vertices.size(), size_t(points * points)) << "one vertex a grid point";
+    EXPECT_EQ(std::vector<uint32_t>(shared.indices.begin(), shared.indices.begin() + 6),
+              (std::vector<uint32_t>{0, 1, 2, 0, 2, 3}))
+        << "numbered in the order corners first use them";
+    for (size_t corner = 0; corner < shared.indices.size(); ++corner) {
+        const Point3& host = mesh.verts[mesh.faces[corner / 3].v[corner % 3]];
+        const ExportVertex& v = shared.vertices[shared.indices[corner]];
+        ASSERT_TRUE(v.position[0] == host.x && v.position[1] == host.z && v.position[2] == -host.y)
+            << "corner " << corner;
+    }
+
+    // Game normals facing one way left of the middle column and another right of it: the
+    // middle column's points keep a vertex for each side.
+    GameNormals normals(1);
+    for (int t = 0; t < mesh.numTVerts; ++t)
+        normals[0].push_back((t / 4) % side < side / 2 ? Point3(0, 0, 1) : Point3(1, 0, 0));
+    EXPECT_EQ(CollectScene(scene, nullptr, &normals).meshes.at(0).vertices.size(), size_t(points * points + points));
 }
 
 } // namespace
