@@ -52,10 +52,10 @@ struct KeptVertex {
     int next; // -1: the oldest in its chain
 };
 
-// The kept vertices of one weld, found by the bits of their position or by their grid cell's
-// key, which heads a chain of the cell's kept vertices. Slots are twice the candidates, so at
-// most half full. Colliding cells share a chain, harmlessly: a probe checks every distance. A
-// filter of sixteen bits a candidate answers for empty cells without a visit to the slots.
+// The kept vertices of one weld, found by their position's bits or by their grid cell's key,
+// which heads a chain of the cell's kept vertices. Slots are twice the candidates. Colliding
+// cells share a chain harmlessly, since a probe checks every distance. A filter of sixteen
+// bits a candidate answers for empty cells without a visit to the slots.
 class KeptTable {
 public:
     // Empties the table for a weld of `count` vertices, `candidates` of them in cells.

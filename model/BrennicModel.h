@@ -69,11 +69,10 @@ public:
         uint64_t bytes; // their bytes together
     };
 
-    // Memory grows only with what a load reads. A file's first reading is stored whole, at most
-    // `firstReadingRatio` times its bytes. What can repeat is charged: stores from a second
-    // reading of a file (however it is named) and what substitutions add to names. Charges stay
-    // within `base` plus `perByteRead` per byte of those later readings; a store past that ends
-    // the load, and the meshes loaded so far are kept.
+    // Memory grows only with what a load reads. A file's first reading is stored whole, up to
+    // `firstReadingRatio` times its bytes. Stores from a file read again (however named) and
+    // what substitutions add to names are charged, within `base` plus `perByteRead` a byte read
+    // again. A store past that ends the load, keeping the meshes loaded so far.
     struct StoreBudget {
         StoreBudget() : perByteRead(8), base(uint64_t(64) << 20) {}
         uint64_t perByteRead;

@@ -15,10 +15,10 @@
 
 namespace {
 
-// Mappings whose file may shrink under them. A read past the new end of a mapped file raises
-// SIGBUS; the handler finds the mapping here, lays zero pages over the rest of it and marks it
-// changed, so the read goes on and the loader drops what came from that file. The table is
-// fixed and lock-free, since the handler may run in the middle of any change to it.
+// Mappings whose file may shrink under them. A read past a mapped file's new end raises
+// SIGBUS: the handler finds the mapping here, lays zero pages over its rest and marks it
+// changed, so the read goes on and the loader drops that file's data. The table is fixed and
+// lock-free: the handler may interrupt any change to it.
 struct Watch {
     std::atomic<uintptr_t> begin{0}; // 0: free; 1: being filled in
     std::atomic<uintptr_t> end{0};   // page-rounded

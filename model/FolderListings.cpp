@@ -177,8 +177,8 @@ Cache& TheCache()
 //
 // A change just after the reading may carry the same stamps if the file system's clock has not
 // ticked since. So a listing whose change time lies within one grain of the wall clock is racy:
-// on a miss, once the grain has passed by the monotonic clock, it is read once more, and that
-// reading is kept until the stamps move.
+// on a miss, once a grain has passed by the monotonic clock, it is read once more, and kept
+// until the stamps move.
 //
 // A change time ahead of the wall clock means the clocks disagree (skew, network file systems).
 // No window can catch a same-tick change then, so such a folder is read again only when its

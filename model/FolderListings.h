@@ -36,10 +36,10 @@ struct Stamps {
     }
 };
 
-// One folder's names: the names as on disk one after another, each ended by '\0', and an
-// index of them sorted by the hash of their folded form, then that form, then byte for byte.
-// So names that are equal ignoring case sit together, in byte order, and a lookup is a
-// binary search over 8-byte entries that compares names only where hashes tie.
+// One folder's names as on disk, each ended by '\0', and an index sorted by the hash of
+// their folded form, then that form, then byte for byte. Names equal ignoring case sit
+// together in byte order, and a lookup is a binary search over 8-byte entries that compares
+// names only where hashes tie.
 struct Listing {
     struct Entry {
         uint32_t hash;

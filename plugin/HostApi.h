@@ -4,7 +4,7 @@
 // 12000 (API 33), narrow-character build. Built for 3ds Max itself (BRENNIC_HOST_SDK), this
 // header includes the SDK's own headers; otherwise it declares what the plug-in calls, with
 // the SDK's names and signatures, and the stand-in host (host/) implements it. Nothing else
-// in the plug-in changes between the two.
+// in the plug-in changes.
 
 #ifdef BRENNIC_HOST_SDK
 

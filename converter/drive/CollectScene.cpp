@@ -111,18 +111,17 @@ private:
 };
 
 // One output vertex per distinct value a corner has (position, normal and texture coordinate,
-// bit for bit), numbered in the order corners first use them: corners that a file keeps apart
-// under different vertices but with equal values are one vertex, as every other converter
-// writes them. With game normals each corner takes its file vertex's (its texture vertex's)
-// normal, so authored hard edges stay apart by value.
+// bit for bit), numbered in the order corners first use them. Corners that the file keeps under
+// different vertices but with equal values become one vertex, as other converters make them.
+// With game normals a corner takes its file vertex's normal: authored hard edges stay apart.
 //
-// Corners of one anchor (texture vertex, else vertex) nearly always have one value: each first
-// tries the output vertex its anchor's last corner went to. When the vertex too is that
-// corner's and the normal follows from them (game normals, or one normal a vertex), the value
-// is the same without being read; otherwise it is compared, and looked up in the table only
-// when it differs. So the table sees about one corner an anchor, and starts with room for a
-// vertex an anchor. Values that will need the table are read a few corners ahead, so that
-// their slot is on its way by then.
+// Corners of one anchor (texture vertex, else vertex) nearly always share a value, so each
+// first tries the output vertex its anchor's last corner went to. When the vertex matches and
+// the normal follows from it, the value is equal unread; otherwise it is compared.
+//
+// Only a differing value is looked up in the table, so the table sees about one corner an
+// anchor and starts with room for one vertex an anchor. Values bound for the table are read a
+// few corners ahead, so that their slot is in cache by then.
 void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, const std::vector<Point3>* gameNormals,
                  ExportMesh& out, CollectWork& work)
 {

@@ -25,10 +25,9 @@ using GameNormals = std::vector<std::vector<Point3>>;
 GameNormals TakeGameNormals(const CBrennicModel& model);
 
 // Collects the scene's nodes, in order. Host paths (with '\') become POSIX paths, and each
-// texture is looked up ignoring case, once. With
-// `gameNormals`, each corner takes its file vertex's normal (the plug-in's texture vertices are
-// the file's vertices before the weld) instead of the host's, so corners whose normals the
-// file keeps apart stay apart; throws when they do not fit the scene's meshes.
+// texture is looked up ignoring case, once. With `gameNormals`, each corner takes its file
+// vertex's normal (the plug-in's texture vertices are the file's vertices before the weld), so
+// corners the file gives different normals stay apart. Throws when they do not fit the meshes.
 ExportScene CollectScene(const standin::Scene& scene, CollectWork* work = nullptr,
                          const GameNormals* gameNormals = nullptr);
 
