@@ -1,6 +1,6 @@
 #include "PathLookup.h"
 
-#include "FolderListings.h"
+#include "FolderListingsPosix.h"
 
 #include <algorithm>
 #include <atomic>

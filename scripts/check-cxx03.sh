@@ -17,7 +17,7 @@ includes=(-Imodel -Iscene -Iplugin -Iresources)
 posix=() windows=()
 for source in model/*.cpp scene/*.cpp plugin/*.cpp; do
     case "$source" in
-    model/FileMappingPosix.cpp | model/FolderListings.cpp | model/PathLookup.cpp) ;;
+    model/FileMappingPosix.cpp | model/FolderListingsPosix.cpp | model/PathLookup.cpp) ;;
     model/FileMappingWin32.cpp) windows+=("$source") ;;
     *) posix+=("$source") windows+=("$source") ;;
     esac

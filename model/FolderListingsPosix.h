@@ -2,7 +2,7 @@
 
 // The folder listings behind the lookups ignoring case: one index of each folder's names,
 // cached for the process and read again only when the folder's stamps move. Internal to the
-// lookups (PathLookup.cpp).
+// lookups (PathLookup.cpp), and POSIX only, like them.
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "FolderListings.h"
+#include "FolderListingsPosix.h"
 
 #include "PathLookup.h"
 
