@@ -5,12 +5,14 @@
 // keeps the input.
 
 #include "FuzzConvert.h"
+#include "CollectScene.h"
 #include "FuzzMeshes.h"
 #include "Listing.h"
 #include "LoadReport.h"
 #include "ModelWriter.h"
 #include "PluginDriver.h"
 #include "Printable.h"
+#include "StandInHost.h"
 #include "Writers.h"
 
 #include <nlohmann/json.hpp>
