@@ -26,10 +26,7 @@ protected:
     {
         OutputFiles files;
         const WriteOptions options{output.Path() + "/" + name, copyTextures, keepDds, &cache};
-        if (format == OutputFormat::Obj)
-            WriteObj(exported, options, files, warnings);
-        else
-            WriteGltf(exported, options, format == OutputFormat::Glb, files, warnings);
+        FormatInfo(format).write(exported, options, files, warnings);
         files.Commit();
         return options.outputPath;
     }

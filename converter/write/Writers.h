@@ -38,6 +38,7 @@ struct OutputFormatInfo {
 };
 extern const OutputFormatInfo outputFormats[3];
 
+// The table's row for `format`.
 const OutputFormatInfo& FormatInfo(OutputFormat format);
 // The format with this name (as --format takes it); null when there is none.
 const OutputFormatInfo* FormatNamed(const std::string& name);
