@@ -22,6 +22,11 @@ int ModelHolder::BuildScene(ImpInterface* scene)
         if (!object.get())
             continue; // this mesh only; the others keep their numbers
         BuildMesh(source, object->GetMesh(), i);
+        // The host mesh holds the geometry now: the loaded copy goes, so a large model is not
+        // held twice. The counts stay for the summary.
+        ModelMesh& built = *model->GetMesh(i);
+        built.vertices.reset();
+        built.indices.reset();
 
         ImpNode* node = scene->CreateNode();
         if (!node)
