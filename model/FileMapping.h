@@ -50,5 +50,14 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* r
 // instead of ending the process, and what was read from the view cannot be trusted.
 bool MappingChanged(const FileMapping& mapping);
 
+// [begin, begin + size) of a view is about to be read: on POSIX its pages are mapped in one go
+// rather than a fault at a time.
+void PrepareReadPages(const uint8_t* begin, size_t size);
+
+// The whole pages inside [begin, begin + size) of a view were read and will not be needed again:
+// on POSIX they leave the process's memory at once, so a large file is not held resident beside
+// what was decoded from it. Read again, they come back from the file.
+void ReleaseReadPages(const uint8_t* begin, size_t size);
+
 // Releases a mapping made by MapFileReadOnly and clears it.
 void UnmapFile(FileMapping& mapping);

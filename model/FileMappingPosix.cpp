@@ -168,8 +168,10 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* r
 
     std::call_once(handlerInstalled, InstallHandler);
     const size_t size = static_cast<size_t>(status.st_size);
-    // MAP_POPULATE: the loader touches every page it keeps, so fault them in one go.
-    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Not populated here: the loader maps each run of vertex records in one go when it comes
+    // to it (PrepareReadPages) and drops it once decoded (ReleaseReadPages), so only the part
+    // being read is resident beside what was made of it.
+    void* view = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     const int mapError = errno;
     close(fd);
     if (view == MAP_FAILED)
@@ -194,6 +196,27 @@ bool MapFileReadOnly(const std::string& path, FileMapping& mapping, MapReport* r
 bool MappingChanged(const FileMapping& mapping)
 {
     return mapping.watch >= 0 && watches[mapping.watch].changed.load(std::memory_order_acquire);
+}
+
+void PrepareReadPages(const uint8_t* begin, size_t size)
+{
+#ifdef MADV_POPULATE_READ
+    const uintptr_t from = reinterpret_cast<uintptr_t>(begin) & ~(pageSize - 1);
+    const uintptr_t to = reinterpret_cast<uintptr_t>(begin) + size;
+    if (from < to)
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_READ); // else each page faults in
+#else
+    (void)begin;
+    (void)size;
+#endif
+}
+
+void ReleaseReadPages(const uint8_t* begin, size_t size)
+{
+    const uintptr_t from = (reinterpret_cast<uintptr_t>(begin) + pageSize - 1) & ~(pageSize - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(begin) + size) & ~(pageSize - 1);
+    if (from < to)
+        madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
 void UnmapFile(FileMapping& mapping)

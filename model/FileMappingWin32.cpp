@@ -65,6 +65,10 @@ bool MappingChanged(const FileMapping&)
     return false;
 }
 
+// Windows reads a view ahead and trims its pages from the working set as it needs the memory.
+void PrepareReadPages(const uint8_t*, size_t) {}
+void ReleaseReadPages(const uint8_t*, size_t) {}
+
 void UnmapFile(FileMapping& mapping)
 {
     if (mapping.view)

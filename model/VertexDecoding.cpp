@@ -42,7 +42,10 @@ void CBrennicModel::ReadStaticVertexChunk(CChunkReader& chunk)
         return Warn(chunk, "static vertex chunk holds fewer vertices than it counts; ignored");
     if (!Store(chunk, count * vertexCost))
         return;
-    DecodeStaticVertices(chunk.Take(count * vertexRecordSize), count);
+    const uint8_t* records = chunk.Take(count * vertexRecordSize);
+    PrepareReadPages(records, size_t(count) * vertexRecordSize);
+    DecodeStaticVertices(records, count);
+    ReleaseReadPages(records, size_t(count) * vertexRecordSize); // the bulk of a file: decoded, not read again
 }
 
 // Skinned form: u8 bone count N, N bone ids, N 60-byte bone records, u32 count, then count
@@ -59,7 +62,10 @@ void CBrennicModel::ReadSkinnedVertexChunk(CChunkReader& chunk)
         return Warn(chunk, "skinned vertex chunk holds fewer vertices than it counts; ignored");
     if (!Store(chunk, count * vertexCost))
         return;
-    DecodeSkinnedVertices(chunk.Take(count * vertexRecordSize), count);
+    const uint8_t* records = chunk.Take(count * vertexRecordSize);
+    PrepareReadPages(records, size_t(count) * vertexRecordSize);
+    DecodeSkinnedVertices(records, count);
+    ReleaseReadPages(records, size_t(count) * vertexRecordSize);
 }
 
 namespace {

@@ -41,6 +41,19 @@ TEST_F(ChunkReaderTest, OpenFailsUnlessThePathIsAFileWithBytes)
     EXPECT_EQ(missing.NextChunk(nullptr), -1); // a failed open leaves a reader with nothing to walk
 }
 
+TEST_F(ChunkReaderTest, PagesReleasedAfterReadingReadTheSameAgain)
+{
+    Bytes bytes(5 * 4096 + 123);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 7 + i / 4096);
+    CChunkReader reader;
+    Open(reader, bytes);
+    const uint8_t* view = reader.Begin();
+    PrepareReadPages(view + 100, bytes.size() - 200);
+    ReleaseReadPages(view + 100, bytes.size() - 200); // whole pages inside: the second to the fifth
+    EXPECT_EQ(Bytes(view, view + bytes.size()), bytes) << "a released page reads back from the file";
+}
+
 TEST_F(ChunkReaderTest, WalksChunksBackToBack)
 {
     CChunkReader reader;
