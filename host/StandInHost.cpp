@@ -56,10 +56,14 @@ ImpNode* Scene::CreateNode()
 
 void Scene::AddNodeToScene(ImpNode* node)
 {
+    // Searched from the newest: the plug-in adds each node just after making it.
     const auto created =
-        std::find_if(createdNodes.begin(), createdNodes.end(), [&](const auto& own) { return own.get() == node; });
-    if (created != createdNodes.end())
-        sceneNodes.push_back(created->get());
+        std::find_if(createdNodes.rbegin(), createdNodes.rend(), [&](const auto& own) { return own.get() == node; });
+    if (created == createdNodes.rend())
+        return;
+    sceneNodes.push_back(created->get());
+    if (nodeObserver)
+        nodeObserver(*sceneNodes.back());
 }
 
 FactoryHooks& Factories()

@@ -10,6 +10,7 @@
 
 #include "HostApi.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,6 +61,9 @@ public:
     Mtl* GetMtl() override { return material.get(); }
 
     TriObject* GetTriObject() const { return dynamic_cast<TriObject*>(object.get()); }
+    // Drops the node's object once a tool has read what it needs from it, so that a large
+    // scene's meshes are not all held at once.
+    void ReleaseObject() { object.reset(); }
     const Matrix3& Transform() const { return transform; }
     TimeValue TransformTime() const { return transformTime; }
 
@@ -82,12 +86,16 @@ public:
 
     // The nodes added to the scene, in order.
     const std::vector<Node*>& Nodes() const { return sceneNodes; }
+    // Called with each node as the scene takes it in, on the plug-in's thread. The plug-in
+    // leaves a node alone once it is in the scene, so the observer may read it at once.
+    void SetNodeObserver(std::function<void(Node&)> observer) { nodeObserver = std::move(observer); }
     int Redraws() const { return redraws; }
     int NodesCreated() const { return int(createdNodes.size()); }
 
 private:
     std::vector<std::unique_ptr<Node>> createdNodes;
     std::vector<Node*> sceneNodes;
+    std::function<void(Node&)> nodeObserver;
     int createNodeCalls = 0;
     int redraws = 0;
 };

@@ -3,15 +3,15 @@
 #include "BrennicModel.h"
 #include "PathLookup.h"
 #include "PluginDriver.h"
-#include "SharedWork.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <map>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace {
 
@@ -226,32 +226,170 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     work.comparisons += comparisons;
 }
 
-struct MeshSource {
+// Below this many corners seen, meshes are collected on the scene's thread as they come: a
+// second thread costs more than it saves.
+constexpr size_t sharedCorners = 1 << 16;
+
+const char normalsMisfitProblem[] = "the game's normals do not fit the meshes the import made";
+
+} // namespace
+
+struct SceneCollector::Task {
+    standin::Node* node;
     const Mesh* mesh;
     standin::CornerNormals normals; // taken on the scene's thread: the stand-in's lookup is not shared
     const std::vector<Point3>* gameNormals;
+    ExportMesh* out;
 };
 
-// Below this many corners in all, a second thread costs more than it saves.
-constexpr size_t sharedCorners = 1 << 18;
-
-// Meshes are collected independently: a large scene's are shared out between two threads.
-void CollectMeshes(const std::vector<MeshSource>& sources, std::vector<ExportMesh>& meshes, CollectWork& work)
+SceneCollector::SceneCollector(const GameNormals* normals, bool release)
+    : gameNormals(normals), releaseCollected(release)
 {
-    size_t corners = 0;
-    for (const MeshSource& source : sources)
-        corners += 3 * size_t(source.mesh->numFaces);
-    std::vector<CollectWork> works(sources.size());
-    ForEachShared(sources.size(), corners >= sharedCorners, [&](size_t i) {
-        CollectMesh(*sources[i].mesh, sources[i].normals, sources[i].gameNormals, meshes[i], works[i]);
-    });
-    for (const CollectWork& done : works) {
-        work.corners += done.corners;
-        work.comparisons += done.comparisons;
+}
+
+SceneCollector::~SceneCollector()
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        finishing = true;
+        waiting.clear();
+    }
+    wake.notify_all();
+    if (worker.joinable())
+        worker.join();
+}
+
+void SceneCollector::Add(standin::Node& node) noexcept
+{
+    try {
+        ReleaseCollected();
+        const TriObject* object = node.GetTriObject();
+        if (!object)
+            return;
+        const Mesh& mesh = object->mesh;
+        const std::vector<Point3>* meshNormals = nullptr;
+        if (gameNormals) {
+            // The plug-in makes a node for every mesh; one it left out would shift the rest.
+            const size_t index = nodesWithMeshes;
+            if (index >= gameNormals->size() || mesh.numTVFaces != mesh.numFaces ||
+                size_t(mesh.numTVerts) != (*gameNormals)[index].size())
+                normalsMisfit = true;
+            else
+                meshNormals = &(*gameNormals)[index];
+        }
+        ++nodesWithMeshes;
+        ExportMesh& out = meshes.emplace_back();
+        out.name = node.GetName();
+        if (Mtl* material = node.GetMtl()) {
+            ExportMaterial exported;
+            exported.name = material->GetName().data();
+            if (auto* bitmap = dynamic_cast<BitmapTex*>(material->GetSubTexmap(ID_DI))) {
+                const std::string path = ToDisplayPath(bitmap->GetMapName());
+                const auto [found, added] = textureByPath.try_emplace(path, int(scene.textures.size()));
+                if (added)
+                    scene.textures.push_back(LookUpTexture(path));
+                exported.texture = found->second;
+            }
+            out.material = int(scene.materials.size());
+            scene.materials.push_back(exported);
+        }
+        if (normalsMisfit)
+            return; // Finish fails the collection
+        Task task{&node, &mesh, standin::CornerNormals(mesh), meshNormals, &out};
+        cornersSeen += 3 * size_t(mesh.numFaces);
+        if (!worker.joinable() && cornersSeen < sharedCorners) {
+            Collect(task);
+            ReleaseCollected();
+            return;
+        }
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            waiting.push_back(task);
+        }
+        if (worker.joinable()) {
+            wake.notify_one();
+            return;
+        }
+        try {
+            worker = std::thread([this] { Drain(true); });
+        } catch (const std::system_error&) {
+            Drain(false); // no second thread: this one collects as it goes
+        }
+    } catch (...) {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!failure)
+            failure = std::current_exception();
     }
 }
 
-} // namespace
+void SceneCollector::Collect(Task& task)
+{
+    CollectWork done;
+    try {
+        CollectMesh(*task.mesh, task.normals, task.gameNormals, *task.out, done);
+    } catch (...) {
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!failure)
+            failure = std::current_exception();
+        return;
+    }
+    const std::lock_guard<std::mutex> hold(lock);
+    work.corners += done.corners;
+    work.comparisons += done.comparisons;
+    collected.push_back(task.node);
+}
+
+void SceneCollector::Drain(bool waitForMore)
+{
+    std::unique_lock<std::mutex> hold(lock);
+    for (;;) {
+        if (waitForMore)
+            wake.wait(hold, [this] { return !waiting.empty() || finishing; });
+        if (waiting.empty() || failure)
+            return;
+        Task task = waiting.front();
+        waiting.pop_front();
+        hold.unlock();
+        Collect(task);
+        hold.lock();
+    }
+}
+
+void SceneCollector::ReleaseCollected()
+{
+    std::vector<standin::Node*> released;
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        released.swap(collected);
+    }
+    if (releaseCollected)
+        for (standin::Node* node : released)
+            node->ReleaseObject();
+}
+
+ExportScene SceneCollector::Finish(CollectWork* counted)
+{
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        finishing = true;
+    }
+    wake.notify_all();
+    Drain(false); // this thread helps with the rest
+    if (worker.joinable())
+        worker.join();
+    ReleaseCollected();
+    if (failure)
+        std::rethrow_exception(failure);
+    if (normalsMisfit || (gameNormals && nodesWithMeshes != gameNormals->size()))
+        throw std::runtime_error(normalsMisfitProblem);
+    if (counted) {
+        counted->corners += work.corners;
+        counted->comparisons += work.comparisons;
+    }
+    scene.meshes.assign(std::make_move_iterator(meshes.begin()), std::make_move_iterator(meshes.end()));
+    meshes.clear();
+    return std::move(scene);
+}
 
 ExportTexture LookUpTexture(const std::string& path)
 {
@@ -281,44 +419,8 @@ GameNormals TakeGameNormals(const CBrennicModel& model)
 
 ExportScene CollectScene(const standin::Scene& scene, CollectWork* work, const GameNormals* gameNormals)
 {
-    CollectWork unused;
-    CollectWork& counted = work ? *work : unused;
-    ExportScene out;
-    std::vector<MeshSource> sources;
-    std::map<std::string, int> textureByPath;
-    for (standin::Node* node : scene.Nodes()) {
-        const TriObject* object = node->GetTriObject();
-        if (!object)
-            continue;
-        const std::vector<Point3>* meshNormals = nullptr;
-        if (gameNormals) {
-            // The plug-in makes a node for every mesh; one it left out would shift the rest.
-            const Mesh& mesh = object->mesh;
-            if (sources.size() >= gameNormals->size() || mesh.numTVFaces != mesh.numFaces ||
-                size_t(mesh.numTVerts) != (*gameNormals)[sources.size()].size())
-                throw std::runtime_error("the game's normals do not fit the meshes the import made");
-            meshNormals = &(*gameNormals)[sources.size()];
-        }
-        sources.push_back({&object->mesh, standin::CornerNormals(object->mesh), meshNormals});
-        out.meshes.emplace_back();
-        out.meshes.back().name = node->GetName();
-        Mtl* material = node->GetMtl();
-        if (!material)
-            continue;
-        ExportMaterial exported;
-        exported.name = material->GetName().data();
-        if (auto* bitmap = dynamic_cast<BitmapTex*>(material->GetSubTexmap(ID_DI))) {
-            const std::string path = ToDisplayPath(bitmap->GetMapName());
-            const auto [found, added] = textureByPath.try_emplace(path, int(out.textures.size()));
-            if (added)
-                out.textures.push_back(LookUpTexture(path));
-            exported.texture = found->second;
-        }
-        out.meshes.back().material = int(out.materials.size());
-        out.materials.push_back(exported);
-    }
-    if (gameNormals && sources.size() != gameNormals->size())
-        throw std::runtime_error("the game's normals do not fit the meshes the import made");
-    CollectMeshes(sources, out.meshes, counted);
-    return out;
+    SceneCollector collector(gameNormals, false);
+    for (standin::Node* node : scene.Nodes())
+        collector.Add(*node);
+    return collector.Finish(work);
 }

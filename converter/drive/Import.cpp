@@ -91,7 +91,10 @@ Imported Import(PluginDriver& driver, const std::string& input, const ImportOpti
     {
         standin::Scene scene; // destroyed, with its memory, before the files are written
         MainLoad mainLoad;
-        GameNormals gameNormals;
+        GameNormals gameNormals; // filled when the load ends, before the first node is made
+        // Each node is collected as the plug-in adds it, and its host mesh freed once read.
+        SceneCollector collector(options.gameNormals ? &gameNormals : nullptr, true);
+        scene.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
         ImportOutcome outcome;
         {
             const LoadWatch watch(warnings, imported.filesRead, mainLoad, options.gameNormals ? &gameNormals : nullptr);
@@ -100,7 +103,7 @@ Imported Import(PluginDriver& driver, const std::string& input, const ImportOpti
         if (outcome.result != 1)
             throw std::runtime_error(Diagnose(input, mainLoad));
         imported.summary = outcome.summary;
-        imported.scene = CollectScene(scene, nullptr, options.gameNormals ? &gameNormals : nullptr);
+        imported.scene = collector.Finish();
     }
     const std::string contentRoot = ContentRootOf(hostPath);
     if (contentRoot.empty())

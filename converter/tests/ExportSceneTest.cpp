@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -108,16 +110,22 @@ TEST(CollectScene, ThousandsOfVerticesOnOnePositionCostAStepOrTwoACorner)
     EXPECT_LT(work.comparisons, 2 * work.corners) << "a corner compared with vertices made from others";
 }
 
-TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
+// Enough corners in all for a second collecting thread; meshes of different sizes, so the
+// two threads finish them out of order. The meshes' face counts.
+std::vector<int> AddMixedMeshes(standin::Scene& scene)
 {
-    // Enough corners in all for a second collecting thread; meshes of different sizes, so the
-    // two threads finish them out of order.
-    standin::Scene scene;
     std::vector<int> faceCounts;
     for (int i = 0; i < 12; ++i) {
         faceCounts.push_back(i % 2 ? 60000 : 5000 + i);
         i % 4 ? AddFan(scene, faceCounts.back()) : AddCone(scene, faceCounts.back());
     }
+    return faceCounts;
+}
+
+TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
+{
+    standin::Scene scene;
+    const std::vector<int> faceCounts = AddMixedMeshes(scene);
     CollectWork work;
     const ExportScene exported = CollectScene(scene, &work);
     ASSERT_EQ(exported.meshes.size(), faceCounts.size());
@@ -133,6 +141,43 @@ TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
     }
     EXPECT_GE(corners, size_t(1) << 20);
     EXPECT_EQ(work.corners, corners) << "both threads' work counted";
+}
+
+TEST(SceneCollector, CollectingAsTheSceneIsBuiltGivesWhatCollectingAfterGives)
+{
+    standin::Scene built;
+    SceneCollector collector(nullptr, true);
+    built.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
+    AddMixedMeshes(built);
+    const ExportScene streamed = collector.Finish();
+
+    standin::Scene after;
+    AddMixedMeshes(after);
+    const ExportScene collected = CollectScene(after);
+    ASSERT_EQ(streamed.meshes.size(), collected.meshes.size());
+    for (size_t i = 0; i < collected.meshes.size(); ++i) {
+        const ExportMesh &a = streamed.meshes[i], &b = collected.meshes[i];
+        EXPECT_EQ(a.name, b.name);
+        EXPECT_EQ(a.indices, b.indices) << "mesh " << i;
+        ASSERT_EQ(a.vertices.size(), b.vertices.size()) << "mesh " << i;
+        EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(ExportVertex)), 0)
+            << "mesh " << i;
+    }
+    for (const standin::Node* node : built.Nodes())
+        EXPECT_EQ(node->GetTriObject(), nullptr) << "each host mesh freed once read";
+    for (const standin::Node* node : after.Nodes())
+        EXPECT_NE(node->GetTriObject(), nullptr) << "collecting afterwards leaves the scene whole";
+}
+
+TEST(SceneCollector, GameNormalsThatDoNotFitFailTheCollectionNotTheBuild)
+{
+    standin::Scene scene;
+    GameNormals normals(1, std::vector<Point3>(6, Point3(0, 0, 1))); // the first fan's only
+    SceneCollector collector(&normals, true);
+    scene.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
+    AddFan(scene, 2);
+    AddFan(scene, 2); // Add must not throw into the plug-in
+    EXPECT_THROW(collector.Finish(), std::runtime_error);
 }
 
 TEST(CollectScene, CornersAlikeInEveryAttributeShareAnOutputVertex)
