@@ -42,16 +42,17 @@ HeapPrefault::HeapPrefault(uint64_t inputBytes)
 #endif
     try {
         worker = std::thread([this, start, end] {
-            // Work from the end: the conversion fills the heap from the start about as fast as
-            // pages fault in, so this thread takes what it needs last. Steps are small since each
-            // locks the memory map, which the conversion needs to grow its heap or map files. If
-            // a step fails (no memory, old kernel), the conversion faults the rest.
-            constexpr uintptr_t step = 256 << 10;
-            for (uintptr_t at = end; at > start && !stopped;) {
-                const uintptr_t from = at - std::min(step, at - start);
-                if (madvise(reinterpret_cast<void*>(from), at - from, MADV_POPULATE_WRITE) != 0)
+            // Work from the start, where the conversion fills the heap: a huge page is mapped
+            // faster than the loader fills it, so this thread stays ahead and the conversion
+            // finds its pages ready. A step is a huge page, short since each locks the memory
+            // map, which the conversion needs to map files. If a step fails (no memory, old
+            // kernel), the conversion faults the rest.
+            constexpr uintptr_t step = 2 << 20;
+            for (uintptr_t at = start; at < end && !stopped;) {
+                const uintptr_t to = at + std::min(step, end - at);
+                if (madvise(reinterpret_cast<void*>(at), to - at, MADV_POPULATE_WRITE) != 0)
                     break;
-                at = from;
+                at = to;
             }
         });
     } catch (const std::system_error&) {

@@ -4,10 +4,10 @@
 // hands out is a fault and must be zeroed, and on a virtual machine the host often has to back
 // it first (2 to 3 microseconds a page here, about a third of the conversion time).
 
-// A conversion fills its heap from the bottom up, so a second thread can fault in the part it
-// will reach later, starting from the far end, while the conversion works. On a second core
-// those faults cost no wall time. The stretch asks for huge pages, where the system grants them
-// on request: a fault then maps 2 MiB, and the conversion's own faults cost a fraction.
+// A conversion fills its heap from the bottom up, so a second thread can fault it in ahead of
+// the conversion, in the order the conversion reaches it. On a second core those faults cost no
+// wall time. The stretch asks for huge pages, where the system grants them on request: a fault
+// then maps 2 MiB, and the helper keeps ahead of the loader.
 
 // The prefaulted stretch is sized from the input file, below what a conversion of it uses (see
 // HeapPrefault.cpp), so peak memory stays what the conversion needs anyway. The thread only
