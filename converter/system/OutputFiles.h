@@ -90,7 +90,8 @@ private:
     // until the commit replaces it, so a failure never loses it) and closes it. Returns false
     // when the name is taken or the file system has no hard links.
     bool TakeFreeFinalName();
-    void Name(); // links an unnamed temporary to a name of its own
+    void Name();    // links an unnamed temporary to a name of its own
+    void Replace(); // puts the named temporary in the final name's place, whatever is there
     void CloseDescriptor();
     void EndPrefill(); // stops the prefill thread where it is and waits for it
     [[noreturn]] void Fail(int error) const;
