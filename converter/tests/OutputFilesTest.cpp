@@ -151,6 +151,13 @@ TEST_P(OutputFilesTest, AReplacedFileKeepsItsOtherNamesAndAFolderInTheWayStays)
     }
     EXPECT_EQ(ReadText(Path("out.glb")), "new");
     EXPECT_EQ(ReadText(Path("kept.glb")), "old") << "replaced, never written over";
+    {
+        OutputFiles files(Path("out.glb"), GetParam());
+        files.Write(Path("out.glb"), "newer", 5);
+        fs::remove(Path("out.glb")); // gone before the commit: the name is taken all the same
+        files.Commit();
+    }
+    EXPECT_EQ(ReadText(Path("out.glb")), "newer");
 
     try {
         OutputFiles files(Path("in the way.glb"), GetParam());
