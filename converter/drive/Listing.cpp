@@ -288,15 +288,22 @@ bool OutsideContentFolder(const std::string& hostPath, const std::string& conten
     if (contentRoot.empty())
         return false; // no content folder to be outside of
     const std::string rootPath = ResolvePathIgnoringCase(ToDisplayPath(contentRoot));
+    bool found = false;
+    const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath), nullptr, &found);
+    // As nearly every path the plug-in makes does, a path that only goes down from the content
+    // folder is inside it: a walk would meet the folder at that very prefix. A path found on disk
+    // shows the folder is there.
+    const bool goesDown = GoesDownFrom(path, rootPath);
+    if (goesDown && found)
+        return false;
     const std::optional<Identity> root = Identify(rootPath);
     if (!root)
         return OutsideByName(hostPath, contentRoot);
+    if (goesDown)
+        return false;
     // Walk the path the loader opens as the system resolves it: a name spelt in another case may be
     // another folder ("Game" beside "game"), and ".." after a link goes to the link's real parent.
     // The path is inside from the content folder on, as long as each ".." undoes a step taken in.
-    const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath));
-    if (GoesDownFrom(path, rootPath))
-        return false;                             // as nearly every path the plug-in makes does: no walk needed
     std::vector<std::optional<Identity>> entered; // from the content folder down; empty when outside
     std::string walked = path.rfind('/', 0) == 0 ? "/" : "";
     size_t start = 0;
