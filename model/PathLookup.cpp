@@ -203,16 +203,16 @@ bool WalkPath(const std::string& posixPath, const std::vector<std::string>& part
 enum class Answer { Found, Missing, Unknown };
 
 // A path whose last name is missing as spelt is mostly looked up in a folder listed before (the
-// sizes of a texture tried one after another, the models of one folder). While that folder's
-// stamps are those it was listed with, its listing answers: one call for the stamps instead of
-// a walk. Unknown when it cannot answer (no current listing, or a miss that the walk would list
-// again), and the walk must. On a miss the walk is left stopped at the last name.
+// sizes of a texture tried one after another). While that folder's stamps are those it was
+// listed with, its listing answers: one call for the stamps instead of a walk. Unknown when it
+// cannot answer (no current listing, or a miss that the walk would list again), and the walk
+// must. On a miss the walk is left stopped at the last name.
 Answer FromCurrentListing(const std::string& posixPath, const std::vector<std::string>& parts, Walked& walk,
                           std::string* ambiguity)
 {
-    const std::string& part = parts.back();
-    if (part == "." || part == "..")
+    if (parts.empty() || parts.back() == "." || parts.back() == "..")
         return Answer::Unknown;
+    const std::string& part = parts.back();
     walk.resolved = posixPath[0] == '/' ? "/" : "";
     for (size_t i = 0; i + 1 < parts.size(); ++i)
         walk.resolved += parts[i] + '/';
