@@ -1,7 +1,9 @@
 // brennic-import on many small models, timed beside `assimp export` writing the same geometry
 // from binary PLY files to .glb: a folder of 3,000 models converted by one command (by default
-// a worker process per processor) against a loop of assimp export, one process per file; and
-// one model per process, with and without its texture, against one assimp export per file.
+// a worker process per processor) against a loop of assimp export, one process per file, both
+// into a new folder and again into the folder the last run filled (each output replaced), the
+// latter also with one worker and with two; and one model per process, with and without its
+// texture, against one assimp export per file.
 //
 // The ratios printed at the end say how many times faster we are.
 //
@@ -202,6 +204,38 @@ void BrennicImportFolder(benchmark::State& state)
     CountFiles(state, modelCount);
 }
 
+// Converts the folder into the one CheckOutputs filled, so every output replaces one from the
+// run before, written seconds earlier: whatever replacing costs the file system is timed here.
+void ConvertFolderAgain(benchmark::State& state, std::vector<std::string> options)
+{
+    std::vector<std::string> command{BRENNIC_IMPORT_PATH, "-q"};
+    command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.end(), {"-o", brennicFolderOutput, brennicFolderInput});
+    for (auto _ : state) {
+        const std::string failure = Run(command);
+        if (!failure.empty()) {
+            state.SkipWithError(failure.c_str());
+            break;
+        }
+    }
+    CountFiles(state, modelCount);
+}
+
+void BrennicImportFolderAgain(benchmark::State& state)
+{
+    ConvertFolderAgain(state, {});
+}
+
+void BrennicImportFolderAgainOneJob(benchmark::State& state)
+{
+    ConvertFolderAgain(state, {"-j", "1"});
+}
+
+void BrennicImportFolderAgainTwoJobs(benchmark::State& state)
+{
+    ConvertFolderAgain(state, {"-j", "2"});
+}
+
 void AssimpExportLoop(benchmark::State& state)
 {
     for (auto _ : state)
@@ -244,6 +278,9 @@ void AssimpExportPerFile(benchmark::State& state)
 }
 
 BENCHMARK(BrennicImportFolder)->Apply(bench::TimedPerIteration);
+BENCHMARK(BrennicImportFolderAgain)->Apply(bench::TimedPerIteration);
+BENCHMARK(BrennicImportFolderAgainOneJob)->Apply(bench::TimedPerIteration);
+BENCHMARK(BrennicImportFolderAgainTwoJobs)->Apply(bench::TimedPerIteration);
 BENCHMARK(AssimpExportLoop)->Apply(bench::TimedPerIteration);
 BENCHMARK(BrennicImportPerFile)->Apply(bench::TimedPerIteration);
 BENCHMARK(BrennicImportPerFileTextured)->Apply(bench::TimedPerIteration);
@@ -333,6 +370,10 @@ int main(int argc, char** argv)
     const std::vector<bench::Ratio> ratios{
         {"AssimpExportLoop", "BrennicImportFolder", "a folder of 3000: assimp/brennic-import", bench::Ratio::AtLeast,
          15},
+        {"AssimpExportLoop", "BrennicImportFolderAgain",
+         "a folder of 3000 again, over its outputs: assimp/brennic-import", bench::Ratio::AtLeast, 15},
+        {"BrennicImportFolderAgainOneJob", "BrennicImportFolderAgainTwoJobs",
+         "a folder of 3000 again: brennic-import -j 1/-j 2", bench::Ratio::AtLeast, 1},
         {"AssimpExportPerFile", "BrennicImportPerFile", "one file a process: assimp/brennic-import",
          bench::Ratio::AtLeast, 1},
         {"AssimpExportPerFile", "BrennicImportPerFileTextured", "one textured file a process: assimp/brennic-import",

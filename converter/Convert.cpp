@@ -6,23 +6,22 @@
 #include "Printable.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <stdexcept>
-
-namespace fs = std::filesystem;
+#include <sys/stat.h>
 
 Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& options, TextureCache& textures,
                   std::vector<std::string>& warnings)
 {
     // No output may replace a file that the conversion reads: the input, its .mesh files or its textures.
     OutputFiles files(job.output);
-    files.ProtectFile(job.input);
+    // A file that cannot be stat'ed cannot be read either, and the import will say why.
+    struct stat input {};
+    const bool found = stat(job.input.c_str(), &input) == 0;
+    if (found)
+        files.ProtectFile(input.st_dev, input.st_ino, job.input);
     files.CheckOutput(job.output);
 
-    std::error_code sizeError;
-    uintmax_t inputBytes = fs::file_size(job.input, sizeError);
-    if (sizeError)
-        inputBytes = 0;
+    const uint64_t inputBytes = found && S_ISREG(input.st_mode) ? uint64_t(input.st_size) : 0;
     // A .glb is about as large as its model file, so its pages are made ready during the import too.
     // This starts before the heap prefault, which slows thread creation (new stacks wait for its steps).
     if (job.format->oneFile && inputBytes >= largeInputBytes)

@@ -29,18 +29,24 @@ std::vector<Source> FindModels(const std::vector<std::string>& inputs, std::vect
             sources.push_back({input, fs::path(input).filename()});
             continue;
         }
-        std::vector<fs::path> found;
+        std::vector<Source> found;
         for (auto entry = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, error);
              !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
-            if (entry->is_regular_file(error) && LowerExtension(entry->path()) == ".model")
-                found.push_back(entry->path());
-        std::sort(found.begin(), found.end());
+            if (entry->is_regular_file(error) && LowerExtension(entry->path()) == ".model") {
+                // The walk follows no folder link, so only a linked file is placed by where its
+                // link leads; the rest lie below the folder as their path says, without a call
+                // to the system for each of its components.
+                std::error_code unknown;
+                const bool linked = entry->is_symlink(unknown) || unknown;
+                found.push_back({entry->path(), linked ? fs::relative(entry->path(), input)
+                                                       : entry->path().lexically_relative(input)});
+            }
+        std::sort(found.begin(), found.end(), [](const Source& a, const Source& b) { return a.file < b.file; });
         if (error)
             problems.push_back(input + ": cannot read the whole folder: " + error.message());
         else if (found.empty())
             problems.push_back(input + ": no .model files in this folder");
-        for (const fs::path& file : found)
-            sources.push_back({file, fs::relative(file, input)});
+        sources.insert(sources.end(), found.begin(), found.end());
     }
     return sources;
 }

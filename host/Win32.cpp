@@ -20,7 +20,10 @@ BOOL PathFileExistsA(const char* path)
     std::string posixPath = path;
     std::replace(posixPath.begin(), posixPath.end(), '\\', '/');
     // The game's platform finds its files whatever their case; so does the stand-in.
-    posixPath = ResolvePathIgnoringCase(posixPath);
+    bool found = false;
+    posixPath = ResolvePathIgnoringCase(posixPath, nullptr, &found);
+    if (!found)
+        return FALSE;
     struct stat status {};
     return stat(posixPath.c_str(), &status) == 0 ? TRUE : FALSE;
 }

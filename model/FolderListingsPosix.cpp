@@ -216,6 +216,14 @@ std::shared_ptr<const Listing> FolderListing(int folder, uint64_t lookup)
     return ReadListing(folder, lookup);
 }
 
+std::shared_ptr<const Listing> CachedListing(const struct stat& status)
+{
+    if (!S_ISDIR(status.st_mode))
+        return nullptr;
+    std::shared_ptr<const Listing> cached = TheCache().Find(Stamps(status));
+    return cached && cached->stamps == Stamps(status) ? cached : nullptr;
+}
+
 // A racy listing that missed, read again once its grain has passed; else the listing itself.
 std::shared_ptr<const Listing> AfterMiss(int folder, const std::shared_ptr<const Listing>& listing, uint64_t lookup)
 {

@@ -80,5 +80,8 @@ struct Listing {
 // The folder's listing: the cached one while the folder's stamps are those it was read with
 // (or lookup `lookup` read it), else a new reading. Null when it cannot be read.
 std::shared_ptr<const Listing> FolderListing(int folder, uint64_t lookup);
+// The cached listing of the folder stat'ed as `status`, while its stamps are those it was read
+// with; else null. Reads nothing.
+std::shared_ptr<const Listing> CachedListing(const struct stat& status);
 // A racy listing that missed, read again once its grain has passed; else the listing itself.
 std::shared_ptr<const Listing> AfterMiss(int folder, const std::shared_ptr<const Listing>& listing, uint64_t lookup);

@@ -200,22 +200,69 @@ bool WalkPath(const std::string& posixPath, const std::vector<std::string>& part
     return Walk(parts, walk, lookup, ambiguity);
 }
 
+enum class Answer { Found, Missing, Unknown };
+
+// A path whose last name is missing as spelt is mostly looked up in a folder listed before (the
+// sizes of a texture tried one after another). While that folder's stamps are those it was
+// listed with, its listing answers: one call for the stamps instead of a walk. Unknown when it
+// cannot answer (no current listing, or a miss that the walk would list again), and the walk
+// must. On a miss the walk is left stopped at the last name.
+Answer FromCurrentListing(const std::string& posixPath, const std::vector<std::string>& parts, Walked& walk,
+                          std::string* ambiguity)
+{
+    if (parts.empty() || parts.back() == "." || parts.back() == "..")
+        return Answer::Unknown;
+    const std::string& part = parts.back();
+    walk.resolved = posixPath[0] == '/' ? "/" : "";
+    for (size_t i = 0; i + 1 < parts.size(); ++i)
+        walk.resolved += parts[i] + '/';
+    componentsLookedUp += parts.size() - 1;
+    struct stat status {};
+    if (stat(walk.resolved.empty() ? "." : walk.resolved.c_str(), &status) != 0)
+        return Answer::Unknown;
+    const std::shared_ptr<const Listing> listing = CachedListing(status);
+    if (!listing)
+        return Answer::Unknown;
+    const auto found = listing->Matches(part.c_str());
+    if (found.first == found.second) {
+        if (listing->racy)
+            return Answer::Unknown;
+        walk.missing = parts.size() - 1;
+        walk.listing = listing;
+        return Answer::Missing;
+    }
+    if (found.second - found.first > 1 && ambiguity)
+        *ambiguity = Ambiguity(part, walk.resolved, *listing, found);
+    walk.resolved += listing->Name(*found.first);
+    return Answer::Found;
+}
+
 } // namespace
 
-std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity)
+std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity, bool* found)
 {
+    if (found)
+        *found = false;
     // A path the system could not open anyway is not worth a walk.
     if (posixPath.empty() || posixPath.size() >= PATH_MAX)
         return posixPath;
     const std::vector<std::string> parts = Components(posixPath);
-    if (Exists(posixPath, parts.size()))
+    if (Exists(posixPath, parts.size())) {
+        if (found)
+            *found = true;
         return posixPath;
+    }
+    const bool missingName = errno == ENOENT;
     Walked walk;
     std::string note;
-    if (!WalkPath(posixPath, parts, walk, ++lookupsStarted, &note))
+    const Answer answer = missingName ? FromCurrentListing(posixPath, parts, walk, &note) : Answer::Unknown;
+    if (answer == Answer::Missing ||
+        (answer == Answer::Unknown && !WalkPath(posixPath, parts, walk, ++lookupsStarted, &note)))
         return posixPath;
     if (ambiguity && !note.empty())
         *ambiguity = note;
+    if (found)
+        *found = true;
     return walk.resolved;
 }
 
@@ -227,6 +274,9 @@ bool PathNeedsBackslashInName(const std::string& posixPath)
     if (Exists(posixPath, parts.size()))
         return false;
     Walked walk;
+    // A listing that answers for the last name stops the walk there, where no name can be joined.
+    if (errno == ENOENT && FromCurrentListing(posixPath, parts, walk, nullptr) != Answer::Unknown)
+        return false;
     if (WalkPath(posixPath, parts, walk, ++lookupsStarted, nullptr) || !walk.listing)
         return false;
     // A name is at most NAME_MAX bytes, which bounds the joins tried; each is a search of the

@@ -7,13 +7,15 @@
 #include <string>
 
 // The path itself when it exists as spelt; else the path with each missing component
-// replaced by the name in its folder that equals it ignoring ASCII case; else the path itself.
+// replaced by the name in its folder that equals it ignoring ASCII case; else the path itself,
+// and `found` (if given) is false.
 //
 // When a component matches several names, the first in byte order is taken and `ambiguity`
 // (if given) says which names and which one was taken. Folder listings are cached for the
 // process (bounded in size, re-read when a folder's stamps move), so a batch of files lists
-// each folder once.
-std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity = nullptr);
+// each folder once, and a name missing from a listed folder costs one call for its stamps.
+std::string ResolvePathIgnoringCase(const std::string& posixPath, std::string* ambiguity = nullptr,
+                                    bool* found = nullptr);
 
 // True when the path is missing because one of its folders holds a name with a '\' in it
 // that the path's components, joined by '\', spell (ignoring case): a name the host's path

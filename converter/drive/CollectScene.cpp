@@ -395,10 +395,12 @@ ExportTexture LookUpTexture(const std::string& path)
 {
     ExportTexture texture;
     texture.path = path;
-    texture.file = ResolvePathIgnoringCase(path, &texture.spelling);
+    bool found = false;
+    texture.file = ResolvePathIgnoringCase(path, &texture.spelling, &found);
+    // A name found, as spelt or ignoring case, is split by no '\'.
     struct stat status {};
-    texture.backslashInName = stat(texture.file.c_str(), &status) != 0 && (errno == ENOENT || errno == ENOTDIR) &&
-                              PathNeedsBackslashInName(path);
+    texture.backslashInName = !found && stat(texture.file.c_str(), &status) != 0 &&
+                              (errno == ENOENT || errno == ENOTDIR) && PathNeedsBackslashInName(path);
     return texture;
 }
 

@@ -18,6 +18,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <utility>
+#include <vector>
 
 using nlohmann::json;
 
@@ -137,6 +138,33 @@ std::optional<Identity> Identify(const std::string& path)
     if (stat(path.c_str(), &status) != 0)
         return std::nullopt;
     return Identity{status.st_dev, status.st_ino};
+}
+
+// The path's names, without the empty ones and "."; false when a ".." is among them.
+bool NamesGoingDown(const std::string& path, std::vector<std::string>& names)
+{
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string name = path.substr(start, end - start);
+        if (name == "..")
+            return false;
+        if (!name.empty() && name != ".")
+            names.push_back(name);
+        start = end + 1;
+    }
+    return true;
+}
+
+// True when `path` names the folder `root` names, then only goes down from it: a walk of the
+// path meets the root's identity at that very prefix and never leaves it.
+bool GoesDownFrom(const std::string& path, const std::string& root)
+{
+    std::vector<std::string> pathNames, rootNames;
+    return !path.empty() && !root.empty() && (path[0] == '/') == (root[0] == '/') && NamesGoingDown(path, pathNames) &&
+           NamesGoingDown(root, rootNames) && rootNames.size() <= pathNames.size() &&
+           std::equal(rootNames.begin(), rootNames.end(), pathNames.begin());
 }
 
 } // namespace
@@ -259,13 +287,23 @@ bool OutsideContentFolder(const std::string& hostPath, const std::string& conten
 {
     if (contentRoot.empty())
         return false; // no content folder to be outside of
-    const std::optional<Identity> root = Identify(ResolvePathIgnoringCase(ToDisplayPath(contentRoot)));
+    const std::string rootPath = ResolvePathIgnoringCase(ToDisplayPath(contentRoot));
+    bool found = false;
+    const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath), nullptr, &found);
+    // As nearly every path the plug-in makes does, a path that only goes down from the content
+    // folder is inside it: a walk would meet the folder at that very prefix. A path found on disk
+    // shows the folder is there.
+    const bool goesDown = GoesDownFrom(path, rootPath);
+    if (goesDown && found)
+        return false;
+    const std::optional<Identity> root = Identify(rootPath);
     if (!root)
         return OutsideByName(hostPath, contentRoot);
+    if (goesDown)
+        return false;
     // Walk the path the loader opens as the system resolves it: a name spelt in another case may be
     // another folder ("Game" beside "game"), and ".." after a link goes to the link's real parent.
     // The path is inside from the content folder on, as long as each ".." undoes a step taken in.
-    const std::string path = ResolvePathIgnoringCase(ToDisplayPath(hostPath));
     std::vector<std::optional<Identity>> entered; // from the content folder down; empty when outside
     std::string walked = path.rfind('/', 0) == 0 ? "/" : "";
     size_t start = 0;

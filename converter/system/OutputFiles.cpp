@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <stdexcept>
 #include <sys/random.h>
 #include <sys/resource.h>
@@ -33,19 +35,32 @@ std::string RandomSuffix()
     return text;
 }
 
-// The longest file name the folder's file system takes.
-size_t NameMax(const std::string& folder)
+// The longest file name the folder's file system takes. Asked once for each file system, known
+// by the device of a folder on it, when there is one.
+size_t NameMax(const std::string& folder, std::optional<dev_t> device)
 {
+    static std::mutex mutex;
+    static std::map<dev_t, size_t> byDevice;
+    if (device) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        const auto known = byDevice.find(*device);
+        if (known != byDevice.end())
+            return known->second;
+    }
     const long max = pathconf(folder.c_str(), _PC_NAME_MAX);
-    return max > 0 ? size_t(max) : 255;
+    const size_t nameMax = max > 0 ? size_t(max) : 255;
+    if (device && max > 0) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        byDevice.emplace(*device, nameMax);
+    }
+    return nameMax;
 }
 
 // ".NAME.part-RANDOM" beside the final file, with NAME shortened when the whole would not fit.
-std::string TemporaryPath(const std::string& finalPath)
+std::string TemporaryPath(const std::string& finalPath, size_t nameMax)
 {
     const fs::path target(finalPath);
     const std::string suffix = ".part-" + RandomSuffix();
-    const size_t nameMax = NameMax(target.has_parent_path() ? target.parent_path().string() : ".");
     std::string name = "." + target.filename().string();
     if (name.size() + suffix.size() > nameMax)
         name.resize(nameMax > suffix.size() + 1 ? nameMax - suffix.size() : 1);
@@ -55,6 +70,15 @@ std::string TemporaryPath(const std::string& finalPath)
 std::string ProcessPathOf(int descriptor)
 {
     return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+// Whether an unnamed temporary can be linked by its /proc/self/fd name; once it could, it can.
+bool ProcessPathWorks(int descriptor)
+{
+    static std::atomic<bool> works{false};
+    if (!works && access(ProcessPathOf(descriptor).c_str(), F_OK) == 0)
+        works = true;
+    return works;
 }
 
 } // namespace
@@ -129,7 +153,7 @@ void OutputFile::Close()
         Fail(errno);
     // The requested file takes its name at the commit, after all the others. The others take
     // theirs now, so no more than a file or two is open at a time.
-    if (finalPath != owner.requested && TakeFreeFinalName())
+    if (finalPath != owner.requested && !replacing && TakeFreeFinalName())
         return;
     if (unnamed) {
         // The open descriptor keeps the file; beyond the allowance, it takes a temporary name
@@ -218,7 +242,7 @@ void OutputFile::Name()
     const std::string source = ProcessPathOf(descriptor);
     for (;;) {
         const Hold hold; // the name and its entry appear together
-        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
+        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath, nameMax), Entry::Kind::File);
         if (owner.Retrying(finalPath, [&] {
                 return linkat(AT_FDCWD, source.c_str(), AT_FDCWD, entry->Path().c_str(), AT_SYMLINK_FOLLOW) == 0;
             })) {
@@ -230,6 +254,32 @@ void OutputFile::Name()
     }
     unnamed = false;
     CloseDescriptor();
+}
+
+void OutputFile::Replace()
+{
+    const Hold hold; // the old file is gone from the temporary name before a signal can come
+    const char* temporary = temporaryName->Path().c_str();
+    const char* final = finalPath.c_str();
+    // Exchanged, the old file is left at the temporary name and removed from there. A rename over
+    // it would do the same at once, but ext4 then writes the new file out and waits for it
+    // (auto_da_alloc, so that a power cut leaves the old file or the new, never an empty one),
+    // which more than doubled a batch that replaces its outputs. Nothing here is synced either
+    // way: an output lost to a power cut is made again by running again.
+    if (renameat2(AT_FDCWD, temporary, AT_FDCWD, final, RENAME_EXCHANGE) == 0) {
+        if (unlink(temporary) == 0) {
+            temporaryName.reset();
+            return;
+        }
+        // What was there is not a file (a folder, say): it goes back, and rename refuses it.
+        if (renameat2(AT_FDCWD, temporary, AT_FDCWD, final, RENAME_EXCHANGE) != 0)
+            Fail(errno);
+    }
+    // Where names cannot be exchanged, and whatever the exchange refused: rename replaces what
+    // is there, a symbolic link included, and never writes through it.
+    if (std::rename(temporary, final) != 0)
+        Fail(errno);
+    temporaryName.reset();
 }
 
 void OutputFile::Fail(int error) const
@@ -297,29 +347,38 @@ void OutputFiles::ProtectFile(uint64_t device, uint64_t inode, const std::string
 
 void OutputFiles::CheckOutput(const std::string& finalPath) const
 {
+    CheckedOutput(finalPath);
+}
+
+bool OutputFiles::CheckedOutput(const std::string& finalPath) const
+{
     struct stat status {};
     // A name that cannot be stat'ed (nothing there, a name too long, a loop of links) is not a
     // file this conversion read, since it read its files through names that worked. If making
     // the file then fails, that failure reports why.
     if (stat(finalPath.c_str(), &status) != 0)
-        return;
+        return false;
     for (const Identity& file : protectedFiles)
         if (file.device == status.st_dev && file.inode == status.st_ino)
             throw std::runtime_error("will not write " + finalPath + ": it is " +
                                      (file.path == finalPath ? "" : file.path + ", ") + "a file this conversion reads");
+    return true;
 }
 
-void OutputFiles::MakeFolders(const std::string& folder)
+std::optional<dev_t> OutputFiles::MakeFolders(const std::string& folder)
 {
     // Another job may remove a folder it made (and left empty) while this job makes its own
     // inside it; then the walk starts again.
     for (int tries = 0;; ++tries) {
         std::vector<fs::path> missing;
+        std::optional<dev_t> device;
         for (fs::path path = folder; !path.empty(); path = path.parent_path()) {
             struct stat status {};
             if (stat(path.c_str(), &status) == 0) {
                 if (!S_ISDIR(status.st_mode))
                     Fail(path.string(), "not a folder");
+                if (missing.empty())
+                    device = status.st_dev;
                 break;
             }
             if (errno == ENOTDIR)
@@ -345,13 +404,13 @@ void OutputFiles::MakeFolders(const std::string& folder)
                 Fail(path->string(), "cannot make the folder: " + ErrorReason(error));
         }
         if (!vanished)
-            return;
+            return device;
     }
 }
 
 OutputFile& OutputFiles::Create(const std::string& finalPath)
 {
-    CheckOutput(finalPath);
+    const bool replacing = CheckedOutput(finalPath);
     for (const std::unique_ptr<OutputFile>& file : files)
         if (file->prepared && file->finalPath == finalPath) {
             file->prepared = false;
@@ -361,19 +420,22 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     const std::string name = target.filename().string();
     if (name.empty() || name == "." || name == "..")
         Fail(finalPath, "not a file name");
-    MakeFolders(target.parent_path().string());
+    const std::optional<dev_t> device = MakeFolders(target.parent_path().string());
     const std::string folder = target.has_parent_path() ? target.parent_path().string() : ".";
-    const size_t nameMax = NameMax(folder);
+    const size_t nameMax = NameMax(folder, device);
     if (name.size() > nameMax)
         Fail(finalPath, "the name is too long for the file system (" + std::to_string(nameMax) + " bytes at most)");
 
     std::unique_ptr<OutputFile> file(new OutputFile(*this, finalPath));
+    file->nameMax = nameMax;
+    // Something is at the final name: the file waits for the commit to replace it.
+    file->replacing = replacing;
     if (temporaries == Temporaries::Unnamed) {
         // Linking it by /proc/self/fd needs no privilege (AT_EMPTY_PATH would).
         int descriptor = -1;
         Retrying(finalPath,
                  [&] { return (descriptor = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)) >= 0; });
-        if (descriptor >= 0 && access(ProcessPathOf(descriptor).c_str(), F_OK) == 0) {
+        if (descriptor >= 0 && ProcessPathWorks(descriptor)) {
             file->descriptor = descriptor;
             file->unnamed = true;
         } else if (descriptor >= 0) {
@@ -382,7 +444,7 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     }
     while (file->descriptor < 0) {
         const Hold hold;
-        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath), Entry::Kind::File);
+        auto entry = std::make_unique<Entry>(TemporaryPath(finalPath, nameMax), Entry::Kind::File);
         Retrying(finalPath, [&] {
             file->descriptor = open(entry->Path().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
             return file->descriptor >= 0;
@@ -423,16 +485,11 @@ void OutputFiles::Commit()
             order.push_back(file.get());
     for (OutputFile* file : order) {
         file->Close();
-        if (file->finalName || (file->unnamed && file->TakeFreeFinalName()))
+        if (file->finalName || (file->unnamed && !file->replacing && file->TakeFreeFinalName()))
             continue;
         if (file->unnamed)
             file->Name();
-        // rename replaces whatever the final name is, a symbolic link included, and never
-        // writes through it.
-        const Hold hold;
-        if (std::rename(file->temporaryName->Path().c_str(), file->finalPath.c_str()) != 0)
-            Fail(file->finalPath, ErrorReason(errno));
-        file->temporaryName.reset();
+        file->Replace();
     }
     for (OutputFile* file : order)
         file->finalName.reset(); // kept: nothing to remove any more

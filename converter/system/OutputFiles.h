@@ -28,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -90,7 +91,8 @@ private:
     // until the commit replaces it, so a failure never loses it) and closes it. Returns false
     // when the name is taken or the file system has no hard links.
     bool TakeFreeFinalName();
-    void Name(); // links an unnamed temporary to a name of its own
+    void Name();    // links an unnamed temporary to a name of its own
+    void Replace(); // puts the named temporary in the final name's place, whatever is there
     void CloseDescriptor();
     void EndPrefill(); // stops the prefill thread where it is and waits for it
     [[noreturn]] void Fail(int error) const;
@@ -100,7 +102,9 @@ private:
     int descriptor = -1;
     bool unnamed = false;
     bool closed = false;
-    bool prepared = false; // made by OutputFiles::Prepare and not yet given out by Create
+    bool prepared = false;  // made by OutputFiles::Prepare and not yet given out by Create
+    bool replacing = false; // something was at the final name when the file was made
+    size_t nameMax = 255;   // the longest name its folder takes
     std::thread prefill;
     std::atomic<bool> prefillStopped{false};
     uint64_t prefilled = 0;                              // bytes of zeros the prefill wrote
@@ -150,8 +154,10 @@ public:
 private:
     friend class OutputFile;
     // Makes the missing folders; each folder made is removed again, if it is empty, when the set
-    // is not committed.
-    void MakeFolders(const std::string& folder);
+    // is not committed. Returns the folder's device when it was there already.
+    std::optional<dev_t> MakeFolders(const std::string& folder);
+    // CheckOutput, saying whether something is at the name.
+    bool CheckedOutput(const std::string& finalPath) const;
     // Runs `attempt` (a system call returning false with errno set on failure). When it fails
     // because a folder is missing, makes the folders of `path` again and retries.
     template <typename Attempt>

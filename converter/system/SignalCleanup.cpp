@@ -118,15 +118,24 @@ void Install()
     }
 }
 
+namespace {
+// Holds nest (a name made under a Hold registers its entry under another): only the outermost
+// asks the system.
+thread_local int holdDepth = 0;
+} // namespace
+
 Hold::Hold()
 {
+    if (holdDepth++ > 0)
+        return;
     const sigset_t set = CleanedSet();
     pthread_sigmask(SIG_BLOCK, &set, &previous);
 }
 
 Hold::~Hold()
 {
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (--holdDepth == 0)
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 Entry::Entry(std::string name, Kind entryKind) : path(std::move(name)), kind(entryKind)

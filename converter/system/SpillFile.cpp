@@ -72,26 +72,41 @@ void SpillFile::Open()
 
 SpillSpan SpillFile::Append(const void* data, size_t count)
 {
-    if (descriptor < 0)
-        Open();
     const SpillSpan span{size, count};
+    if (descriptor < 0 && count <= heldBytes - held.size()) {
+        const auto* bytes = static_cast<const char*>(data);
+        held.insert(held.end(), bytes, bytes + count);
+        size += count;
+        return span;
+    }
+    if (descriptor < 0) {
+        Open();
+        WriteAt(held.data(), held.size(), 0);
+        std::vector<char>().swap(held);
+    }
+    WriteAt(static_cast<const char*>(data), count, span.offset);
+    size += count;
+    return span;
+}
+
+void SpillFile::WriteAt(const char* data, size_t count, uint64_t offset)
+{
     for (size_t done = 0; done < count;) {
-        const ssize_t written =
-            pwrite(descriptor, static_cast<const char*>(data) + done, count - done, off_t(span.offset + done));
+        const ssize_t written = pwrite(descriptor, data + done, count - done, off_t(offset + done));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             Fail(written < 0 ? ErrorReason(errno) : "nothing could be written");
         done += size_t(written);
     }
-    size += count;
-    return span;
 }
 
 void SpillFile::CopyTo(const SpillSpan& span, OutputFile& file) const
 {
     if (span.size > size || span.offset > size - span.size)
         throw std::logic_error("a span past the end of its spill file");
+    if (descriptor < 0)
+        return file.Write(held.data() + span.offset, size_t(span.size));
     constexpr size_t step = 1 << 20;
     const std::unique_ptr<char[]> buffer(new char[size_t(std::min<uint64_t>(step, span.size))]);
     for (uint64_t done = 0; done < span.size;) {

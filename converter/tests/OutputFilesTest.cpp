@@ -139,6 +139,38 @@ TEST_P(OutputFilesTest, ALinkAtTheFinalNameIsReplacedNotFollowed)
     EXPECT_EQ(ReadText(Path("out.glb")), "glb");
 }
 
+TEST_P(OutputFilesTest, AReplacedFileKeepsItsOtherNamesAndAFolderInTheWayStays)
+{
+    WriteText(Path("out.glb"), "old");
+    fs::create_hard_link(Path("out.glb"), Path("kept.glb"));
+    fs::create_directories(Path("in the way.glb/inside"));
+    {
+        OutputFiles files(Path("out.glb"), GetParam());
+        files.Write(Path("out.glb"), "new", 3);
+        files.Commit();
+    }
+    EXPECT_EQ(ReadText(Path("out.glb")), "new");
+    EXPECT_EQ(ReadText(Path("kept.glb")), "old") << "replaced, never written over";
+    {
+        OutputFiles files(Path("out.glb"), GetParam());
+        files.Write(Path("out.glb"), "newer", 5);
+        fs::remove(Path("out.glb")); // gone before the commit: the name is taken all the same
+        files.Commit();
+    }
+    EXPECT_EQ(ReadText(Path("out.glb")), "newer");
+
+    try {
+        OutputFiles files(Path("in the way.glb"), GetParam());
+        files.Write(Path("in the way.glb"), "new", 3);
+        files.Commit();
+        ADD_FAILURE() << "a folder was replaced";
+    } catch (const std::runtime_error& error) {
+        EXPECT_EQ(error.what(), "cannot write " + Path("in the way.glb") + ": it is a folder");
+    }
+    EXPECT_EQ(Contents(folder.Path()),
+              (std::set<std::string>{"out.glb", "kept.glb", "in the way.glb", "in the way.glb/inside"}));
+}
+
 TEST_P(OutputFilesTest, ANameThatFitsKeepsFittingAsATemporary)
 {
     const std::string longest(NAME_MAX, 'n');

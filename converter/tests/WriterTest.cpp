@@ -560,7 +560,7 @@ TEST(SpillFileTest, SpansComeBackAsWrittenWithoutLitterInEitherMode)
     std::string large(3 << 20, '\0');
     for (size_t i = 0; i < large.size(); ++i)
         large[i] = char(i * 7 + i / 4096);
-    const std::string small = "a PNG, say";
+    const std::string small = "a PNG, say", other = "another";
     const size_t descriptors = OpenDescriptors();
     for (const bool unnamed : {true, false}) {
         SCOPED_TRACE(unnamed ? "unnamed" : "named");
@@ -568,18 +568,23 @@ TEST(SpillFileTest, SpansComeBackAsWrittenWithoutLitterInEitherMode)
         const std::string glb = folder.Path() + "/not yet made/out.glb";
         {
             SpillFile spill(glb, unnamed);
-            const SpillSpan first = spill.Append(large.data(), large.size() - 3); // past a megabyte, unevenly
-            const SpillSpan second = spill.Append(small.data(), small.size());
-            EXPECT_EQ(spill.Size(), large.size() - 3 + small.size());
+            const SpillSpan first = spill.Append(small.data(), small.size());
+            if (unnamed) {
+                EXPECT_EQ(OpenDescriptors(), descriptors) << "a few bytes wait in memory";
+            }
+            const SpillSpan second = spill.Append(large.data(), large.size() - 3); // past a megabyte, unevenly
+            const SpillSpan third = spill.Append(other.data(), other.size());
+            EXPECT_EQ(spill.Size(), small.size() + large.size() - 3 + other.size());
             EXPECT_TRUE(fs::is_empty(folder.Path())) << "the spill file has no name, not even while it is used";
             OutputFiles files;
             OutputFile& out = files.Create(glb);
+            spill.CopyTo(third, out);
             spill.CopyTo(second, out);
             spill.CopyTo(first, out);
             out.Close();
             files.Commit();
         }
-        EXPECT_EQ(ReadText(glb), small + large.substr(0, large.size() - 3));
+        EXPECT_EQ(ReadText(glb), other + large.substr(0, large.size() - 3) + small);
         EXPECT_EQ(std::distance(fs::recursive_directory_iterator(folder.Path()), fs::recursive_directory_iterator()), 2)
             << "the output and its folder";
         EXPECT_EQ(OpenDescriptors(), descriptors);

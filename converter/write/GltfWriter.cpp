@@ -273,7 +273,7 @@ void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings)
 {
-    // A .glb's images wait on disk, not in memory, until its buffer is written.
+    // A .glb's images wait on disk past their first megabyte, not in memory, until its buffer is written.
     SpillFile spill(options.outputPath);
     const std::vector<TextureReference> textures =
         PrepareTextures(scene, options, binary ? &spill : nullptr, files, warnings);
