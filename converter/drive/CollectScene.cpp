@@ -228,7 +228,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
 
 // Below this many corners seen, meshes are collected on the scene's thread as they come: a
 // second thread costs more than it saves.
-constexpr size_t sharedCorners = 1 << 16;
+constexpr size_t sharedCorners = 1 << 14;
 
 const char normalsMisfitProblem[] = "the game's normals do not fit the meshes the import made";
 
