@@ -32,15 +32,10 @@ std::vector<Source> FindModels(const std::vector<std::string>& inputs, std::vect
         std::vector<Source> found;
         for (auto entry = fs::recursive_directory_iterator(input, fs::directory_options::skip_permission_denied, error);
              !error && entry != fs::recursive_directory_iterator(); entry.increment(error))
-            if (entry->is_regular_file(error) && LowerExtension(entry->path()) == ".model") {
-                // The walk follows no folder link, so only a linked file is placed by where its
-                // link leads; the rest lie below the folder as their path says, without a call
-                // to the system for each of its components.
-                std::error_code unknown;
-                const bool linked = entry->is_symlink(unknown) || unknown;
-                found.push_back({entry->path(), linked ? fs::relative(entry->path(), input)
-                                                       : entry->path().lexically_relative(input)});
-            }
+            if (entry->is_regular_file(error) && LowerExtension(entry->path()) == ".model")
+                // Placed as its path in the folder says, a linked file too: where a link leads
+                // would put its output outside -o's folder.
+                found.push_back({entry->path(), entry->path().lexically_relative(input)});
         std::sort(found.begin(), found.end(), [](const Source& a, const Source& b) { return a.file < b.file; });
         if (error)
             problems.push_back(input + ": cannot read the whole folder: " + error.message());

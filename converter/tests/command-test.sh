@@ -54,6 +54,11 @@ check "-v: the import's summary, a line each" grep -qx "Total polygons count : 3
 run -q --format gltf -o tree "$content"
 check "a folder: its .model files, quietly" test $status -eq 0 -a -f tree/meshes/props/storage.gltf -a -z "$out"
 
+mkdir -p linkfolder elsewhere && cp "$sample" elsewhere/real.model && ln -s ../elsewhere/real.model linkfolder/linked.model
+run -q -o linkout linkfolder
+check "a linked model in a folder: its output where the link stands, inside -o's folder" \
+    test $status -eq 0 -a -f linkout/linked.glb -a ! -e real.glb -a ! -e elsewhere/real.glb
+
 # -- Failures
 run missing.model
 check "missing file: exit 1" test $status -eq 1
