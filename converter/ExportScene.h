@@ -4,6 +4,8 @@
 // node, one vertex per distinct position, normal and texture coordinate, in glTF's axes.
 // The drive/ room builds it and the write/ room reads it.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,6 +14,44 @@ struct ExportVertex {
     float position[3]; // Y up: the host's (x, y, z) is (x, z, -y), a rotation
     float normal[3];   // unit length, outward
     float texCoord[2]; // origin at the image's top left
+};
+
+// A vertex as both writers may put it in a file: finite numbers (JSON has no NaN, OBJ readers
+// choke on it) and a unit normal (glTF requires one).
+inline bool IsUnit(const float v[3])
+{
+    const double squared = double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2];
+    return std::abs(squared - 1.0) < 1e-5; // false for NaN too
+}
+
+inline bool IsFinite(const ExportVertex& v)
+{
+    return std::all_of(v.position, v.position + 3, [](float c) { return std::isfinite(c); }) &&
+           std::all_of(v.texCoord, v.texCoord + 2, [](float c) { return std::isfinite(c); });
+}
+
+inline bool IsWritable(const ExportVertex& v)
+{
+    return IsFinite(v) && IsUnit(v.normal);
+}
+
+// What whoever made a mesh's vertices learnt of them on the way, so that the writers need not
+// read them all again: that every vertex is writable as it is, and then the positions' bounds.
+struct VertexFacts {
+    bool allWritable = false; // false: not known, the writers check
+    float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+
+    // Starts over for vertices about to be made.
+    void Begin() { *this = VertexFacts(), allWritable = true; }
+    // Takes in one more vertex.
+    void Add(const ExportVertex& v, bool first)
+    {
+        allWritable = allWritable && IsWritable(v);
+        for (int axis = 0; axis < 3; ++axis) {
+            low[axis] = first ? v.position[axis] : std::min(low[axis], v.position[axis]);
+            high[axis] = first ? v.position[axis] : std::max(high[axis], v.position[axis]);
+        }
+    }
 };
 
 // A texture file as the material names it, looked up once for all later stages: the writers
@@ -33,6 +73,7 @@ struct ExportMesh {
     std::vector<ExportVertex> vertices;
     std::vector<uint32_t> indices; // three per triangle, counter-clockwise seen from outside
     int material = -1;
+    VertexFacts facts; // of `vertices`, where their maker gave them
 };
 
 struct ExportScene {

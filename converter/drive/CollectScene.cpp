@@ -137,6 +137,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     out.indices.reserve(corners);
     VertexTable table(expected);
     size_t comparisons = 0;
+    out.facts.Begin();
 
     const auto anchorOf = [&](size_t corner) {
         return textured ? mesh.tvFace[corner / 3].t[corner % 3] : mesh.faces[corner / 3].v[corner % 3];
@@ -213,8 +214,10 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
             if (made == none) {
                 const auto next = uint32_t(out.vertices.size());
                 made = table.FindOrAdd(p.value, p.hash, next, out.vertices, comparisons);
-                if (made == next)
+                if (made == next) {
+                    out.facts.Add(p.value, next == 0);
                     out.vertices.push_back(p.value);
+                }
             }
             lastMade[anchor] = made;
             lastVertex[anchor] = mesh.faces[corner / 3].v[corner % 3];

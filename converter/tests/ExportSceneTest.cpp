@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -178,6 +179,27 @@ TEST(SceneCollector, GameNormalsThatDoNotFitFailTheCollectionNotTheBuild)
     AddFan(scene, 2);
     AddFan(scene, 2); // Add must not throw into the plug-in
     EXPECT_THROW(collector.Finish(), std::runtime_error);
+}
+
+TEST(CollectScene, VerticesComeCheckedAndBoundedSoWritersNeedNotReadThemAgain)
+{
+    standin::Scene scene;
+    AddQuadGrid(scene, 8);
+    AddFan(scene, 2);
+    scene.Nodes()[1]->GetTriObject()->GetMesh().verts[1].x = std::nanf("");
+    const ExportScene collected = CollectScene(scene);
+
+    const ExportMesh& grid = collected.meshes.at(0);
+    ASSERT_TRUE(grid.facts.allWritable);
+    for (int axis = 0; axis < 3; ++axis) {
+        const auto [low, high] = std::minmax_element(
+            grid.vertices.begin(), grid.vertices.end(),
+            [axis](const ExportVertex& a, const ExportVertex& b) { return a.position[axis] < b.position[axis]; });
+        EXPECT_EQ(grid.facts.low[axis], low->position[axis]) << "axis " << axis;
+        EXPECT_EQ(grid.facts.high[axis], high->position[axis]) << "axis " << axis;
+    }
+    EXPECT_FALSE(collected.meshes.at(1).facts.allWritable)
+        << "a position that is not a number needs the writers' repair";
 }
 
 TEST(CollectScene, CornersAlikeInEveryAttributeShareAnOutputVertex)

@@ -74,11 +74,12 @@ protected:
     static ExportScene TexturedTriangle(const std::string& path)
     {
         ExportScene scene;
-        ExportMesh mesh{
-            "triangle",
-            {{{0, 0, 0}, {0, 0, 1}, {0, 0}}, {{1, 0, 0}, {0, 0, 1}, {0, 0}}, {{0, 1, 0}, {0, 0, 1}, {0, 0}}},
-            {0, 1, 2},
-            0};
+        ExportMesh mesh;
+        mesh.name = "triangle";
+        mesh.vertices = {
+            {{0, 0, 0}, {0, 0, 1}, {0, 0}}, {{1, 0, 0}, {0, 0, 1}, {0, 0}}, {{0, 1, 0}, {0, 0, 1}, {0, 0}}};
+        mesh.indices = {0, 1, 2};
+        mesh.material = 0;
         scene.meshes.push_back(mesh);
         scene.materials.push_back({"material", 0});
         scene.textures.push_back(LookUpTexture(path));

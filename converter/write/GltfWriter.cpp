@@ -159,7 +159,7 @@ public:
     {
         size_t vertices = 0;
         for (const auto& fill : fills)
-            vertices += fill->mesh->vertices.size();
+            vertices += fill->mesh->facts.allWritable ? 0 : fill->mesh->vertices.size();
         ForEachShared(fills.size(), vertices >= sharedVertices, [&](size_t i) { Check(*fills[i]); });
         for (const auto& fill : fills) {
             json& accessor = root["accessors"][fill->positionAccessor];
@@ -218,6 +218,13 @@ private:
 
     static void Check(MeshFill& fill)
     {
+        const VertexFacts& facts = fill.mesh->facts;
+        if (facts.allWritable) { // checked as they were made
+            fill.vertices = &fill.mesh->vertices;
+            std::copy_n(facts.low, 3, fill.low);
+            std::copy_n(facts.high, 3, fill.high);
+            return;
+        }
         fill.vertices = &writable::Vertices(*fill.mesh, fill.repaired, fill.warnings);
         std::copy_n((*fill.vertices)[0].position, 3, fill.low);
         std::copy_n((*fill.vertices)[0].position, 3, fill.high);

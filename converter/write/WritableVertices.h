@@ -1,7 +1,6 @@
 #pragma once
 
-// Vertices as both writers may put them in a file: finite numbers (JSON has no NaN, OBJ
-// readers choke on it) and unit normals (glTF requires them).
+// A mesh's vertices made writable (see IsWritable) where they are not.
 
 #include "ExportScene.h"
 
@@ -22,18 +21,6 @@ inline bool Normalize(float v[3])
     return true;
 }
 
-inline bool IsUnit(const float v[3])
-{
-    const double squared = double(v[0]) * v[0] + double(v[1]) * v[1] + double(v[2]) * v[2];
-    return std::abs(squared - 1.0) < 1e-5; // false for NaN too
-}
-
-inline bool IsFinite(const ExportVertex& v)
-{
-    return std::all_of(v.position, v.position + 3, [](float c) { return std::isfinite(c); }) &&
-           std::all_of(v.texCoord, v.texCoord + 2, [](float c) { return std::isfinite(c); });
-}
-
 // The mesh's own vertices when they need nothing, else `repaired`: a coordinate that is not a
 // finite number becomes 0 (with a warning), a normal is rescaled to unit length, and a normal
 // with no direction (opposite faces on the same vertices cancel out) takes the direction of
@@ -41,8 +28,7 @@ inline bool IsFinite(const ExportVertex& v)
 inline const std::vector<ExportVertex>& Vertices(const ExportMesh& mesh, std::vector<ExportVertex>& repaired,
                                                  std::vector<std::string>& warnings)
 {
-    if (std::all_of(mesh.vertices.begin(), mesh.vertices.end(),
-                    [](const ExportVertex& v) { return IsFinite(v) && IsUnit(v.normal); }))
+    if (mesh.facts.allWritable || std::all_of(mesh.vertices.begin(), mesh.vertices.end(), IsWritable))
         return mesh.vertices;
     repaired = mesh.vertices;
     size_t nonFinite = 0;
