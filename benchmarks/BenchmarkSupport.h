@@ -74,7 +74,7 @@ inline double Fastest(const std::vector<double>& values)
 }
 
 // Page faults on fresh memory dominate large loads and vary from run to run on a VM, so the
-// fastest repetition is kept alongside the mean.
+// fastest repetition is kept alongside the median.
 inline void TimedPerIteration(benchmark::internal::Benchmark* timed)
 {
     timed->Unit(benchmark::kMillisecond)->UseRealTime()->ComputeStatistics("min", Fastest);
@@ -94,8 +94,8 @@ public:
             Timings& timings = byName[run.run_name.function_name];
             if (run.run_type == Run::RT_Iteration)
                 timings.repetitions.push_back(seconds);
-            else if (run.aggregate_name == "mean")
-                timings.mean = seconds;
+            else if (run.aggregate_name == "median")
+                timings.median = seconds;
             else if (run.aggregate_name == "min")
                 timings.fastest = seconds;
         }
@@ -109,28 +109,29 @@ public:
         return found == byName.end() ? 0 : found->second.fastest;
     }
 
-    // Mean seconds per iteration, or 0 when the benchmark did not run (or failed).
-    double MeanSeconds(const std::string& name) const
+    // Median seconds per iteration, or 0 when the benchmark did not run (or failed). A slow
+    // moment of the machine moves a mean, but hardly a median.
+    double MedianSeconds(const std::string& name) const
     {
         const auto found = byName.find(name);
         if (found == byName.end())
             return 0;
         const Timings& timings = found->second;
-        if (timings.mean > 0)
-            return timings.mean;
-        if (timings.repetitions.empty())
+        if (timings.median > 0)
+            return timings.median;
+        std::vector<double> sorted = timings.repetitions;
+        if (sorted.empty())
             return 0;
-        double sum = 0;
-        for (double seconds : timings.repetitions)
-            sum += seconds;
-        return sum / static_cast<double>(timings.repetitions.size());
+        std::sort(sorted.begin(), sorted.end());
+        const size_t middle = sorted.size() / 2;
+        return sorted.size() % 2 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
     }
 
 private:
-    // The "mean" aggregate when repeated; the single runs otherwise (or when hidden from display).
+    // The "median" aggregate when repeated; the single runs otherwise (or when hidden from display).
     struct Timings {
         std::vector<double> repetitions;
-        double mean = 0;
+        double median = 0;
         double fastest = 0;
     };
     std::map<std::string, Timings> byName;
@@ -150,8 +151,8 @@ struct Ratio {
 
 inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 {
-    const double numerator = reporter.MeanSeconds(ratio.numerator) / ratio.numeratorWork;
-    const double denominator = reporter.MeanSeconds(ratio.denominator) / ratio.denominatorWork;
+    const double numerator = reporter.MedianSeconds(ratio.numerator) / ratio.numeratorWork;
+    const double denominator = reporter.MedianSeconds(ratio.denominator) / ratio.denominatorWork;
     if (numerator <= 0 || denominator <= 0) {
         std::printf("%s ratio: not measured (both %s and %s must run)\n", ratio.label.c_str(), ratio.numerator.c_str(),
                     ratio.denominator.c_str());
@@ -164,8 +165,8 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
     const char* bound = ratio.bound == Ratio::AtMost    ? "<="
                         : ratio.bound == Ratio::AtLeast ? ">="
                                                         : "within 1/x to x, x =";
-    std::printf("%s ratio: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound, ratio.target,
-                met ? "met" : "NOT met");
+    std::printf("%s ratio of the medians: %.2f (target %s %g): %s\n", ratio.label.c_str(), measured, bound,
+                ratio.target, met ? "met" : "NOT met");
     const double fastestNumerator = reporter.FastestSeconds(ratio.numerator) / ratio.numeratorWork;
     const double fastestDenominator = reporter.FastestSeconds(ratio.denominator) / ratio.denominatorWork;
     if (fastestNumerator > 0 && fastestDenominator > 0)
@@ -176,9 +177,23 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary
 // folder, the registered benchmarks run, `report` prints what else they measured, and the
 // ratios are printed last.
+//
+// Repetitions of different benchmarks take turns in random order unless the command line says
+// otherwise, so that both sides of a ratio meet the machine's slow moments alike.
 template <typename Prepare, typename Report>
 int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report)
 {
+    std::vector<char*> arguments(argv, argv + argc);
+    const std::string interleaving = "--benchmark_enable_random_interleaving";
+    if (std::none_of(arguments.begin(), arguments.end(), [&](const char* argument) {
+            return std::strncmp(argument, interleaving.c_str(), interleaving.size()) == 0;
+        })) {
+        static std::string interleaved = interleaving + "=true";
+        arguments.push_back(interleaved.data());
+    }
+    arguments.push_back(nullptr);
+    argc = static_cast<int>(arguments.size() - 1);
+    argv = arguments.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
