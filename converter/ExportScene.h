@@ -24,15 +24,17 @@ inline bool IsUnit(const float v[3])
     return std::abs(squared - 1.0) < 1e-5; // false for NaN too
 }
 
+// Without branches (`&` on ints, not `&&`): a collector checks every vertex it makes.
 inline bool IsFinite(const ExportVertex& v)
 {
-    return std::all_of(v.position, v.position + 3, [](float c) { return std::isfinite(c); }) &&
-           std::all_of(v.texCoord, v.texCoord + 2, [](float c) { return std::isfinite(c); });
+    const float *p = v.position, *t = v.texCoord;
+    return (int(std::isfinite(p[0])) & int(std::isfinite(p[1])) & int(std::isfinite(p[2])) & int(std::isfinite(t[0])) &
+            int(std::isfinite(t[1]))) != 0;
 }
 
 inline bool IsWritable(const ExportVertex& v)
 {
-    return IsFinite(v) && IsUnit(v.normal);
+    return (int(IsFinite(v)) & int(IsUnit(v.normal))) != 0;
 }
 
 // What whoever made a mesh's vertices learnt of them on the way, so that the writers need not
@@ -41,16 +43,26 @@ struct VertexFacts {
     bool allWritable = false; // false: not known, the writers check
     float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
 
-    // Starts over for vertices about to be made.
-    void Begin() { *this = VertexFacts(), allWritable = true; }
-    // Takes in one more vertex.
-    void Add(const ExportVertex& v, bool first)
+    // Of vertices just made, while they are still in cache: one pass without branches.
+    static VertexFacts Of(const std::vector<ExportVertex>& vertices)
     {
-        allWritable = allWritable && IsWritable(v);
-        for (int axis = 0; axis < 3; ++axis) {
-            low[axis] = first ? v.position[axis] : std::min(low[axis], v.position[axis]);
-            high[axis] = first ? v.position[axis] : std::max(high[axis], v.position[axis]);
+        VertexFacts facts;
+        bool writable = true;
+        float low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+        if (!vertices.empty())
+            for (int axis = 0; axis < 3; ++axis)
+                low[axis] = high[axis] = vertices[0].position[axis];
+        for (const ExportVertex& v : vertices) {
+            writable &= IsWritable(v);
+            for (int axis = 0; axis < 3; ++axis) {
+                low[axis] = std::min(low[axis], v.position[axis]);
+                high[axis] = std::max(high[axis], v.position[axis]);
+            }
         }
+        facts.allWritable = writable;
+        std::copy(low, low + 3, facts.low);
+        std::copy(high, high + 3, facts.high);
+        return facts;
     }
 };
 

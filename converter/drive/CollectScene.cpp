@@ -137,7 +137,6 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
     out.indices.reserve(corners);
     VertexTable table(expected);
     size_t comparisons = 0;
-    out.facts.Begin();
 
     const auto anchorOf = [&](size_t corner) {
         return textured ? mesh.tvFace[corner / 3].t[corner % 3] : mesh.faces[corner / 3].v[corner % 3];
@@ -214,10 +213,8 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
             if (made == none) {
                 const auto next = uint32_t(out.vertices.size());
                 made = table.FindOrAdd(p.value, p.hash, next, out.vertices, comparisons);
-                if (made == next) {
-                    out.facts.Add(p.value, next == 0);
+                if (made == next)
                     out.vertices.push_back(p.value);
-                }
             }
             lastMade[anchor] = made;
             lastVertex[anchor] = mesh.faces[corner / 3].v[corner % 3];
@@ -225,6 +222,7 @@ void CollectMesh(const Mesh& mesh, const standin::CornerNormals& cornerNormals, 
         out.indices.push_back(made);
         lookAhead(corner + ahead);
     }
+    out.facts = VertexFacts::Of(out.vertices);
     work.corners += corners;
     work.comparisons += comparisons;
 }
