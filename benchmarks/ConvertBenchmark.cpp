@@ -235,7 +235,9 @@ const Prepared& Prepare(const Case& timed)
     const std::string modelPath = content.ModelPath(timed.name);
     const std::string plyPath = folderPath + "/" + timed.name + ".ply";
     // Written by a child process: the files are built whole in memory, and a child's peak
-    // memory counts its parent's (see Run).
+    // memory counts its parent's (see Run). What this process has printed goes out first, or
+    // the child would print it again.
+    std::fflush(nullptr);
     const pid_t writer = fork();
     if (writer == 0) {
         int status = 0;
