@@ -178,14 +178,18 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 // folder, the registered benchmarks run, `report` prints what else they measured, and the
 // ratios are printed last.
 //
-// Repetitions of different benchmarks take turns in random order unless the command line says
-// otherwise, so that both sides of a ratio meet the machine's slow moments alike.
+// By default repetitions of different benchmarks take turns in random order (unless the command
+// line says otherwise), so that both sides of a ratio meet the machine's slow moments alike.
+// Benchmarks whose runs change what the next one meets keep their order.
+enum class Order { Interleaved, AsRegistered };
+
 template <typename Prepare, typename Report>
-int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report)
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report,
+        Order order = Order::Interleaved)
 {
     std::vector<char*> arguments(argv, argv + argc);
     const std::string interleaving = "--benchmark_enable_random_interleaving";
-    if (std::none_of(arguments.begin(), arguments.end(), [&](const char* argument) {
+    if (order == Order::Interleaved && std::none_of(arguments.begin(), arguments.end(), [&](const char* argument) {
             return std::strncmp(argument, interleaving.c_str(), interleaving.size()) == 0;
         })) {
         static std::string interleaved = interleaving + "=true";
