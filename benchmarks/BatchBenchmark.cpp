@@ -379,17 +379,12 @@ int main(int argc, char** argv)
         {"AssimpExportPerFile", "BrennicImportPerFileTextured", "one textured file a process: assimp/brennic-import",
          bench::Ratio::AtLeast, 1},
     };
-    // In the order registered, not interleaved: a run that replaces 3,000 outputs leaves 3,000
-    // inodes just deleted, which the next run into a new folder would scan past (see above).
-    return bench::Run(
-        argc, argv, ratios,
-        [](const bench::TemporaryFolder& folder) {
-            WriteFiles(folder.Path());
-            std::printf("%d models of %d vertices, one in %d referring to a part of %d, naming %d textures of %u x %u; "
-                        "their PLY twins\n",
-                        modelCount, modelSide * modelSide, referringEvery, partSide * partSide, textureCount,
-                        textureSide, textureSide);
-            CheckOutputs();
-        },
-        [] {}, bench::Order::AsRegistered);
+    return bench::Run(argc, argv, ratios, [](const bench::TemporaryFolder& folder) {
+        WriteFiles(folder.Path());
+        std::printf("%d models of %d vertices, one in %d referring to a part of %d, naming %d textures of %u x %u; "
+                    "their PLY twins\n",
+                    modelCount, modelSide * modelSide, referringEvery, partSide * partSide, textureCount, textureSide,
+                    textureSide);
+        CheckOutputs();
+    });
 }

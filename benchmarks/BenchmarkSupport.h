@@ -177,27 +177,9 @@ inline void PrintRatio(const RatioReporter& reporter, const Ratio& ratio)
 // The whole of a benchmark program: `prepare` writes the files to time into a temporary
 // folder, the registered benchmarks run, `report` prints what else they measured, and the
 // ratios are printed last.
-//
-// By default repetitions of different benchmarks take turns in random order (unless the command
-// line says otherwise), so that both sides of a ratio meet the machine's slow moments alike.
-// Benchmarks whose runs change what the next one meets keep their order.
-enum class Order { Interleaved, AsRegistered };
-
 template <typename Prepare, typename Report>
-int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report,
-        Order order = Order::Interleaved)
+int Run(int argc, char** argv, const std::vector<Ratio>& ratios, Prepare prepare, Report report)
 {
-    std::vector<char*> arguments(argv, argv + argc);
-    const std::string interleaving = "--benchmark_enable_random_interleaving";
-    if (order == Order::Interleaved && std::none_of(arguments.begin(), arguments.end(), [&](const char* argument) {
-            return std::strncmp(argument, interleaving.c_str(), interleaving.size()) == 0;
-        })) {
-        static std::string interleaved = interleaving + "=true";
-        arguments.push_back(interleaved.data());
-    }
-    arguments.push_back(nullptr);
-    argc = static_cast<int>(arguments.size() - 1);
-    argv = arguments.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
