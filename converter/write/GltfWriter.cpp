@@ -218,21 +218,11 @@ private:
 
     static void Check(MeshFill& fill)
     {
-        const VertexFacts& facts = fill.mesh->facts;
-        if (facts.allWritable) { // checked as they were made
-            fill.vertices = &fill.mesh->vertices;
-            std::copy_n(facts.low, 3, fill.low);
-            std::copy_n(facts.high, 3, fill.high);
-            return;
-        }
-        fill.vertices = &writable::Vertices(*fill.mesh, fill.repaired, fill.warnings);
-        std::copy_n((*fill.vertices)[0].position, 3, fill.low);
-        std::copy_n((*fill.vertices)[0].position, 3, fill.high);
-        for (const ExportVertex& v : *fill.vertices)
-            for (int axis = 0; axis < 3; ++axis) {
-                fill.low[axis] = std::min(fill.low[axis], v.position[axis]);
-                fill.high[axis] = std::max(fill.high[axis], v.position[axis]);
-            }
+        const bool checked = fill.mesh->facts.allWritable; // as they were made
+        fill.vertices = checked ? &fill.mesh->vertices : &writable::Vertices(*fill.mesh, fill.repaired, fill.warnings);
+        const VertexFacts bounds = checked ? fill.mesh->facts : VertexFacts::Of(*fill.vertices);
+        std::copy_n(bounds.low, 3, fill.low);
+        std::copy_n(bounds.high, 3, fill.high);
     }
 
     std::vector<std::unique_ptr<MeshFill>> fills; // each where its view's Source points
