@@ -22,14 +22,19 @@ Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& op
     files.CheckOutput(job.output);
 
     const uint64_t inputBytes = found && S_ISREG(input.st_mode) ? uint64_t(input.st_size) : 0;
-    // A .glb is about as large as its model file, so its pages are made ready during the import too.
-    // This starts before the heap prefault, which slows thread creation (new stacks wait for its steps).
-    if (job.format->oneFile && inputBytes >= largeInputBytes)
-        files.Prepare(job.output, inputBytes);
     const HeapPrefault prefault(inputBytes);
+    // The writer takes each mesh as it is collected, and writes its bytes while the plug-in builds the next.
+    WriteOptions writeOptions;
+    writeOptions.outputPath = job.output;
+    writeOptions.copyTextures = options.copyTextures;
+    writeOptions.keepDds = options.keepDds;
+    writeOptions.textures = &textures;
+    writeOptions.streamGlb = inputBytes >= largeInputBytes; // a small file is written whole, exactly sized
+    const std::unique_ptr<SceneWriter> writer = job.format->open(writeOptions, files);
     ImportOptions importOptions;
     importOptions.includeLods = options.includeLods;
     importOptions.gameNormals = options.gameNormals;
+    importOptions.stream = writer.get();
     const Imported imported = Import(driver, job.input, importOptions, warnings);
     for (const FileRead& file : imported.filesRead)
         files.ProtectFile(file.device, file.inode, file.path);
@@ -53,12 +58,7 @@ Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& op
     if (counts.triangles == 0)
         throw std::runtime_error("the import made no triangles to write");
 
-    WriteOptions writeOptions;
-    writeOptions.outputPath = job.output;
-    writeOptions.copyTextures = options.copyTextures;
-    writeOptions.keepDds = options.keepDds;
-    writeOptions.textures = &textures;
-    job.format->write(imported.scene, writeOptions, files, warnings);
+    writer->Finish(imported.scene, warnings);
     if (options.strict && !warnings.empty())
         throw std::runtime_error(std::to_string(warnings.size()) + (warnings.size() == 1 ? " warning" : " warnings") +
                                  " with --strict: nothing written");

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -92,4 +93,19 @@ struct ExportScene {
     std::vector<ExportMesh> meshes;
     std::vector<ExportMaterial> materials;
     std::vector<ExportTexture> textures;
+};
+
+// What takes a scene's meshes while the scene is still being made, so that their bytes go out
+// while the next mesh is built.
+class MeshStream {
+public:
+    virtual ~MeshStream() = default;
+    // On the scene's thread, before the first mesh: how many meshes the loaded model holds and
+    // how many bytes their names take in all. A writer lays its file out from this; the meshes
+    // that come may still differ.
+    virtual void Expect(size_t meshes, size_t nameBytes) = 0;
+    // Each mesh once, in the scene's order, once it is complete: on whichever thread completed
+    // it, but never on two threads at once. Its arrays stay where they are until the scene is
+    // written, though the mesh itself may move into the finished scene.
+    virtual void Take(const ExportMesh& mesh) = 0;
 };

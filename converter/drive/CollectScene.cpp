@@ -241,10 +241,11 @@ struct SceneCollector::Task {
     standin::CornerNormals normals; // taken on the scene's thread: the stand-in's lookup is not shared
     const std::vector<Point3>* gameNormals;
     ExportMesh* out;
+    size_t index; // in the scene's order
 };
 
-SceneCollector::SceneCollector(const GameNormals* normals, bool release)
-    : gameNormals(normals), releaseCollected(release)
+SceneCollector::SceneCollector(const GameNormals* normals, bool release, MeshStream* taker)
+    : gameNormals(normals), releaseCollected(release), stream(taker)
 {
 }
 
@@ -280,6 +281,10 @@ void SceneCollector::Add(standin::Node& node) noexcept
         }
         ++nodesWithMeshes;
         ExportMesh& out = meshes.emplace_back();
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            order.push_back({&out, false});
+        }
         out.name = node.GetName();
         if (Mtl* material = node.GetMtl()) {
             ExportMaterial exported;
@@ -296,7 +301,7 @@ void SceneCollector::Add(standin::Node& node) noexcept
         }
         if (normalsMisfit)
             return; // Finish fails the collection
-        Task task{&node, &mesh, standin::CornerNormals(mesh), meshNormals, &out};
+        Task task{&node, &mesh, standin::CornerNormals(mesh), meshNormals, &out, order.size() - 1};
         cornersSeen += 3 * size_t(mesh.numFaces);
         if (!worker.joinable() && cornersSeen < sharedCorners) {
             Collect(task);
@@ -334,10 +339,38 @@ void SceneCollector::Collect(Task& task)
             failure = std::current_exception();
         return;
     }
-    const std::lock_guard<std::mutex> hold(lock);
-    work.corners += done.corners;
-    work.comparisons += done.comparisons;
-    collected.push_back(task.node);
+    {
+        const std::lock_guard<std::mutex> hold(lock);
+        work.corners += done.corners;
+        work.comparisons += done.comparisons;
+        collected.push_back(task.node);
+        order[task.index].complete = true;
+    }
+    Deliver();
+}
+
+void SceneCollector::Deliver()
+{
+    if (!stream)
+        return;
+    const std::lock_guard<std::mutex> one(delivering);
+    for (;;) {
+        const ExportMesh* mesh = nullptr;
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (failure || delivered == order.size() || !order[delivered].complete)
+                return;
+            mesh = order[delivered++].mesh;
+        }
+        try {
+            stream->Take(*mesh);
+        } catch (...) {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (!failure)
+                failure = std::current_exception();
+            return;
+        }
+    }
 }
 
 void SceneCollector::Drain(bool waitForMore)
@@ -378,6 +411,7 @@ ExportScene SceneCollector::Finish(CollectWork* counted)
     Drain(false); // this thread helps with the rest
     if (worker.joinable())
         worker.join();
+    Deliver(); // what the other thread completed last
     ReleaseCollected();
     if (failure)
         std::rethrow_exception(failure);

@@ -33,10 +33,11 @@ GameNormals TakeGameNormals(const CBrennicModel& model);
 // Collects nodes as the scene takes them in: each mesh is read while the plug-in builds the
 // next (on a second thread once the scene is large enough to be worth one), and with
 // `releaseCollected` each node's host mesh is freed once read, so a large scene's host meshes
-// are never all held at once. Output is that of CollectScene over the same nodes.
+// are never all held at once. With a `stream`, each mesh goes to it as soon as it and all
+// before it are collected. Output is that of CollectScene over the same nodes.
 class SceneCollector {
 public:
-    SceneCollector(const GameNormals* gameNormals, bool releaseCollected);
+    SceneCollector(const GameNormals* gameNormals, bool releaseCollected, MeshStream* stream = nullptr);
     ~SceneCollector(); // stops the second thread, if Finish was not reached
     SceneCollector(const SceneCollector&) = delete;
     SceneCollector& operator=(const SceneCollector&) = delete;
@@ -54,9 +55,12 @@ private:
     // was called) or one failed.
     void Drain(bool waitForMore);
     void ReleaseCollected();
+    // Hands the stream each mesh now complete in order (waiting while another thread does).
+    void Deliver();
 
     const GameNormals* gameNormals;
     const bool releaseCollected;
+    MeshStream* const stream;
     ExportScene scene;
     std::deque<ExportMesh> meshes; // grows while tasks write into earlier ones
     std::map<std::string, int> textureByPath;
@@ -70,6 +74,13 @@ private:
     std::vector<standin::Node*> collected; // their objects are released on the scene's thread
     bool finishing = false;
     std::exception_ptr failure;
+    struct Ordered {
+        const ExportMesh* mesh;
+        bool complete;
+    };
+    std::vector<Ordered> order; // every mesh in the scene's order
+    size_t delivered = 0;       // to the stream
+    std::mutex delivering;      // held while the stream takes a mesh: one thread at a time
     CollectWork work;
     std::thread worker;
 };

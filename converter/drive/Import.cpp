@@ -44,11 +44,12 @@ std::string Diagnose(const std::string& input, const MainLoad& load)
 
 // While a LoadWatch lives, each load the plug-in finishes adds what it left out to the warnings
 // and records the files it read by their identities. With `normals`, it also takes the game's
-// normals of the loaded meshes.
+// normals of the loaded meshes; with `stream`, it tells it what meshes to expect.
 class LoadWatch {
 public:
-    LoadWatch(std::vector<std::string>& into, std::vector<FileRead>& read, MainLoad& main, GameNormals* normals)
-        : warnings(into), filesRead(read), mainLoad(main), gameNormals(normals)
+    LoadWatch(std::vector<std::string>& into, std::vector<FileRead>& read, MainLoad& main, GameNormals* normals,
+              MeshStream* stream)
+        : warnings(into), filesRead(read), mainLoad(main), gameNormals(normals), meshStream(stream)
     {
         CBrennicModel::SetLoadObserver(&Observe, this);
     }
@@ -74,11 +75,18 @@ private:
             watch.filesRead.push_back({identity.volume, identity.index, ToDisplayPath(path)});
         if (watch.gameNormals)
             *watch.gameNormals = TakeGameNormals(model);
+        if (watch.meshStream) {
+            size_t nameBytes = 0; // of the names that the nodes, materials and textures take theirs from
+            for (int m = 0; m < model.GetMeshCount(); ++m)
+                nameBytes += model.GetMesh(m)->names[0].size() + model.GetMesh(m)->names[1].size();
+            watch.meshStream->Expect(size_t(model.GetMeshCount()), nameBytes);
+        }
     }
     std::vector<std::string>& warnings;
     std::vector<FileRead>& filesRead;
     MainLoad& mainLoad;
     GameNormals* gameNormals;
+    MeshStream* meshStream;
 };
 
 } // namespace
@@ -93,11 +101,12 @@ Imported Import(PluginDriver& driver, const std::string& input, const ImportOpti
         MainLoad mainLoad;
         GameNormals gameNormals; // filled when the load ends, before the first node is made
         // Each node is collected as the plug-in adds it, and its host mesh freed once read.
-        SceneCollector collector(options.gameNormals ? &gameNormals : nullptr, true);
+        SceneCollector collector(options.gameNormals ? &gameNormals : nullptr, true, options.stream);
         scene.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
         ImportOutcome outcome;
         {
-            const LoadWatch watch(warnings, imported.filesRead, mainLoad, options.gameNormals ? &gameNormals : nullptr);
+            const LoadWatch watch(warnings, imported.filesRead, mainLoad, options.gameNormals ? &gameNormals : nullptr,
+                                  options.stream);
             outcome = driver.Import(hostPath, options.includeLods, scene);
         }
         if (outcome.result != 1)

@@ -12,7 +12,8 @@
 
 struct ImportOptions {
     bool includeLods = false;
-    bool gameNormals = false; // each vertex's normal from the file, not the host's
+    bool gameNormals = false;     // each vertex's normal from the file, not the host's
+    MeshStream* stream = nullptr; // takes each mesh as it is collected, while the plug-in builds the next
 };
 
 // A file the import read, identified by device and inode, however its name was spelt.

@@ -1,6 +1,7 @@
 #include "OutputFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -89,7 +90,6 @@ OutputFile::OutputFile(OutputFiles& files, std::string path) : owner(files), fin
 
 OutputFile::~OutputFile()
 {
-    EndPrefill();
     if (descriptor >= 0)
         close(descriptor); // an unnamed temporary disappears with it
     if (temporaryName) {
@@ -127,8 +127,6 @@ void OutputFile::Flush()
 
 void OutputFile::WriteOut(const char* data, size_t size)
 {
-    EndPrefill();
-    realBytes += size;
     while (size > 0) {
         const ssize_t written = write(descriptor, data, size);
         if (written < 0) {
@@ -141,6 +139,13 @@ void OutputFile::WriteOut(const char* data, size_t size)
     }
 }
 
+void OutputFile::Seek(uint64_t offset)
+{
+    Flush();
+    if (lseek(descriptor, off_t(offset), SEEK_SET) < 0)
+        Fail(errno);
+}
+
 void OutputFile::Close()
 {
     if (closed)
@@ -148,9 +153,6 @@ void OutputFile::Close()
     closed = true;
     Flush();
     buffer.reset();
-    EndPrefill();
-    if (prefilled > realBytes && ftruncate(descriptor, off_t(realBytes)) != 0)
-        Fail(errno);
     // The requested file takes its name at the commit, after all the others. The others take
     // theirs now, so no more than a file or two is open at a time.
     if (finalPath != owner.requested && !replacing && TakeFreeFinalName())
@@ -203,38 +205,6 @@ bool OutputFile::TakeFreeFinalName()
     unnamed = false;
     CloseDescriptor();
     return true;
-}
-
-void OutputFile::Prefill(uint64_t bytes)
-{
-    if (prefill.joinable() || realBytes || closed)
-        return;
-    try {
-        prefill = std::thread([this, bytes] {
-            // Read only, so these pages stay the kernel's one zero page.
-            static const char zeros[256 << 10] = {};
-            // A failure (a full disk, a file size limit) ends the prefill; the real writes
-            // will meet it again and report it.
-            while (prefilled < bytes && !prefillStopped) {
-                const size_t step = size_t(std::min<uint64_t>(sizeof zeros, bytes - prefilled));
-                const ssize_t done = pwrite(descriptor, zeros, step, off_t(prefilled));
-                if (done < 0 && errno == EINTR)
-                    continue;
-                if (done <= 0)
-                    break;
-                prefilled += uint64_t(done);
-            }
-        });
-    } catch (const std::system_error&) {
-        // Without a thread, the writes fault the pages in themselves.
-    }
-}
-
-void OutputFile::EndPrefill()
-{
-    prefillStopped = true;
-    if (prefill.joinable())
-        prefill.join();
 }
 
 void OutputFile::Name()
@@ -411,11 +381,6 @@ std::optional<dev_t> OutputFiles::MakeFolders(const std::string& folder)
 OutputFile& OutputFiles::Create(const std::string& finalPath)
 {
     const bool replacing = CheckedOutput(finalPath);
-    for (const std::unique_ptr<OutputFile>& file : files)
-        if (file->prepared && file->finalPath == finalPath) {
-            file->prepared = false;
-            return *file;
-        }
     const fs::path target(finalPath);
     const std::string name = target.filename().string();
     if (name.empty() || name == "." || name == "..")
@@ -457,13 +422,6 @@ OutputFile& OutputFiles::Create(const std::string& finalPath)
     file->buffer.reset(new char[OutputFile::capacity]);
     files.push_back(std::move(file));
     return *files.back();
-}
-
-void OutputFiles::Prepare(const std::string& finalPath, uint64_t expectedBytes)
-{
-    OutputFile& file = Create(finalPath);
-    file.prepared = true;
-    file.Prefill(expectedBytes);
 }
 
 void OutputFiles::Write(const std::string& finalPath, const void* data, size_t size)

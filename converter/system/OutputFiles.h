@@ -21,7 +21,6 @@
 #include "SignalCleanup.h"
 #include "SystemErrors.h"
 
-#include <atomic>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +31,6 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -72,14 +70,12 @@ public:
         used = size_t(std::to_chars(buffer.get() + used, end, value).ptr - buffer.get());
         return *this;
     }
+    // Writes what follows from `offset` on (flushing what came before). The file ends where
+    // its furthest write ended.
+    void Seek(uint64_t offset);
     // Marks the file complete (nothing more may be written); it has its final name once the
     // set is committed.
     void Close();
-    // Writes zeros over the file's first `bytes` on its own thread, so the kernel has the pages
-    // ready, from another core, when the real bytes come (fresh pages are slow: HeapPrefault.h).
-    // The first real write stops it without waiting for the rest; the real bytes overwrite the
-    // zeros, and Close cuts off any left.
-    void Prefill(uint64_t bytes);
 
 private:
     friend class OutputFiles;
@@ -94,7 +90,6 @@ private:
     void Name();    // links an unnamed temporary to a name of its own
     void Replace(); // puts the named temporary in the final name's place, whatever is there
     void CloseDescriptor();
-    void EndPrefill(); // stops the prefill thread where it is and waits for it
     [[noreturn]] void Fail(int error) const;
 
     OutputFiles& owner;
@@ -102,13 +97,8 @@ private:
     int descriptor = -1;
     bool unnamed = false;
     bool closed = false;
-    bool prepared = false;  // made by OutputFiles::Prepare and not yet given out by Create
-    bool replacing = false; // something was at the final name when the file was made
-    size_t nameMax = 255;   // the longest name its folder takes
-    std::thread prefill;
-    std::atomic<bool> prefillStopped{false};
-    uint64_t prefilled = 0;                              // bytes of zeros the prefill wrote
-    uint64_t realBytes = 0;                              // real bytes written
+    bool replacing = false;                              // something was at the final name when the file was made
+    size_t nameMax = 255;                                // the longest name its folder takes
     std::unique_ptr<signalcleanup::Entry> temporaryName; // once it has one
     std::unique_ptr<signalcleanup::Entry> finalName;     // taken before the commit
     std::pair<uint64_t, uint64_t> identity;              // device and inode, once it has the final name
@@ -134,11 +124,8 @@ public:
     // Throws when `finalPath` is a protected file; called for every file before it is made.
     void CheckOutput(const std::string& finalPath) const;
 
-    // Creates a new file to be written to `finalPath`, making any missing folders. If a file
-    // was prepared for the path, that one is given out instead.
+    // Creates a new file to be written to `finalPath`, making any missing folders.
     OutputFile& Create(const std::string& finalPath);
-    // Makes the file ahead of its writer, with its first `expectedBytes` prefilled (OutputFile::Prefill).
-    void Prepare(const std::string& finalPath, uint64_t expectedBytes);
     // Writes a whole file at once.
     void Write(const std::string& finalPath, const void* data, size_t size);
     // Gives every file its final name. On failure, throws std::runtime_error saying which file.

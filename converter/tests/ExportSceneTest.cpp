@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -144,13 +145,44 @@ TEST(CollectScene, ALargeSceneCollectedOnTwoThreadsKeepsItsOrder)
     EXPECT_EQ(work.corners, corners) << "both threads' work counted";
 }
 
+// Records the meshes a collector hands on, as a writer would take them; can fail instead.
+struct MeshRecorder : MeshStream {
+    struct Taken {
+        std::string name;
+        const ExportVertex* vertices;
+        size_t indices;
+    };
+    void Expect(size_t, size_t) override {}
+    void Take(const ExportMesh& mesh) override
+    {
+        if (inside++)
+            overlapped = true;
+        if (fail)
+            throw std::runtime_error("the disk is full");
+        taken.push_back({mesh.name, mesh.vertices.data(), mesh.indices.size()});
+        --inside;
+    }
+    std::vector<Taken> taken;
+    std::atomic<int> inside{0};
+    bool overlapped = false;
+    bool fail = false;
+};
+
 TEST(SceneCollector, CollectingAsTheSceneIsBuiltGivesWhatCollectingAfterGives)
 {
     standin::Scene built;
-    SceneCollector collector(nullptr, true);
+    MeshRecorder recorder;
+    SceneCollector collector(nullptr, true, &recorder);
     built.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
     AddMixedMeshes(built);
     const ExportScene streamed = collector.Finish();
+    ASSERT_EQ(recorder.taken.size(), streamed.meshes.size()) << "each mesh handed on once";
+    EXPECT_FALSE(recorder.overlapped) << "never on two threads at once";
+    for (size_t i = 0; i < streamed.meshes.size(); ++i) {
+        EXPECT_EQ(recorder.taken[i].name, streamed.meshes[i].name) << "in order: mesh " << i;
+        EXPECT_EQ(recorder.taken[i].indices, streamed.meshes[i].indices.size()) << "complete: mesh " << i;
+        EXPECT_EQ(recorder.taken[i].vertices, streamed.meshes[i].vertices.data()) << "its arrays stay: mesh " << i;
+    }
 
     standin::Scene after;
     AddMixedMeshes(after);
@@ -179,6 +211,22 @@ TEST(SceneCollector, GameNormalsThatDoNotFitFailTheCollectionNotTheBuild)
     AddFan(scene, 2);
     AddFan(scene, 2); // Add must not throw into the plug-in
     EXPECT_THROW(collector.Finish(), std::runtime_error);
+}
+
+TEST(SceneCollector, AStreamThatFailsFailsTheCollectionNotTheBuild)
+{
+    standin::Scene scene;
+    MeshRecorder failing;
+    failing.fail = true;
+    SceneCollector collector(nullptr, true, &failing);
+    scene.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
+    AddMixedMeshes(scene); // Add must not throw into the plug-in
+    try {
+        collector.Finish();
+        ADD_FAILURE() << "the stream's failure was lost";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "the disk is full");
+    }
 }
 
 TEST(CollectScene, VerticesComeCheckedAndBoundedSoWritersNeedNotReadThemAgain)

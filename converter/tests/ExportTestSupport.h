@@ -26,7 +26,7 @@ protected:
     {
         OutputFiles files;
         const WriteOptions options{output.Path() + "/" + name, copyTextures, keepDds, &cache};
-        FormatInfo(format).write(exported, options, files, warnings);
+        WriteScene(*FormatInfo(format).open(options, files), exported, warnings);
         files.Commit();
         return options.outputPath;
     }

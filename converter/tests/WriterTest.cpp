@@ -21,9 +21,11 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <utility>
 
 using modelwriter::MeshSpec;
 using nlohmann::json;
@@ -320,6 +322,63 @@ TEST_F(TextureTest, AGlbCopiedAloneCarriesEachTextureAsItsMaterialUsesIt)
         const json& view = read.root.at("bufferViews").at(image.at("bufferView").get<size_t>());
         ExpectPixels(read.bin.substr(view.at("byteOffset"), view.at("byteLength")), name);
     }
+}
+
+// Written as brennic-import writes a large model while the plug-in builds it: after Expect,
+// each mesh as it comes.
+std::string WriteStreamed(const ExportScene& exported, OutputFormat format, const std::string& path,
+                          size_t expectedMeshes, TextureCache& cache, std::vector<std::string>& warnings)
+{
+    OutputFiles files;
+    WriteOptions options{path, false, false, &cache};
+    options.streamGlb = true;
+    const std::unique_ptr<SceneWriter> writer = FormatInfo(format).open(options, files);
+    writer->Expect(expectedMeshes, 0);
+    WriteScene(*writer, exported, warnings);
+    files.Commit();
+    return path;
+}
+
+TEST_F(TextureTest, MeshesWrittenAsTheyComeMakeTheFilesWrittenWhole)
+{
+    std::vector<MeshSpec> plain;
+    for (int m = 0; m < 24; ++m) // a JSON larger than the least room a .glb leaves it
+        plain.push_back(Triangle("plain" + std::to_string(m), "plain"));
+    ExportScene exported = BuildAlphaCases(plain);
+    ExportMesh& broken = exported.meshes[4]; // repaired on the way out
+    broken.vertices[1].position[0] = std::nanf("");
+    broken.facts = {};
+
+    const std::string wholeGlb = Write(exported, OutputFormat::Glb, "whole.glb");
+    const std::vector<std::string> wholeWarnings = std::exchange(warnings, {});
+    ASSERT_EQ(wholeWarnings.size(), 2u) << "the missing texture, the repair";
+    // With room for the JSON, and then with too little: that file is written again, exactly sized.
+    for (const size_t expected : {exported.meshes.size(), size_t(0)}) {
+        SCOPED_TRACE(expected);
+        const std::string path = output.Path() + "/streamed" + std::to_string(expected) + ".glb";
+        WriteStreamed(exported, OutputFormat::Glb, path, expected, textures, warnings);
+        EXPECT_EQ(std::exchange(warnings, {}), wholeWarnings);
+        ExpectValid({path});
+        const Glb streamed(path), whole(wholeGlb);
+        EXPECT_EQ(streamed.root, whole.root);
+        EXPECT_EQ(streamed.bin, whole.bin);
+        const std::string bytes = ReadText(path);
+        uint32_t jsonChunk = 0;
+        std::memcpy(&jsonChunk, &bytes.at(12), 4);
+        if (expected)
+            EXPECT_EQ((28 + jsonChunk) % 4096, 0u) << "the buffer starts on a page, the JSON padded with spaces";
+        else
+            EXPECT_EQ(bytes, ReadText(wholeGlb));
+    }
+
+    // The same name in two folders, so that the files name the same textures.
+    const std::string wholeGltf = Write(exported, OutputFormat::Gltf, "whole/model.gltf");
+    warnings.clear();
+    const std::string streamedGltf = output.Path() + "/streamed/model.gltf";
+    WriteStreamed(exported, OutputFormat::Gltf, streamedGltf, 1, textures, warnings);
+    EXPECT_EQ(warnings, wholeWarnings);
+    EXPECT_EQ(ReadText(streamedGltf), ReadText(wholeGltf));
+    EXPECT_EQ(ReadText(output.Path() + "/streamed/model.bin"), ReadText(output.Path() + "/whole/model.bin"));
 }
 
 TEST_F(TextureTest, PngsBesideAGltfOrAnObjServeTheirMaterialsAsTheirAlphaSays)
@@ -659,10 +718,10 @@ TEST_F(WriterTest, AMeshOfMoreVerticesThan16BitsCanCountGetsValid32BitIndices)
     EXPECT_TRUE(std::equal(values.begin(), values.end(), mesh.indices.begin(), mesh.indices.end()));
 }
 
-TEST_F(WriterTest, ALargeScenesMeshesCheckedOnTwoThreadsComeOutInOrder)
+TEST_F(WriterTest, RepairedMeshesComeOutInOrderWithTheirBounds)
 {
-    // Meshes of different sizes, enough vertices for a second checking thread, each with one
-    // vertex that is not a finite number.
+    // Meshes of different sizes, some past 16-bit indices, each with one vertex that is not a
+    // finite number.
     ExportScene many = TexturedTriangle("none.dds");
     many.textures.clear();
     many.materials[0].texture = -1;

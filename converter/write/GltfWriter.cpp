@@ -1,12 +1,12 @@
 // glTF 2.0: one node per mesh, with one primitive each. A primitive's vertex attributes are
-// interleaved in one view and its indices are in another, all in one buffer that is streamed to
-// the file.
+// interleaved in one view and its indices are in another, all in one buffer: the meshes' views
+// first, in order, then the images. Each mesh's views are written as the mesh comes, while the
+// next one is built; the JSON, which names every view, is written at the end.
 
 // Each texture's image is the PNG made from the .dds, which any viewer reads: inside a .glb, or
 // beside a .gltf. On request the .dds itself is offered too, through MSFT_texture_dds, to viewers
 // that support it. A texture that gave no PNG is left out, and its material's extras say what it
 // wanted.
-#include "SharedWork.h"
 #include "TextureLayout.h"
 #include "WritableVertices.h"
 #include "Writers.h"
@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -49,15 +50,12 @@ std::string UriReference(const std::string& path)
 }
 
 class GltfBuilder {
-    struct MeshFill;
-
     // Where a view's bytes come from when the buffer is written: bytes as they lie, indices
-    // narrowed to 16 bits, a mesh's vertices once checked (interleaved as ExportVertex is), or
-    // an image waiting in the spill file.
+    // narrowed to 16 bits, or an image waiting in the spill file. A mesh's arrays stay where
+    // they are when the scene that holds it moves.
     struct Source {
         const void* bytes = nullptr;
-        const std::vector<uint32_t>* narrowed = nullptr;
-        const MeshFill* fill = nullptr;
+        const uint32_t* narrowed = nullptr;
         const SpillFile* spill = nullptr;
         SpillSpan span;
     };
@@ -118,19 +116,23 @@ public:
     }
 
     // The mesh's primitive: its vertices in one view, their attributes interleaved as
-    // ExportVertex holds them (so they are written from it as they are), and its indices.
-    json Primitive(const ExportMesh& mesh)
+    // ExportVertex holds them (so they are written from it as they are, or from a repaired
+    // copy: what was repaired goes to `warnings`), and its indices.
+    json Primitive(const ExportMesh& mesh, std::vector<std::string>& warnings)
     {
         static_assert(sizeof(ExportVertex) == 32, "an ExportVertex is its three attributes, unpadded");
         const size_t count = mesh.vertices.size();
-        fills.push_back(std::make_unique<MeshFill>());
-        MeshFill& fill = *fills.back();
-        fill.mesh = &mesh;
+        const bool checked = mesh.facts.allWritable; // as they were made
+        const std::vector<ExportVertex>& writable =
+            checked ? mesh.vertices : writable::Vertices(mesh, repaired.emplace_back(), warnings);
+        const VertexFacts bounds = checked ? mesh.facts : VertexFacts::Of(writable);
         Source vertices;
-        vertices.fill = &fill;
+        vertices.bytes = writable.data();
         const size_t vertexView = View(count * sizeof(ExportVertex), arrayBuffer, vertices, sizeof(ExportVertex));
-        const size_t position = fill.positionAccessor =
-            Accessor(vertexView, offsetof(ExportVertex, position), floatComponent, count, "VEC3");
+        const size_t position = Accessor(vertexView, offsetof(ExportVertex, position), floatComponent, count, "VEC3");
+        json& positions = root["accessors"][position];
+        positions["min"] = {bounds.low[0], bounds.low[1], bounds.low[2]};
+        positions["max"] = {bounds.high[0], bounds.high[1], bounds.high[2]};
         const size_t normal = Accessor(vertexView, offsetof(ExportVertex, normal), floatComponent, count, "VEC3");
         const size_t texCoord = Accessor(vertexView, offsetof(ExportVertex, texCoord), floatComponent, count, "VEC2");
 
@@ -138,7 +140,7 @@ public:
         const bool narrow = count <= 65535;
         Source indexSource;
         if (narrow)
-            indexSource.narrowed = &mesh.indices;
+            indexSource.narrowed = mesh.indices.data();
         else
             indexSource.bytes = mesh.indices.data();
         const size_t indexView = View(mesh.indices.size() * (narrow ? 2 : 4), elementArrayBuffer, indexSource);
@@ -153,41 +155,24 @@ public:
         return primitive;
     }
 
-    // Checks every primitive's vertices, repairing a copy where needed (a large scene's meshes
-    // on two threads), and gives each position accessor its bounds. Warnings come in mesh order.
-    void CheckMeshes(std::vector<std::string>& warnings)
-    {
-        size_t vertices = 0;
-        for (const auto& fill : fills)
-            vertices += fill->mesh->facts.allWritable ? 0 : fill->mesh->vertices.size();
-        ForEachShared(fills.size(), vertices >= sharedVertices, [&](size_t i) { Check(*fills[i]); });
-        for (const auto& fill : fills) {
-            json& accessor = root["accessors"][fill->positionAccessor];
-            accessor["min"] = {fill->low[0], fill->low[1], fill->low[2]};
-            accessor["max"] = {fill->high[0], fill->high[1], fill->high[2]};
-            warnings.insert(warnings.end(), fill->warnings.begin(), fill->warnings.end());
-        }
-    }
-
-    // The buffer's bytes, view after view, straight from where they lie: nothing the size of
-    // the buffer is held in memory.
-    void WriteBin(OutputFile& file) const
+    // The buffer's views from the `from`th on, straight from where their bytes lie: nothing the
+    // size of the buffer is held in memory. Returns the number of views written in all.
+    size_t WriteViews(OutputFile& file, size_t from) const
     {
         static const char zeros[4] = {};
         std::vector<uint16_t> narrowed;
-        size_t at = 0;
-        for (const Part& part : parts) {
+        size_t at = from == 0 ? 0 : parts[from - 1].offset + parts[from - 1].size;
+        for (size_t p = from; p < parts.size(); ++p) {
+            const Part& part = parts[p];
             file.Write(zeros, part.offset - at);
             if (part.source.narrowed) {
-                const std::vector<uint32_t>& indices = *part.source.narrowed;
+                const uint32_t* const indices = part.source.narrowed;
+                const size_t count = part.size / 2;
                 constexpr size_t step = 1 << 19; // a megabyte of 16-bit indices at a time
-                for (size_t from = 0; from < indices.size(); from += step) {
-                    narrowed.assign(indices.begin() + ptrdiff_t(from),
-                                    indices.begin() + ptrdiff_t(std::min(indices.size(), from + step)));
+                for (size_t first = 0; first < count; first += step) {
+                    narrowed.assign(indices + first, indices + std::min(count, first + step));
                     file.Write(narrowed.data(), narrowed.size() * 2);
                 }
-            } else if (part.source.fill) {
-                file.Write(part.source.fill->vertices->data(), part.size);
             } else if (part.source.spill) {
                 part.source.spill->CopyTo(part.source.span, file);
             } else {
@@ -195,38 +180,17 @@ public:
             }
             at = part.offset + part.size;
         }
+        return parts.size();
     }
 
 private:
-    // Below this many vertices in all, a second thread costs more than it saves.
-    static constexpr size_t sharedVertices = 1 << 18;
-
-    // A primitive's vertices as they are written: the mesh's own, or a repaired copy.
-    struct MeshFill {
-        const ExportMesh* mesh = nullptr;
-        const std::vector<ExportVertex>* vertices = nullptr; // set by Check
-        std::vector<ExportVertex> repaired;
-        size_t positionAccessor = 0;
-        float low[3] = {0, 0, 0}, high[3] = {0, 0, 0}; // the positions' bounds
-        std::vector<std::string> warnings;
-    };
-
     struct Part {
         size_t offset, size;
         Source source;
     };
 
-    static void Check(MeshFill& fill)
-    {
-        const bool checked = fill.mesh->facts.allWritable; // as they were made
-        fill.vertices = checked ? &fill.mesh->vertices : &writable::Vertices(*fill.mesh, fill.repaired, fill.warnings);
-        const VertexFacts bounds = checked ? fill.mesh->facts : VertexFacts::Of(*fill.vertices);
-        std::copy_n(bounds.low, 3, fill.low);
-        std::copy_n(bounds.high, 3, fill.high);
-    }
-
-    std::vector<std::unique_ptr<MeshFill>> fills; // each where its view's Source points
-    std::vector<Part> parts;                      // in the order of their views
+    std::deque<std::vector<ExportVertex>> repaired; // a mesh's vertices made writable, where they were not
+    std::vector<Part> parts;                        // in the order of their views
     size_t binSize = 0;
     std::map<std::string, size_t> imagesByUri;
     std::map<uint64_t, size_t> imagesBySpan; // by offset in the spill file
@@ -241,53 +205,82 @@ const char* AlphaMode(TextureAlpha alpha)
     }
 }
 
-// Writes the header, JSON chunk and BIN chunk, streaming the buffer from where its bytes lie.
-void WriteGlb(OutputFile& file, const std::string& text, const GltfBuilder& gltf)
+uint64_t Padded(uint64_t size)
 {
-    const size_t binSize = gltf.BinSize();
-    const auto padded = [](size_t size) { return (size + 3) & ~size_t(3); };
-    const uint64_t total = 12 + 8 + padded(text.size()) + (binSize ? 8 + padded(binSize) : 0);
-    if (total > UINT32_MAX)
-        throw std::runtime_error("the scene is too large for a .glb file (4 GiB at most); write .gltf instead");
-    const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(padded(text.size())),
-                                0x4E4F534A /* JSON */};
-    const uint32_t binHeader[2] = {uint32_t(padded(binSize)), 0x004E4942 /* BIN */};
-    const char spaces[3] = {' ', ' ', ' '}, zeros[3] = {0, 0, 0};
-
-    file.Write(header, sizeof header);
-    file.Write(text.data(), text.size());
-    file.Write(spaces, padded(text.size()) - text.size());
-    if (binSize) {
-        file.Write(binHeader, sizeof binHeader);
-        gltf.WriteBin(file);
-        file.Write(zeros, padded(binSize) - binSize);
-    }
-    file.Close();
+    return (size + 3) & ~uint64_t(3);
 }
 
-} // namespace
+class GltfWriter final : public SceneWriter {
+public:
+    GltfWriter(const WriteOptions& writeOptions, bool glb, OutputFiles& outputs)
+        : options(writeOptions), binary(glb), files(outputs)
+    {
+        gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
+    }
 
-void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
-               std::vector<std::string>& warnings)
+    // Opens the file the buffer streams into: the .bin, or the .glb past room for its JSON.
+    void Expect(size_t meshes, size_t nameBytes) override
+    {
+        if (streamed || (binary && !options.streamGlb))
+            return;
+        streamed = &files.Create(binary ? options.outputPath : BinPath());
+        if (binary) {
+            bufferStart = JsonRoom(meshes, nameBytes);
+            streamed->Seek(bufferStart);
+        }
+    }
+
+    // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
+    void Take(const ExportMesh& mesh) override
+    {
+        json node = {{"name", mesh.name}};
+        if (!mesh.indices.empty() && !mesh.vertices.empty())
+            node["mesh"] = gltf.Push(
+                "meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh, meshWarnings)})}});
+        sceneNodes.push_back(gltf.Push("nodes", std::move(node)));
+        // A .glb past 4 GiB fails at the end; its bytes need not fill the disk before then.
+        if (streamed && !(binary && bufferStart + gltf.BinSize() > UINT32_MAX))
+            viewsWritten = gltf.WriteViews(*streamed, viewsWritten);
+    }
+
+    void Finish(const ExportScene& scene, std::vector<std::string>& warnings) override;
+
+private:
+    std::string BinPath() const { return fs::path(options.outputPath).replace_extension(".bin").string(); }
+    void WriteGlb(OutputFile& file, const std::string& text);
+
+    // Room for the header and JSON chunk ahead of a streamed buffer, in whole 4 KiB pages so the
+    // buffer starts on one. A mesh adds its node, mesh, four accessors, two views, and perhaps
+    // a material, texture and image: under 1.5 KiB with its names; each name byte may be escaped
+    // and appear several times. A JSON that outgrows the room is written again, exactly sized.
+    static uint64_t JsonRoom(size_t meshes, size_t nameBytes)
+    {
+        const uint64_t room = 28 + 8192 + uint64_t(meshes) * 1536 + uint64_t(nameBytes) * 12;
+        return (room + 4095) & ~uint64_t(4095);
+    }
+
+    const WriteOptions options;
+    const bool binary;
+    OutputFiles& files;
+    GltfBuilder gltf;
+    json sceneNodes = json::array();
+    std::vector<std::string> meshWarnings; // after the textures' warnings, as a reader meets them
+    OutputFile* streamed = nullptr;        // where the buffer goes as meshes come, once Expect opened it
+    uint64_t bufferStart = 0;              // where the buffer starts in that file
+    size_t viewsWritten = 0;               // of the buffer's views, to that file
+};
+
+void GltfWriter::Finish(const ExportScene& scene, std::vector<std::string>& warnings)
 {
+    // A file opened while the import ran was checked against what it had read by then.
+    if (streamed)
+        files.CheckOutput(binary ? options.outputPath : BinPath());
     // A .glb's images wait on disk past their first megabyte, not in memory, until its buffer is written.
     SpillFile spill(options.outputPath);
     const std::vector<TextureReference> textures =
         PrepareTextures(scene, options, binary ? &spill : nullptr, files, warnings);
+    warnings.insert(warnings.end(), meshWarnings.begin(), meshWarnings.end());
 
-    GltfBuilder gltf;
-    gltf.root["asset"] = {{"version", "2.0"}, {"generator", "brennic-import"}};
-
-    // A mesh without triangles keeps its node, without a mesh: glTF has no empty meshes.
-    json sceneNodes = json::array();
-    for (const ExportMesh& mesh : scene.meshes) {
-        json node = {{"name", mesh.name}};
-        if (!mesh.indices.empty() && !mesh.vertices.empty())
-            node["mesh"] =
-                gltf.Push("meshes", {{"name", mesh.name}, {"primitives", json::array({gltf.Primitive(mesh)})}});
-        sceneNodes.push_back(gltf.Push("nodes", std::move(node)));
-    }
-    gltf.CheckMeshes(warnings);
     json& sceneEntry = gltf.root["scenes"][0] = json::object();
     if (!sceneNodes.empty())
         sceneEntry["nodes"] = std::move(sceneNodes);
@@ -341,14 +334,12 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
         gltf.Push("materials", std::move(entry));
     }
 
-    const fs::path output(options.outputPath);
     if (gltf.BinSize()) {
         json buffer = {{"byteLength", gltf.BinSize()}};
         if (!binary) {
-            const fs::path binPath = fs::path(output).replace_extension(".bin");
-            buffer["uri"] = UriReference(binPath.filename().string());
-            OutputFile& binFile = files.Create(binPath.string());
-            gltf.WriteBin(binFile);
+            buffer["uri"] = UriReference(fs::path(BinPath()).filename().string());
+            OutputFile& binFile = streamed ? *streamed : files.Create(BinPath());
+            gltf.WriteViews(binFile, viewsWritten);
             binFile.Close();
         }
         gltf.Push("buffers", std::move(buffer));
@@ -357,7 +348,54 @@ void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binar
     // Names are the game's raw bytes: bytes that are not valid UTF-8 become U+FFFD instead of failing the dump.
     const std::string text = gltf.root.dump(binary ? -1 : 1, '\t', false, json::error_handler_t::replace);
     if (binary)
-        WriteGlb(files.Create(options.outputPath), text, gltf);
+        WriteGlb(streamed ? *streamed : files.Create(options.outputPath), text);
     else
         files.Write(options.outputPath, text.data(), text.size());
+}
+
+// The header, JSON chunk and BIN chunk. A streamed buffer stays where it is when the JSON fits
+// the room before it, padded with spaces to fill it; otherwise the file is written again from
+// its start, as an unstreamed one is.
+void GltfWriter::WriteGlb(OutputFile& file, const std::string& text)
+{
+    const uint64_t binSize = gltf.BinSize();
+    const bool inPlace = streamed && binSize && 28 + Padded(text.size()) <= bufferStart;
+    const uint64_t jsonChunk = inPlace ? bufferStart - 28 : Padded(text.size());
+    const uint64_t total = 12 + 8 + jsonChunk + (binSize ? 8 + Padded(binSize) : 0);
+    if (total > UINT32_MAX)
+        throw std::runtime_error("the scene is too large for a .glb file (4 GiB at most); write .gltf instead");
+    const uint32_t header[5] = {0x46546C67 /* glTF */, 2, uint32_t(total), uint32_t(jsonChunk), 0x4E4F534A /* JSON */};
+    const uint32_t binHeader[2] = {uint32_t(Padded(binSize)), 0x004E4942 /* BIN */};
+    static const char zeros[3] = {0, 0, 0};
+
+    if (inPlace) {
+        gltf.WriteViews(file, viewsWritten); // the images
+        file.Write(zeros, Padded(binSize) - binSize);
+        file.Seek(0);
+    } else if (streamed) {
+        file.Seek(0);
+    }
+    file.Write(header, sizeof header);
+    file.Write(text.data(), text.size());
+    for (uint64_t spaces = jsonChunk - text.size(); spaces > 0;) {
+        static const std::string blank(4096, ' ');
+        const size_t step = size_t(std::min<uint64_t>(spaces, blank.size()));
+        file.Write(blank.data(), step);
+        spaces -= step;
+    }
+    if (binSize) {
+        file.Write(binHeader, sizeof binHeader);
+        if (!inPlace) {
+            gltf.WriteViews(file, 0);
+            file.Write(zeros, Padded(binSize) - binSize);
+        }
+    }
+    file.Close();
+}
+
+} // namespace
+
+std::unique_ptr<SceneWriter> OpenGltf(const WriteOptions& options, bool binary, OutputFiles& files)
+{
+    return std::make_unique<GltfWriter>(options, binary, files);
 }

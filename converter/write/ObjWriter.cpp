@@ -30,10 +30,17 @@ std::string CommentText(std::string text)
     return text;
 }
 
-} // namespace
+class ObjWriter final : public SceneWriter {
+public:
+    ObjWriter(const WriteOptions& writeOptions, OutputFiles& outputs) : options(writeOptions), files(outputs) {}
+    void Finish(const ExportScene& scene, std::vector<std::string>& warnings) override;
 
-void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-              std::vector<std::string>& warnings)
+private:
+    const WriteOptions options;
+    OutputFiles& files;
+};
+
+void ObjWriter::Finish(const ExportScene& scene, std::vector<std::string>& warnings)
 {
     const std::vector<TextureReference> textures = PrepareTextures(scene, options, nullptr, files, warnings);
 
@@ -104,4 +111,11 @@ void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles
         firstVertex += vertices.size();
     }
     obj.Close();
+}
+
+} // namespace
+
+std::unique_ptr<SceneWriter> OpenObj(const WriteOptions& options, OutputFiles& files)
+{
+    return std::make_unique<ObjWriter>(options, files);
 }

@@ -4,24 +4,41 @@
 
 namespace {
 
-void WriteGlb(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-              std::vector<std::string>& warnings)
+std::unique_ptr<SceneWriter> OpenGlb(const WriteOptions& options, OutputFiles& files)
 {
-    WriteGltf(scene, options, true, files, warnings);
+    return OpenGltf(options, true, files);
 }
 
-void WriteGltfWithBin(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-                      std::vector<std::string>& warnings)
+std::unique_ptr<SceneWriter> OpenGltfWithBin(const WriteOptions& options, OutputFiles& files)
 {
-    WriteGltf(scene, options, false, files, warnings);
+    return OpenGltf(options, false, files);
 }
 
 } // namespace
 
+void WriteScene(SceneWriter& writer, const ExportScene& scene, std::vector<std::string>& warnings)
+{
+    for (const ExportMesh& mesh : scene.meshes)
+        writer.Take(mesh);
+    writer.Finish(scene, warnings);
+}
+
+void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
+               std::vector<std::string>& warnings)
+{
+    WriteScene(*OpenGltf(options, binary, files), scene, warnings);
+}
+
+void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
+              std::vector<std::string>& warnings)
+{
+    WriteScene(*OpenObj(options, files), scene, warnings);
+}
+
 const OutputFormatInfo outputFormats[3] = {
-    {OutputFormat::Glb, "glb", ".glb", WriteGlb, true},
-    {OutputFormat::Gltf, "gltf", ".gltf", WriteGltfWithBin, false},
-    {OutputFormat::Obj, "obj", ".obj", WriteObj, false},
+    {OutputFormat::Glb, "glb", ".glb", OpenGlb},
+    {OutputFormat::Gltf, "gltf", ".gltf", OpenGltfWithBin},
+    {OutputFormat::Obj, "obj", ".obj", OpenObj},
 };
 
 const OutputFormatInfo& FormatInfo(OutputFormat format)

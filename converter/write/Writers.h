@@ -5,6 +5,7 @@
 #include "ExportScene.h"
 #include "OutputFiles.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,10 +18,30 @@ struct WriteOptions {
     bool copyTextures = false;        // copy each .dds beside the output (a .gltf with keepDds refers to the copy)
     bool keepDds = false;             // glTF: also offer the .dds through MSFT_texture_dds
     TextureCache* textures = nullptr; // shared by the outputs of a batch; null: a cache for this output alone
+    // A .glb's buffer is written as its meshes come, after room for the JSON reckoned from what
+    // the load expects; the JSON chunk is then padded with spaces to fill that room. Otherwise
+    // the whole file is written at the end, exactly sized.
+    bool streamGlb = false;
 };
 
+// A format's writer: it takes the scene's meshes as they are made, then the whole scene. Once
+// Expect has been called, glTF writes each mesh's bytes as it takes the mesh; OBJ, whose
+// names depend on the whole scene, writes everything at the end.
 // Each writer adds its files to `files` (the main file last) and appends what the user should
 // know (a missing texture, say) to `warnings`. Failures throw std::runtime_error.
+class SceneWriter : public MeshStream {
+public:
+    void Expect(size_t, size_t) override {}
+    void Take(const ExportMesh&) override {}
+    // Writes the rest. `scene` holds the meshes Take was given, in the same order.
+    virtual void Finish(const ExportScene& scene, std::vector<std::string>& warnings) = 0;
+};
+
+std::unique_ptr<SceneWriter> OpenGltf(const WriteOptions& options, bool binary, OutputFiles& files);
+std::unique_ptr<SceneWriter> OpenObj(const WriteOptions& options, OutputFiles& files);
+
+// Writes a finished scene: each mesh through Take, then Finish.
+void WriteScene(SceneWriter& writer, const ExportScene& scene, std::vector<std::string>& warnings);
 void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
                std::vector<std::string>& warnings);
 void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
@@ -32,9 +53,7 @@ struct OutputFormatInfo {
     OutputFormat format;
     const char* name;
     const char* extension; // lower case, with its dot
-    void (*write)(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-                  std::vector<std::string>& warnings);
-    bool oneFile; // holds the images too: about as large as the model, so its file is made ready ahead
+    std::unique_ptr<SceneWriter> (*open)(const WriteOptions& options, OutputFiles& files);
 };
 extern const OutputFormatInfo outputFormats[3];
 
