@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -184,32 +185,41 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     std::vector<std::string> warnings;
     const std::string hostPath = ToHostPath(content->model);
+    const bool binary = !(parts.flags & fuzzconvert::separateGltf);
+    const bool streamed = parts.flags & fuzzconvert::streamed;
+    const std::string stem = content->output + "/out";
+    WriteOptions options;
+    options.keepDds = parts.flags & fuzzconvert::keepDds;
+    options.copyTextures = parts.flags & fuzzconvert::copyTextures;
+    options.outputPath = stem + (binary ? ".glb" : ".gltf");
+    options.streamGlb = streamed;
+    OutputFiles files;
+    const std::unique_ptr<SceneWriter> gltf = OpenGltf(options, binary, files);
+    if (streamed)
+        gltf->Expect(1, 0); // the least room, so that a larger JSON has the file written again
     ExportScene exported;
     {
         standin::Scene scene;
+        SceneCollector collector(nullptr, true, streamed ? gltf.get() : nullptr);
+        scene.SetNodeObserver([&collector](standin::Node& node) { collector.Add(node); });
         CBrennicModel::SetLoadObserver(&ObserveLoad, &warnings);
         const ImportOutcome outcome = content->driver->Import(hostPath, parts.flags & fuzzconvert::includeLods, scene);
         CBrennicModel::SetLoadObserver(nullptr, nullptr);
         if (outcome.result != 1)
             return 0;
-        exported = CollectScene(scene);
+        exported = collector.Finish();
     }
     for (const ExportTexture& texture : exported.textures)
         if (OutsideContentFolder(texture.path, ContentRootOf(hostPath)))
             warnings.push_back("texture " + NormalPath(texture.path) + " is outside the content folder");
 
-    WriteOptions options;
-    options.keepDds = parts.flags & fuzzconvert::keepDds;
-    options.copyTextures = parts.flags & fuzzconvert::copyTextures;
-    const std::string stem = content->output + "/out";
-    {
-        OutputFiles files;
-        options.outputPath = stem + (parts.flags & fuzzconvert::separateGltf ? ".gltf" : ".glb");
-        WriteGltf(exported, options, !(parts.flags & fuzzconvert::separateGltf), files, warnings);
-        options.outputPath = stem + ".obj";
-        WriteObj(exported, options, files, warnings);
-        files.Commit();
-    }
+    if (!streamed)
+        for (const ExportMesh& mesh : exported.meshes)
+            gltf->Take(mesh);
+    gltf->Finish(exported, warnings);
+    options.outputPath = stem + ".obj";
+    WriteObj(exported, options, files, warnings);
+    files.Commit();
     if (!(parts.flags & fuzzconvert::separateGltf))
         CheckGlb(stem + ".glb", exported.meshes.size());
     else

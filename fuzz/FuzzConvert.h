@@ -15,7 +15,8 @@ namespace fuzzconvert {
 inline const char modelName[] = "fuzz";
 inline const char textureName[] = "fuzz_tex";
 
-enum Flag : uint8_t { includeLods = 1, keepDds = 2, copyTextures = 4, separateGltf = 8 };
+// streamed: the glTF writer takes each mesh as it is collected, with a .glb's JSON given little room.
+enum Flag : uint8_t { includeLods = 1, keepDds = 2, copyTextures = 4, separateGltf = 8, streamed = 16 };
 
 struct Parts {
     uint8_t flags = 0;

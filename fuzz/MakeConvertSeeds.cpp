@@ -82,6 +82,17 @@ int main(int argc, char** argv)
         {"bc7-keep-dds", Join(fuzzconvert::keepDds, oneMesh, Encoded(DdsEncoding::BC7))},
         {"bc4-copy", Join(fuzzconvert::copyTextures, oneMesh, Encoded(DdsEncoding::BC4, true))},
         {"bc5", Join(0, oneMesh, Encoded(DdsEncoding::BC5))},
+        {"bc5-streamed", Join(fuzzconvert::streamed, oneMesh, Encoded(DdsEncoding::BC5))},
+        // More meshes than the least room for a .glb's JSON holds: the file is written again.
+        {"many-streamed", Join(
+                              fuzzconvert::streamed,
+                              [] {
+                                  std::vector<MeshSpec> meshes;
+                                  for (int m = 0; m < 16; ++m)
+                                      meshes.push_back(Textured("mesh" + std::to_string(m)));
+                                  return Model(meshes);
+                              }(),
+                              Encoded(DdsEncoding::BC1))},
         {"a8r8g8b8", Join(0, oneMesh, Encoded(DdsEncoding::A8R8G8B8))},
         {"r5g6b5-gltf-keep",
          Join(fuzzconvert::separateGltf | fuzzconvert::keepDds, oneMesh, Encoded(DdsEncoding::R5G6B5))},
