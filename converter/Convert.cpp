@@ -5,9 +5,18 @@
 #include "OutputFiles.h"
 #include "Printable.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
 #include <sys/stat.h>
+
+namespace {
+
+// From this input size on, a .glb's buffer is written as its meshes come (its JSON chunk padded
+// to the room left for it); a smaller one is written whole at the end, exactly sized.
+constexpr uint64_t streamedGlbBytes = 8 << 20;
+
+} // namespace
 
 Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& options, TextureCache& textures,
                   std::vector<std::string>& warnings)
@@ -29,7 +38,7 @@ Converted Convert(PluginDriver& driver, const Job& job, const ConvertOptions& op
     writeOptions.copyTextures = options.copyTextures;
     writeOptions.keepDds = options.keepDds;
     writeOptions.textures = &textures;
-    writeOptions.streamGlb = inputBytes >= largeInputBytes; // a small file is written whole, exactly sized
+    writeOptions.streamGlb = inputBytes >= streamedGlbBytes;
     const std::unique_ptr<SceneWriter> writer = job.format->open(writeOptions, files);
     ImportOptions importOptions;
     importOptions.includeLods = options.includeLods;

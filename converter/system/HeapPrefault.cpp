@@ -22,7 +22,7 @@ constexpr uint64_t mostBytes = uint64_t(768) << 20;
 HeapPrefault::HeapPrefault(uint64_t inputBytes)
 {
 #ifdef MADV_POPULATE_WRITE
-    if (inputBytes < largeInputBytes)
+    if (inputBytes < prefaultInputBytes)
         return;
     const long page = sysconf(_SC_PAGESIZE);
     const uint64_t physical = uint64_t(sysconf(_SC_PHYS_PAGES)) * uint64_t(page > 0 ? page : 4096);
