@@ -213,14 +213,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (OutsideContentFolder(texture.path, ContentRootOf(hostPath)))
             warnings.push_back("texture " + NormalPath(texture.path) + " is outside the content folder");
 
-    if (!streamed)
-        for (const ExportMesh& mesh : exported.meshes)
-            gltf->Take(mesh);
-    gltf->Finish(exported, warnings);
+    if (streamed)
+        gltf->Finish(exported, warnings); // its meshes went to it as they were collected
+    else
+        WriteScene(*gltf, exported, warnings);
     options.outputPath = stem + ".obj";
-    WriteObj(exported, options, files, warnings);
+    WriteScene(*OpenObj(options, files), exported, warnings);
     files.Commit();
-    if (!(parts.flags & fuzzconvert::separateGltf))
+    if (binary)
         CheckGlb(stem + ".glb", exported.meshes.size());
     else
         Check(nlohmann::json::accept(ReadText(stem + ".gltf")));

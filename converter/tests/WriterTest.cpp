@@ -515,7 +515,7 @@ TEST_F(WriterTest, CopiedTexturesOfOneNameAreNamedByTheirBytesWhateverTheOrderOr
     for (size_t i = 0; i < std::size(reversed); ++i) {
         OutputFiles files;
         const WriteOptions options{elsewhere.Path() + "/" + std::to_string(i) + ".obj", true, false, &otherWorker};
-        WriteObj(TexturedTriangle(reversed[i]), options, files, warnings);
+        WriteScene(*OpenObj(options, files), TexturedTriangle(reversed[i]), warnings);
         files.Commit();
     }
     ASSERT_EQ(CopiesOf(elsewhere.Path(), "crate.512"), copies);

@@ -23,18 +23,6 @@ void WriteScene(SceneWriter& writer, const ExportScene& scene, std::vector<std::
     writer.Finish(scene, warnings);
 }
 
-void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
-               std::vector<std::string>& warnings)
-{
-    WriteScene(*OpenGltf(options, binary, files), scene, warnings);
-}
-
-void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-              std::vector<std::string>& warnings)
-{
-    WriteScene(*OpenObj(options, files), scene, warnings);
-}
-
 const OutputFormatInfo outputFormats[3] = {
     {OutputFormat::Glb, "glb", ".glb", OpenGlb},
     {OutputFormat::Gltf, "gltf", ".gltf", OpenGltfWithBin},

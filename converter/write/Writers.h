@@ -42,10 +42,6 @@ std::unique_ptr<SceneWriter> OpenObj(const WriteOptions& options, OutputFiles& f
 
 // Writes a finished scene: each mesh through Take, then Finish.
 void WriteScene(SceneWriter& writer, const ExportScene& scene, std::vector<std::string>& warnings);
-void WriteGltf(const ExportScene& scene, const WriteOptions& options, bool binary, OutputFiles& files,
-               std::vector<std::string>& warnings);
-void WriteObj(const ExportScene& scene, const WriteOptions& options, OutputFiles& files,
-              std::vector<std::string>& warnings);
 
 // The output formats, the default first: what --format takes, the extension that names each,
 // and its writer.
