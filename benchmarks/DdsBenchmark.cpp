@@ -65,9 +65,10 @@ void EncodePng(benchmark::State& state)
 {
     const dds::Image image = TexturePicture();
     const bool withAlpha = state.range(0) != 0;
+    const auto threads = unsigned(state.range(1));
     size_t bytes = 0;
     for (auto _ : state)
-        bytes = dds::EncodePng(image, withAlpha).size();
+        bytes = dds::EncodePng(image, withAlpha, threads).size();
     state.counters["MiB"] = double(bytes) / (1 << 20);
     state.SetItemsProcessed(state.iterations() * int64_t{side} * side);
 }
@@ -75,7 +76,11 @@ void EncodePng(benchmark::State& state)
 BENCHMARK(DecodeDxt1)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeBc7)->Unit(benchmark::kMillisecond);
 BENCHMARK(DecodeA8R8G8B8)->Unit(benchmark::kMillisecond);
-BENCHMARK(EncodePng)->ArgName("alpha")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodePng)
+    ->ArgNames({"alpha", "threads"})
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -9,7 +9,9 @@
 // Figures (release, -j 1, these BC1 textures), .glb. Before PNGs were written straight to their
 // files or to a .glb's spill file, with the cache keeping 1 GiB: one model 123 MB, the folder of 50
 // 1.24 GB, one model naming 50 1.50 GB. After: 122 to 123 MB in each case, .glb and .gltf,
-// and the larger of two workers on the folder 122 MB.
+// and the larger of two workers on the folder 122 MB. With each PNG deflated in bands on both
+// cores, each band written into the PNG as it is done: 104 to 107 MB in each case, and the one
+// model in 0.50 s instead of 0.97.
 
 #include "BenchmarkSupport.h"
 #include "DdsWriter.h"

@@ -119,7 +119,7 @@ constexpr size_t ddsHeaderBytes = 4 + 124 + 20;
 // `problem` for bytes we cannot read as DDS. The bytes are released once decoded, never held
 // with the PNG; the pixels go before the PNG is handed on. `fileSize` is the whole file's size;
 // the bytes may hold just its top level.
-bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, std::vector<uint8_t>& png, TextureAlpha& alpha,
+bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, unsigned threads, std::vector<uint8_t>& png, TextureAlpha& alpha,
                  std::string& problem, std::vector<std::string>& notes)
 {
     dds::Image image;
@@ -132,7 +132,7 @@ bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, std::vector<uint8_t>& png
     case dds::Alpha::Blended: alpha = TextureAlpha::Blended; break;
     }
     try {
-        png = dds::EncodePng(image, alpha != TextureAlpha::Opaque);
+        png = dds::EncodePng(image, alpha != TextureAlpha::Opaque, threads);
         return true;
     } catch (const std::runtime_error&) {
         problem = "its pixels could not be made a PNG";
@@ -183,7 +183,10 @@ std::string HashedName(const std::string& wanted, uint64_t hash)
 
 } // namespace
 
-TextureCache::TextureCache(uint64_t limit) : keptLimit(limit), tally(std::make_shared<Tally>()) {}
+TextureCache::TextureCache(uint64_t limit, unsigned threads)
+    : keptLimit(limit), pngThreads(threads), tally(std::make_shared<Tally>())
+{
+}
 TextureCache::~TextureCache() = default;
 
 uint64_t TextureCache::BytesHeld() const
@@ -317,7 +320,7 @@ SharedBytes TextureCache::Decode(File& file)
             std::max<uint64_t>(bytes->size(), uint64_t{file.width} * file.height * 4) > decodeAllocationLimit)
             throw std::bad_alloc();
         std::vector<uint8_t> png;
-        if (bytes && DecodeToPng(std::move(bytes), file.size, png, file.alpha, why, file.notes))
+        if (bytes && DecodeToPng(std::move(bytes), file.size, pngThreads, png, file.alpha, why, file.notes))
             return Held(std::move(png));
     } catch (const std::bad_alloc&) {
         file.notes.clear();

@@ -44,10 +44,10 @@ bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& proble
 
 Alpha ClassifyAlpha(const Image& image);
 
-// Encodes a PNG through libpng: RGB when withAlpha is false, else RGBA. It writes no time or
-// text chunks, so the same image always gives the same bytes. Throws std::runtime_error on
-// failure (std::bad_alloc passes through).
-std::vector<uint8_t> EncodePng(const Image& image, bool withAlpha);
+// Encodes a PNG: RGB when withAlpha is false, else RGBA, deflated on up to `threads` threads. It
+// writes no time or text chunks, so the same image always gives the same bytes, whatever the
+// number of threads. Throws std::runtime_error on failure (std::bad_alloc passes through).
+std::vector<uint8_t> EncodePng(const Image& image, bool withAlpha, unsigned threads = 1);
 
 // For tests and tools: reads a PNG back to RGBA (grey, palette and 16-bit images converted).
 bool DecodePng(const uint8_t* bytes, size_t size, Image& image, std::string& problem,

@@ -54,6 +54,41 @@ TEST(Png, SameImageGivesSameBytesWithoutTimeOrText)
         EXPECT_FALSE(Holds(png, chunk)) << chunk;
 }
 
+size_t Occurrences(const std::vector<uint8_t>& bytes, const std::string& text)
+{
+    size_t count = 0;
+    for (auto at = bytes.begin(); (at = std::search(at, bytes.end(), text.begin(), text.end())) != bytes.end(); ++at)
+        ++count;
+    return count;
+}
+
+// Large images are deflated in bands of rows, one zlib stream across IDAT chunks: many bands, a
+// band of a single row wider than a band's bytes, and one band. Any number of threads gives the
+// same bytes, and libpng (which checks every CRC and the stream's checksum) reads every pixel back.
+TEST(Png, BandsOnSeveralThreadsMakeOneStreamWithEveryPixel)
+{
+    struct Shape {
+        uint32_t width, height;
+        size_t idatChunks;
+    };
+    for (const Shape shape : {Shape{1100, 700, 3}, Shape{300000, 3, 3}, Shape{1, 5000, 1}})
+        for (const bool withAlpha : {true, false}) {
+            SCOPED_TRACE(std::to_string(shape.width) + " x " + std::to_string(shape.height) +
+                         (withAlpha ? " RGBA" : " RGB"));
+            dds::Image image = Sample(shape.width, shape.height);
+            const std::vector<uint8_t> png = dds::EncodePng(image, withAlpha, 1);
+            EXPECT_EQ(dds::EncodePng(image, withAlpha, 3), png);
+            EXPECT_EQ(Occurrences(png, "IDAT"), shape.idatChunks);
+            dds::Image back;
+            std::string problem;
+            ASSERT_TRUE(dds::DecodePng(png.data(), png.size(), back, problem)) << problem;
+            if (!withAlpha)
+                for (size_t i = 3; i < image.rgba.size(); i += 4)
+                    image.rgba[i] = 255;
+            EXPECT_EQ(ddstest::Difference(back.rgba, image.rgba, shape.width), "");
+        }
+}
+
 TEST(Png, RefusesAnImageWhosePixelsDoNotMatchItsSize)
 {
     dds::Image image = Sample(4, 4);

@@ -1,5 +1,5 @@
-// PNG through libpng, in memory. libpng reports errors by longjmp, so each function that calls
-// it under setjmp holds only plain values; the C++ objects live in its caller.
+// PNG read through libpng, in memory. libpng reports errors by longjmp, so each function that
+// calls it under setjmp holds only plain values; the C++ objects live in its caller.
 
 #include "Dds.h"
 
@@ -14,10 +14,8 @@ namespace {
 
 // What the callbacks share with the calling code. It is plain data because longjmp jumps across it.
 struct PngContext {
-    std::vector<uint8_t>* output = nullptr; // writing
-    const uint8_t* input = nullptr;         // reading
+    const uint8_t* input = nullptr;
     size_t inputSize = 0, inputPosition = 0;
-    bool outOfMemory = false;
     char message[160] = {};
 };
 
@@ -35,20 +33,6 @@ PngContext& Context(png_structp png)
 
 void OnWarning(png_structp, png_const_charp) {}
 
-void Write(png_structp png, png_bytep data, png_size_t length)
-{
-    PngContext& context = *static_cast<PngContext*>(png_get_io_ptr(png));
-    try {
-        context.output->insert(context.output->end(), data, data + length);
-    } catch (const std::bad_alloc&) {
-        context.outOfMemory = true;
-    }
-    if (context.outOfMemory) // outside the handler: no exception is live across the jump
-        png_error(png, "out of memory");
-}
-
-void Flush(png_structp) {}
-
 void Read(png_structp png, png_bytep data, png_size_t length)
 {
     PngContext& context = *static_cast<PngContext*>(png_get_io_ptr(png));
@@ -56,30 +40,6 @@ void Read(png_structp png, png_bytep data, png_size_t length)
         png_error(png, "the data ends early");
     std::memcpy(data, context.input + context.inputPosition, length);
     context.inputPosition += length;
-}
-
-// Zlib's fastest level with the Sub filter on every row: on an 8192 x 8192 RGBA texture about
-// seven times faster than libpng's defaults (adaptive filters, level 6), for a file a fifth larger.
-constexpr int compressionLevel = 1;
-constexpr int rowFilters = PNG_FILTER_SUB;
-
-bool WriteRows(png_structp png, png_infop info, const Image& image, bool withAlpha)
-{
-    if (setjmp(png_jmpbuf(png)))
-        return false;
-    png_set_write_fn(png, png_get_error_ptr(png), Write, Flush);
-    png_set_IHDR(png, info, image.width, image.height, 8, withAlpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, compressionLevel);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, rowFilters);
-    png_write_info(png, info);
-    if (!withAlpha)
-        png_set_filler(png, 0, PNG_FILLER_AFTER); // our rows stay RGBA; libpng drops the alpha
-    const size_t stride = size_t{image.width} * 4;
-    for (uint32_t y = 0; y < image.height; ++y)
-        png_write_row(png, image.rgba.data() + y * stride);
-    png_write_end(png, nullptr);
-    return true;
 }
 
 // Reads the header and sets up the transformations that turn any PNG into 8-bit RGBA.
@@ -111,32 +71,6 @@ bool ReadRows(png_structp png, png_bytepp rows)
 }
 
 } // namespace
-
-std::vector<uint8_t> EncodePng(const Image& image, bool withAlpha)
-{
-    if (image.width == 0 || image.height == 0 || image.width > PNG_UINT_31_MAX || image.height > PNG_UINT_31_MAX ||
-        image.rgba.size() / 4 / image.width != image.height || image.rgba.size() % (size_t{image.width} * 4) != 0)
-        throw std::runtime_error("cannot write a PNG of a " + std::to_string(image.width) + " x " +
-                                 std::to_string(image.height) + " image holding " + std::to_string(image.rgba.size()) +
-                                 " bytes");
-    std::vector<uint8_t> output;
-    output.reserve(image.rgba.size() / 4 + 1024);
-    PngContext context;
-    context.output = &output;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &context, OnError, OnWarning);
-    png_infop info = png ? png_create_info_struct(png) : nullptr;
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        throw std::bad_alloc();
-    }
-    const bool written = WriteRows(png, info, image, withAlpha);
-    png_destroy_write_struct(&png, &info);
-    if (context.outOfMemory)
-        throw std::bad_alloc();
-    if (!written)
-        throw std::runtime_error(std::string("cannot write a PNG: ") + context.message);
-    return output;
-}
 
 bool DecodePng(const uint8_t* bytes, size_t size, Image& image, std::string& problem, uint64_t maxPixels)
 {
