@@ -181,8 +181,8 @@ int ConvertAll(const Options& options)
         std::fprintf(stderr, "brennic-import: %s\n", Printable(problem).c_str());
 
     PluginDriver driver; // no import yet: each worker process starts from the same clean state
-    // A texture named by several models is decoded once (per worker). The processors that the
-    // workers leave free deflate its PNG.
+    // A texture named by several models is decoded once (per worker), on the processors that
+    // the workers leave free, and so is its PNG deflated.
     const size_t processes = jobs.size() > 1 && options.jobs > 1 ? std::min<size_t>(jobs.size(), options.jobs) : 1;
     TextureCache textures(TextureCache::defaultKeptBytes, unsigned(std::max<size_t>(1, ProcessorCount() / processes)));
     const auto progressOf = [&](size_t i) {

@@ -123,7 +123,7 @@ bool DecodeToPng(SharedBytes bytes, uint64_t fileSize, unsigned threads, std::ve
                  std::string& problem, std::vector<std::string>& notes)
 {
     dds::Image image;
-    if (!dds::Decode(bytes->data(), bytes->size(), image, problem, notes, TextureCache::maxPixels, fileSize))
+    if (!dds::Decode(bytes->data(), bytes->size(), image, problem, notes, TextureCache::maxPixels, fileSize, threads))
         return false;
     bytes.reset();
     switch (dds::ClassifyAlpha(image)) {
@@ -183,8 +183,8 @@ std::string HashedName(const std::string& wanted, uint64_t hash)
 
 } // namespace
 
-TextureCache::TextureCache(uint64_t limit, unsigned threads)
-    : keptLimit(limit), pngThreads(threads), tally(std::make_shared<Tally>())
+TextureCache::TextureCache(uint64_t limit, unsigned threadCount)
+    : keptLimit(limit), threads(threadCount), tally(std::make_shared<Tally>())
 {
 }
 TextureCache::~TextureCache() = default;
@@ -320,7 +320,7 @@ SharedBytes TextureCache::Decode(File& file)
             std::max<uint64_t>(bytes->size(), uint64_t{file.width} * file.height * 4) > decodeAllocationLimit)
             throw std::bad_alloc();
         std::vector<uint8_t> png;
-        if (bytes && DecodeToPng(std::move(bytes), file.size, pngThreads, png, file.alpha, why, file.notes))
+        if (bytes && DecodeToPng(std::move(bytes), file.size, threads, png, file.alpha, why, file.notes))
             return Held(std::move(png));
     } catch (const std::bad_alloc&) {
         file.notes.clear();

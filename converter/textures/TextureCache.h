@@ -41,8 +41,9 @@ public:
     // PNG exceed a quarter of this is never kept.
     static constexpr uint64_t defaultKeptBytes = uint64_t{64} << 20;
 
-    // `pngThreads`: threads each PNG is deflated on; a process of a batch's several gets one.
-    explicit TextureCache(uint64_t keptBytes = defaultKeptBytes, unsigned pngThreads = 1);
+    // `threads`: threads each texture is decoded and deflated on; a process of a batch's several
+    // gets one.
+    explicit TextureCache(uint64_t keptBytes = defaultKeptBytes, unsigned threads = 1);
     ~TextureCache();
     TextureCache(const TextureCache&) = delete;
     TextureCache& operator=(const TextureCache&) = delete;
@@ -85,7 +86,7 @@ private:
     std::map<std::string, std::unique_ptr<CopyFolder>> copyFolders;
     std::deque<File*> kept; // holding bytes or a PNG, oldest first
     uint64_t keptBytes = 0, keptLimit;
-    unsigned pngThreads;
+    unsigned threads;
     size_t reads = 0, decodes = 0;
     uint64_t bytesRead = 0;
     uint64_t decodeAllocationLimit = 0;

@@ -112,13 +112,14 @@ void DecodeBlock(const uint8_t* block, Codec codec, uint8_t* rgba)
 
 } // namespace
 
-void DecodeBlocks(const uint8_t* data, Codec codec, Image& image)
+void DecodeBlocks(const uint8_t* data, Codec codec, Image& image, uint32_t firstBlockRow, uint32_t endBlockRow)
 {
     const size_t blockBytes = (codec == Codec::Bc1 || codec == Codec::Bc4) ? 8 : 16;
-    const uint32_t blocksWide = (image.width + 3) / 4, blocksHigh = (image.height + 3) / 4;
+    const uint32_t blocksWide = (image.width + 3) / 4;
     const size_t stride = size_t{image.width} * 4;
+    data += size_t{firstBlockRow} * blocksWide * blockBytes;
     uint8_t block[64];
-    for (uint32_t by = 0; by < blocksHigh; ++by) {
+    for (uint32_t by = firstBlockRow; by < endBlockRow; ++by) {
         const uint32_t rows = std::min(4u, image.height - by * 4);
         uint8_t* top = image.rgba.data() + size_t{by} * 4 * stride;
         for (uint32_t bx = 0; bx < blocksWide; ++bx, data += blockBytes) {

@@ -36,11 +36,12 @@ struct Header {
 // Returns false with `problem` when the header is damaged or names a format we cannot decode.
 bool ReadHeader(const uint8_t* bytes, size_t size, Header& header, std::string& problem, uint64_t fileSize = 0);
 
-// Decodes the top level (the first face of a cube map) of a .dds file's bytes. Returns false with
-// `problem` when it cannot, found out before any large allocation; `notes` gets what the user
-// should know about a decode that worked ("a cube map: its first face is used").
+// Decodes the top level (the first face of a cube map) of a .dds file's bytes, on up to
+// `threads` threads. Returns false with `problem` when it cannot, found out before any large
+// allocation; `notes` gets what the user should know about a decode that worked ("a cube map:
+// its first face is used").
 bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
-            uint64_t maxPixels = uint64_t{1} << 28, uint64_t fileSize = 0);
+            uint64_t maxPixels = uint64_t{1} << 28, uint64_t fileSize = 0, unsigned threads = 1);
 
 Alpha ClassifyAlpha(const Image& image);
 

@@ -43,8 +43,10 @@ bool ReadLayout(const uint8_t* bytes, size_t size, uint64_t fileSize, Layout& la
 uint64_t TopLevelBytes(const Format& format, uint32_t width, uint32_t height);
 
 // Decoders over bytes already checked to hold TopLevelBytes(); `image` is sized by the caller.
-void DecodeMasked(const uint8_t* data, const Masks& masks, Image& image);
-void DecodeBlocks(const uint8_t* data, Codec codec, Image& image);
+// Each decodes the rows given (of pixels, or of 4x4 blocks), so that parts of an image can be
+// decoded side by side.
+void DecodeMasked(const uint8_t* data, const Masks& masks, Image& image, uint32_t firstRow, uint32_t endRow);
+void DecodeBlocks(const uint8_t* data, Codec codec, Image& image, uint32_t firstBlockRow, uint32_t endBlockRow);
 
 // One 4x4 block to 16 RGBA pixels, row by row.
 void DecodeBc7Block(const uint8_t* block, uint8_t* rgba);

@@ -1,13 +1,19 @@
 // Decoding a .dds file's top level: the checks before allocating, then the format's decoder.
 
 #include "DdsFormat.h"
+#include "Parallel.h"
 
 #include <algorithm>
 
 namespace dds {
+namespace {
+
+constexpr uint64_t partBytes = uint64_t{1} << 20;
+
+} // namespace
 
 bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& problem, std::vector<std::string>& notes,
-            uint64_t maxPixels, uint64_t fileSize)
+            uint64_t maxPixels, uint64_t fileSize, unsigned threads)
 {
     detail::Layout layout;
     if (!detail::ReadLayout(bytes, size, std::max<uint64_t>(size, fileSize), layout, problem))
@@ -30,11 +36,21 @@ bool Decode(const uint8_t* bytes, size_t size, Image& image, std::string& proble
     image.width = width;
     image.height = height;
     image.rgba.assign(static_cast<size_t>(pixels) * 4, 0);
+    // Parts of about a MiB of pixels, decoded on the threads given.
     const uint8_t* data = bytes + layout.dataOffset;
-    if (layout.format.codec == detail::Codec::Masked)
-        detail::DecodeMasked(data, layout.format.masks, image);
-    else
-        detail::DecodeBlocks(data, layout.format.codec, image);
+    const bool masked = layout.format.codec == detail::Codec::Masked;
+    const uint32_t pixelRowsARow = masked ? 1 : 4;
+    const auto rows = uint32_t((uint64_t{height} + pixelRowsARow - 1) / pixelRowsARow);
+    const uint32_t rowsAPart =
+        uint32_t(std::clamp<uint64_t>(partBytes / (uint64_t{width} * pixelRowsARow * 4), 1, rows));
+    detail::RunParts(size_t((uint64_t{rows} + rowsAPart - 1) / rowsAPart), threads, [&](size_t part, unsigned) {
+        const auto first = uint32_t(part * rowsAPart);
+        const auto end = uint32_t(std::min<uint64_t>(rows, uint64_t{first} + rowsAPart));
+        if (masked)
+            detail::DecodeMasked(data, layout.format.masks, image, first, end);
+        else
+            detail::DecodeBlocks(data, layout.format.codec, image, first, end);
+    });
 
     if (!layout.note.empty())
         notes.push_back(layout.note);

@@ -5,19 +5,16 @@
 // Band sizes never depend on the thread count, so the bytes do not either.
 
 #include "Dds.h"
+#include "Parallel.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <exception>
 #include <initializer_list>
-#include <mutex>
+#include <memory>
 #include <new>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace dds {
@@ -173,51 +170,32 @@ private:
 void WriteBands(const Image& image, bool withAlpha, std::vector<Band>& bands, unsigned threads, PngFile& file)
 {
     const size_t rowBytes = 1 + size_t{image.width} * (withAlpha ? 4 : 3);
-    std::atomic<size_t> next{0};
-    std::mutex failureLock;
-    std::exception_ptr failure;
-    const auto work = [&](bool writing) {
-        try {
-            Deflater deflater;
-            std::vector<uint8_t> filtered;
-            for (size_t b; (b = next++) < bands.size();) {
-                Band& band = bands[b];
-                filtered.resize(band.filteredBytes);
-                uint8_t* out = filtered.data();
-                for (uint32_t y = band.firstRow; y < band.endRow; ++y, out += rowBytes) {
-                    const uint8_t* row = image.rgba.data() + size_t{y} * image.width * 4;
-                    if (withAlpha)
-                        FilterRow<4>(row, image.width, out);
-                    else
-                        FilterRow<3>(row, image.width, out);
-                }
-                band.adler = uint32_t(adler32_z(adler32_z(0, nullptr, 0), filtered.data(), filtered.size()));
-                deflater.Deflate(filtered.data(), filtered.size(), b + 1 == bands.size(), band.deflated);
-                band.done.store(true, std::memory_order_release);
-                if (writing)
-                    file.AppendDone(bands);
-            }
-        } catch (...) {
-            next = bands.size(); // the others stop at their next band
-            const std::lock_guard<std::mutex> hold(failureLock);
-            if (!failure)
-                failure = std::current_exception();
-        }
+    struct Worker {
+        std::unique_ptr<Deflater> deflater;
+        std::vector<uint8_t> filtered;
     };
-    std::vector<std::thread> helpers;
-    for (unsigned t = 1; t < std::min<size_t>(threads, bands.size()); ++t) {
-        try {
-            helpers.emplace_back(work, false);
-        } catch (const std::system_error&) {
-            break; // fewer threads: the bands still all get done
+    std::vector<Worker> workers(std::min<size_t>(threads, bands.size()));
+    detail::RunParts(bands.size(), threads, [&](size_t b, unsigned w) {
+        Worker& worker = workers[w];
+        if (!worker.deflater)
+            worker.deflater = std::make_unique<Deflater>();
+        Band& band = bands[b];
+        worker.filtered.resize(band.filteredBytes);
+        uint8_t* out = worker.filtered.data();
+        for (uint32_t y = band.firstRow; y < band.endRow; ++y, out += rowBytes) {
+            const uint8_t* row = image.rgba.data() + size_t{y} * image.width * 4;
+            if (withAlpha)
+                FilterRow<4>(row, image.width, out);
+            else
+                FilterRow<3>(row, image.width, out);
         }
-    }
-    work(true);
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    file.AppendDone(bands); // those the helpers finished last
+        band.adler = uint32_t(adler32_z(adler32_z(0, nullptr, 0), worker.filtered.data(), band.filteredBytes));
+        worker.deflater->Deflate(worker.filtered.data(), band.filteredBytes, b + 1 == bands.size(), band.deflated);
+        band.done.store(true, std::memory_order_release);
+        if (w == 0)
+            file.AppendDone(bands);
+    });
+    file.AppendDone(bands); // those the other threads finished last
 }
 
 } // namespace

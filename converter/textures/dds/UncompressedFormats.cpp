@@ -52,12 +52,13 @@ private:
 
 } // namespace
 
-void DecodeMasked(const uint8_t* data, const Masks& masks, Image& image)
+void DecodeMasked(const uint8_t* data, const Masks& masks, Image& image, uint32_t firstRow, uint32_t endRow)
 {
     const Channel red(masks.red, 0), green(masks.green, 0), blue(masks.blue, 0), alpha(masks.alpha, 255);
     const uint32_t step = masks.bytesPerPixel;
-    const size_t count = size_t{image.width} * image.height;
-    uint8_t* out = image.rgba.data();
+    const size_t count = size_t{image.width} * (endRow - firstRow);
+    data += size_t{image.width} * firstRow * step;
+    uint8_t* out = image.rgba.data() + size_t{image.width} * firstRow * 4;
     for (size_t i = 0; i < count; ++i, data += step, out += 4) {
         uint32_t pixel = 0;
         for (uint32_t b = 0; b < step; ++b)

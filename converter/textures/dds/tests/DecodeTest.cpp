@@ -116,6 +116,28 @@ TEST_P(DecodeFormat, GivesBackEveryPixel)
 
 INSTANTIATE_TEST_SUITE_P(Dds, DecodeFormat, testing::ValuesIn(formatCases), CaseName<FormatCase>);
 
+// Images of several parts (about a MiB of pixels each, in whole rows of pixels or of blocks),
+// decoded on three threads: each part reads its own bytes and writes its own rows.
+TEST(DecodeInParts, EveryPixelOnSeveralThreads)
+{
+    const FormatCase cases[] = {
+        {"Dxt1", Spec(DdsEncoding::BC1), bc1Colours, 1030, 523, "DXT1"},
+        {"Bc7", Spec(DdsEncoding::BC7, true), {7, 7, 7, 7, false, true, false, true}, 514, 1030, "BC7"},
+        {"A8R8G8B8", Spec(DdsEncoding::A8R8G8B8), rgba8, 700, 900, "A8R8G8B8"},
+        {"R8G8B8", Spec(DdsEncoding::R8G8B8), rgb8, 1000, 601, "R8G8B8"},
+    };
+    for (const FormatCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const modelwriter::RgbaImage picture = Picture(c.width, c.height, c.channels, 5);
+        const Bytes file = modelwriter::WriteDds(picture, c.spec);
+        dds::Image image;
+        std::string problem;
+        std::vector<std::string> notes;
+        ASSERT_TRUE(dds::Decode(file.data(), file.size(), image, problem, notes, uint64_t{1} << 28, 0, 3)) << problem;
+        EXPECT_EQ(Difference(image.rgba, picture.rgba, c.width), "");
+    }
+}
+
 // Blocks whose colours the formats' documentation gives exactly, whatever the rounding.
 struct BlockCase {
     const char* name;
