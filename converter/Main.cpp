@@ -183,8 +183,8 @@ int ConvertAll(const Options& options)
     PluginDriver driver; // no import yet: each worker process starts from the same clean state
     // A texture named by several models is decoded once (per worker), on the processors that
     // the workers leave free, and so is its PNG deflated.
-    const size_t processes = jobs.size() > 1 && options.jobs > 1 ? std::min<size_t>(jobs.size(), options.jobs) : 1;
-    TextureCache textures(TextureCache::defaultKeptBytes, unsigned(std::max<size_t>(1, ProcessorCount() / processes)));
+    const unsigned processes = WorkerProcesses(jobs.size(), options.jobs);
+    TextureCache textures(TextureCache::defaultKeptBytes, std::max(1u, ProcessorCount() / processes));
     const auto progressOf = [&](size_t i) {
         return jobs.size() > 1 ? "[" + std::to_string(i + 1) + "/" + std::to_string(jobs.size()) + "] " : std::string();
     };

@@ -433,11 +433,17 @@ unsigned ProcessorCount()
     return online > 0 ? static_cast<unsigned>(online) : 1;
 }
 
+unsigned WorkerProcesses(size_t count, unsigned workers)
+{
+    return workers <= 1 || count <= 1 ? 1 : static_cast<unsigned>(std::min<size_t>(workers, count));
+}
+
 size_t RunJobs(size_t count, unsigned workers, const std::function<bool(size_t)>& run,
                const std::function<void(size_t, const std::string&)>& lost)
 {
-    if (workers <= 1 || count <= 1)
+    const unsigned processes = WorkerProcesses(count, workers);
+    if (processes == 1)
         return RunHere(0, count, run);
     Batch batch(count, run, lost);
-    return batch.Run(static_cast<unsigned>(std::min<size_t>(workers, count)));
+    return batch.Run(processes);
 }

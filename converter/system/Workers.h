@@ -19,6 +19,9 @@
 // The processors this process may run on: the default number of workers.
 unsigned ProcessorCount();
 
+// How many processes RunJobs runs `count` jobs in with up to `workers` workers: 1 means this one.
+unsigned WorkerProcesses(size_t count, unsigned workers);
+
 // Runs jobs 0 to count - 1 and returns how many succeeded; `run` does one job, writes its
 // messages to stderr and returns success. Jobs run in up to `workers` forked processes when
 // there are several of both, else here in turn. A job whose worker dies fails: `lost(job, why)`
